@@ -1,0 +1,29 @@
+#pragma once
+
+#include "command/control_surface.h"
+#include "engine/batch_run.h"
+#include "engine/file_system.h"
+#include "engine/window_state.h"
+
+namespace vendrake::command {
+
+struct ScaleOutcome {
+  enum class Kind {
+    kRejected,     // an input check failed; nothing ran
+    kSourceEmpty,  // the source folder listed no normal file
+    kFinished,
+  };
+  Kind kind = Kind::kRejected;
+  engine::RunTally tally;  // meaningful when finished
+};
+
+// What pressing "Scale" does. Locks the button, checks the source, destination
+// and scale texts in that order (writing the normalised folder texts back into
+// their boxes: "/" becomes "\", and a final "\" is added), sets
+// state.ScaleFactor, runs the batch over `files`, unlocks the button and shows
+// exactly one message: the reason for stopping, or the summary of the run.
+// `observer`, if given, hears of every file.
+ScaleOutcome OnScale(ControlSurface& surface, engine::WindowState& state, engine::FileSystem& files,
+                     engine::BatchObserver* observer = nullptr);
+
+}  // namespace vendrake::command

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "engine/errors.h"
+#include "engine/file_system.h"
+#include "engine/window_state.h"
+
+namespace vendrake::engine {
+
+// Files tried and files written in one run. The counts are exact for any
+// number of files.
+struct RunTally {
+  std::int64_t attempted = 0;
+  std::int64_t succeeded = 0;
+  bool operator==(const RunTally&) const = default;
+};
+
+struct BatchOutcome {
+  enum class Kind {
+    kSourceEmpty,  // the source folder listed no normal file (or could not be listed)
+    kFinished,
+  };
+  Kind kind = Kind::kFinished;
+  RunTally tally;
+};
+
+// Where in converting one file a failure arose.
+enum class BatchStep {
+  kCheckName,    // the name would lead outside the folder
+  kRead,         // opening, measuring or reading the source file
+  kScale,        // the scaling pass
+  kNameOutput,   // taking the suffix for the output name
+  kWrite,        // staging and replacing the output file
+};
+
+// Told of each file's fate as the run goes; optional.
+class BatchObserver {
+ public:
+  virtual ~BatchObserver() = default;
+  virtual void FileWritten(std::u16string_view entry, std::u16string_view output_path) = 0;
+  virtual void FileFailed(std::u16string_view entry, BatchStep step, const Error& error) = 0;
+};
+
+// Scales every normal file of the folder `source` into the folder
+// `destination`; both texts end in "\" and use "\" as their only separator.
+// `state.ScaleFactor` must be set. Derives `state.DestBaseName`, creates the
+// destination folder (one level; failure is not fatal), and for each listed
+// file reads it whole into `state.ModelWords`, runs ScaleHeights and writes
+// it as destination + DestBaseName + the name's suffix from its first "_".
+//
+// A file that fails counts as attempted and not succeeded and the run goes on;
+// a failing listing ends the run. A file this run has written is not taken as
+// a source again. Throws nothing of its own.
+BatchOutcome RunBatch(WindowState& state, FileSystem& files, std::u16string_view source,
+                      std::u16string_view destination, BatchObserver* observer = nullptr);
+
+}  // namespace vendrake::engine

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace vendrake::engine {
+
+// The kinds of failure the conversion can meet. Each is its own type so that
+// callers catch exactly what they handle; all share one base.
+enum class ErrorKind { kOverflow, kSubscript, kInvalidArgument, kFloatingPoint, kFile };
+
+class Error : public std::runtime_error {
+ public:
+  Error(ErrorKind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
+  ErrorKind Kind() const noexcept { return kind_; }
+
+ private:
+  ErrorKind kind_;
+};
+
+// A checked integer operation or narrowing left its range.
+class OverflowError : public Error {
+ public:
+  explicit OverflowError(const std::string& message) : Error(ErrorKind::kOverflow, message) {}
+};
+
+// An index outside an array.
+class SubscriptError : public Error {
+ public:
+  explicit SubscriptError(const std::string& message) : Error(ErrorKind::kSubscript, message) {}
+};
+
+// A text operation given a position that does not exist.
+class InvalidArgumentError : public Error {
+ public:
+  explicit InvalidArgumentError(const std::string& message)
+      : Error(ErrorKind::kInvalidArgument, message) {}
+};
+
+// A height multiplication raised invalid operation or overflow.
+class FloatingPointError : public Error {
+ public:
+  explicit FloatingPointError(const std::string& message)
+      : Error(ErrorKind::kFloatingPoint, message) {}
+};
+
+// Any failure of a file or folder operation.
+class FileError : public Error {
+ public:
+  explicit FileError(const std::string& message) : Error(ErrorKind::kFile, message) {}
+};
+
+}  // namespace vendrake::engine

@@ -1,0 +1,229 @@
+#include "engine/memory_file_system.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "engine/errors.h"
+#include "engine/text_encoding.h"
+
+namespace vendrake::engine {
+namespace {
+
+// The path with separators unified and runs of them collapsed, without
+// leading or trailing separators: the key under which a node is stored.
+std::u16string Key(std::u16string_view path) {
+  std::u16string key;
+  for (const char16_t unit : path) {
+    const bool separator = unit == u'\\' || unit == u'/';
+    if (!separator) {
+      key.push_back(unit);
+    } else if (!key.empty() && key.back() != u'\\') {
+      key.push_back(u'\\');
+    }
+  }
+  if (!key.empty() && key.back() == u'\\') key.pop_back();
+  return key;
+}
+
+std::u16string ParentKey(const std::u16string& key) {
+  const auto at = key.rfind(u'\\');
+  return at == std::u16string::npos ? std::u16string() : key.substr(0, at);
+}
+
+std::u16string NameOf(const std::u16string& key) {
+  const auto at = key.rfind(u'\\');
+  return at == std::u16string::npos ? key : key.substr(at + 1);
+}
+
+std::u16string Join(const std::u16string& folder_key, std::u16string_view name) {
+  return folder_key.empty() ? std::u16string(name) : folder_key + u'\\' + std::u16string(name);
+}
+
+[[noreturn]] void Fail(std::string_view what, std::u16string_view path) {
+  throw FileError(std::string(what) + ": " + Utf16ToUtf8(path));
+}
+
+}  // namespace
+
+class MemoryFileSystem::Listing : public FolderListing {
+ public:
+  Listing(MemoryFileSystem& files, std::u16string folder_key)
+      : files_(files), folder_key_(std::move(folder_key)) {}
+
+  std::u16string Next() override {
+    files_.Enter(Operation::kListNext, folder_key_);
+    auto it = last_name_.empty() ? files_.nodes_.begin()
+                                 : files_.nodes_.upper_bound(Join(folder_key_, last_name_));
+    for (; it != files_.nodes_.end(); ++it) {
+      const auto& [key, node] = *it;
+      if (key.empty() || ParentKey(key) != folder_key_) continue;
+      if (node.is_folder || node.attributes.hidden || node.attributes.system) continue;
+      last_name_ = NameOf(key);
+      return last_name_;
+    }
+    return {};
+  }
+
+ private:
+  MemoryFileSystem& files_;
+  std::u16string folder_key_;
+  std::u16string last_name_;
+};
+
+class MemoryFileSystem::Input : public InputFile {
+ public:
+  Input(MemoryFileSystem& files, std::u16string key) : files_(files), key_(std::move(key)) {}
+
+  std::uint64_t Length() override {
+    files_.Enter(Operation::kLength, key_);
+    return files_.FileAt(key_).bytes.size();
+  }
+
+  void Read(std::span<std::uint8_t> bytes) override {
+    files_.Enter(Operation::kRead, key_);
+    const auto& contents = files_.FileAt(key_).bytes;
+    if (contents.size() < bytes.size()) Fail("file shorter than expected", key_);
+    std::copy_n(contents.begin(), bytes.size(), bytes.begin());
+  }
+
+ private:
+  MemoryFileSystem& files_;
+  std::u16string key_;
+};
+
+class MemoryFileSystem::Output : public OutputFile {
+ public:
+  Output(MemoryFileSystem& files, std::u16string key, std::u16string temporary_key)
+      : files_(files), key_(std::move(key)), temporary_key_(std::move(temporary_key)) {}
+
+  ~Output() override {
+    if (!committed_) files_.nodes_.erase(temporary_key_);
+  }
+
+  void Write(std::span<const std::uint8_t> bytes) override {
+    files_.Enter(Operation::kWrite, key_);
+    auto& staged = files_.FileAt(temporary_key_).bytes;
+    staged.insert(staged.end(), bytes.begin(), bytes.end());
+  }
+
+  void Commit() override {
+    files_.Enter(Operation::kCommit, key_);
+    const Node* existing = files_.Find(key_);
+    if (existing != nullptr && existing->is_folder) Fail("a folder has the output's name", key_);
+    auto staged = files_.nodes_.extract(temporary_key_);
+    staged.mapped().attributes = {};
+    files_.nodes_.insert_or_assign(key_, std::move(staged.mapped()));
+    committed_ = true;
+  }
+
+ private:
+  MemoryFileSystem& files_;
+  std::u16string key_;
+  std::u16string temporary_key_;
+  bool committed_ = false;
+};
+
+void MemoryFileSystem::AddFolder(std::u16string_view path) {
+  for (std::u16string key = Key(path); !key.empty(); key = ParentKey(key)) {
+    nodes_[key].is_folder = true;
+  }
+}
+
+void MemoryFileSystem::AddFile(std::u16string_view path, std::vector<std::uint8_t> bytes,
+                               FileAttributes attributes) {
+  const std::u16string key = Key(path);
+  AddFolder(ParentKey(key));
+  nodes_[key] = Node{.is_folder = false, .attributes = attributes, .bytes = std::move(bytes)};
+}
+
+std::optional<std::vector<std::uint8_t>> MemoryFileSystem::FileBytes(std::u16string_view path) const {
+  const Node* node = Find(Key(path));
+  if (node == nullptr || node->is_folder) return std::nullopt;
+  return node->bytes;
+}
+
+bool MemoryFileSystem::FolderExists(std::u16string_view path) const {
+  const std::u16string key = Key(path);
+  const Node* node = Find(key);
+  return key.empty() || (node != nullptr && node->is_folder);
+}
+
+std::vector<std::u16string> MemoryFileSystem::FilePaths() const {
+  std::vector<std::u16string> paths;
+  for (const auto& [key, node] : nodes_) {
+    if (!node.is_folder) paths.push_back(key);
+  }
+  return paths;
+}
+
+void MemoryFileSystem::FailOn(Operation operation, int call_number) {
+  failures_[static_cast<std::size_t>(operation)].push_back(call_number);
+}
+
+int MemoryFileSystem::Calls(Operation operation) const {
+  return calls_[static_cast<std::size_t>(operation)];
+}
+
+void MemoryFileSystem::Enter(Operation operation, std::u16string_view path) {
+  const auto index = static_cast<std::size_t>(operation);
+  const int call = ++calls_[index];
+  const auto& failing = failures_[index];
+  if (std::find(failing.begin(), failing.end(), call) != failing.end()) {
+    Fail("injected failure", path);
+  }
+}
+
+MemoryFileSystem::Node* MemoryFileSystem::Find(const std::u16string& key) {
+  const auto it = nodes_.find(key);
+  return it == nodes_.end() ? nullptr : &it->second;
+}
+
+const MemoryFileSystem::Node* MemoryFileSystem::Find(const std::u16string& key) const {
+  const auto it = nodes_.find(key);
+  return it == nodes_.end() ? nullptr : &it->second;
+}
+
+MemoryFileSystem::Node& MemoryFileSystem::FileAt(const std::u16string& key) {
+  Node* node = Find(key);
+  if (node == nullptr || node->is_folder) Fail("no such file", key);
+  return *node;
+}
+
+std::unique_ptr<FolderListing> MemoryFileSystem::ListNormalFiles(std::u16string_view folder) {
+  Enter(Operation::kList, folder);
+  std::u16string key = Key(folder);
+  if (!FolderExists(key)) Fail("no such folder", folder);
+  return std::make_unique<Listing>(*this, std::move(key));
+}
+
+void MemoryFileSystem::CreateFolder(std::u16string_view folder) {
+  Enter(Operation::kCreateFolder, folder);
+  const std::u16string key = Key(folder);
+  if (key.empty() || Find(key) != nullptr) Fail("already exists", folder);
+  if (!FolderExists(ParentKey(key))) Fail("parent folder missing", folder);
+  nodes_[key].is_folder = true;
+}
+
+std::unique_ptr<InputFile> MemoryFileSystem::OpenForReading(std::u16string_view path) {
+  Enter(Operation::kOpenForReading, path);
+  std::u16string key = Key(path);
+  FileAt(key);
+  return std::make_unique<Input>(*this, std::move(key));
+}
+
+std::unique_ptr<OutputFile> MemoryFileSystem::OpenForReplacing(std::u16string_view path) {
+  Enter(Operation::kOpenForReplacing, path);
+  std::u16string key = Key(path);
+  const std::u16string folder = ParentKey(key);
+  if (!FolderExists(folder)) Fail("no such folder", path);
+  std::u16string temporary_key =
+      Join(folder, u".vendrake-" + Utf8ToUtf16(std::to_string(next_temporary_++)) + u".tmp");
+  nodes_[temporary_key] = Node{.is_folder = false, .attributes = {.hidden = true}, .bytes = {}};
+  return std::make_unique<Output>(*this, std::move(key), std::move(temporary_key));
+}
+
+bool MemoryFileSystem::IsSameFolder(std::u16string_view first, std::u16string_view second) {
+  return FolderExists(first) && Key(first) == Key(second);
+}
+
+}  // namespace vendrake::engine

@@ -1,0 +1,38 @@
+#include "engine/output_naming.h"
+
+#include "engine/errors.h"
+#include "engine/text_encoding.h"
+
+namespace vendrake::engine {
+namespace {
+
+bool IsDriveRoot(std::u16string_view folder) {
+  return folder.size() == 2 && folder[1] == u':' &&
+         ((folder[0] >= u'A' && folder[0] <= u'Z') || (folder[0] >= u'a' && folder[0] <= u'z'));
+}
+
+}  // namespace
+
+std::u16string DeriveDestBaseName(std::u16string_view destination) {
+  // The folder text without its final "\".
+  const std::u16string_view folder = destination.substr(0, destination.empty() ? 0 : destination.size() - 1);
+  const auto separator = folder.rfind(u'\\');
+  if (separator != std::u16string_view::npos) return std::u16string(folder.substr(separator));
+  if (folder.empty() || IsDriveRoot(folder)) return {};
+  return u"\\" + std::u16string(folder);
+}
+
+std::u16string SuffixOf(std::u16string_view entry) {
+  const auto underscore = entry.find(u'_');
+  if (underscore == std::u16string_view::npos) {
+    throw InvalidArgumentError("no \"_\" in the name " + Utf16ToUtf8(entry));
+  }
+  return std::u16string(entry.substr(underscore));
+}
+
+std::u16string OutputName(std::u16string_view dest_base_name, std::u16string_view suffix) {
+  if (!dest_base_name.empty() && dest_base_name.front() == u'\\') dest_base_name.remove_prefix(1);
+  return std::u16string(dest_base_name) + std::u16string(suffix);
+}
+
+}  // namespace vendrake::engine

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vendrake::engine {
+
+// The base of every output name for the destination folder text `destination`
+// (ending in "\"): "\" followed by the folder's own name, so C:\X\Out\ gives
+// \Out and out\ gives \out. A drive root such as C:\, or "\" alone, has no
+// name of its own and gives the empty text.
+std::u16string DeriveDestBaseName(std::u16string_view destination);
+
+// The part of the file name `entry` from its first "_" to its end: Rock_A1
+// gives _A1. Throws InvalidArgumentError when the name holds no "_".
+std::u16string SuffixOf(std::u16string_view entry);
+
+// The output's own name inside the destination folder: the base name without
+// its leading "\", then the suffix.
+std::u16string OutputName(std::u16string_view dest_base_name, std::u16string_view suffix);
+
+}  // namespace vendrake::engine

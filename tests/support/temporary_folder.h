@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vendrake::testing {
+
+// A fresh folder under the system's temporary folder, removed with all it
+// holds when the object goes.
+class TemporaryFolder {
+ public:
+  TemporaryFolder();
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+  ~TemporaryFolder();
+
+  const std::filesystem::path& Path() const { return path_; }
+  // The folder's path as a Windows-syntax folder text ending in "\".
+  std::u16string FolderText() const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
+std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path);
+
+// Windows-syntax folder text ("\" separators, final "\") for a POSIX path.
+std::u16string FolderText(const std::filesystem::path& path);
+
+}  // namespace vendrake::testing
