@@ -61,7 +61,8 @@ bool Split(std::string_view text, Numeral& numeral) {
 // of its first significant digit plus its exponent is not negative.
 bool MagnitudeAtLeastOne(const Numeral& numeral) {
   const std::size_t point = numeral.mantissa.find('.');
-  const std::size_t integer_digits = point == std::string_view::npos ? numeral.mantissa.size() : point;
+  const std::size_t integer_digits =
+      point == std::string_view::npos ? numeral.mantissa.size() : point;
   std::int64_t position = static_cast<std::int64_t>(integer_digits);
   for (const char c : numeral.mantissa) {
     if (c == '.') continue;
@@ -88,7 +89,8 @@ ParsedScale ParseScaleText(std::u16string_view text) {
   const auto [stop, error] = std::from_chars(numeral.body.data(), end, magnitude);
   if (stop != end) return {};
   if (error == std::errc::result_out_of_range) {
-    if (MagnitudeAtLeastOne(numeral)) return {.kind = ParsedScale::Kind::kOutOfRange, .value = 0.0F};
+    if (MagnitudeAtLeastOne(numeral))
+      return {.kind = ParsedScale::Kind::kOutOfRange, .value = 0.0F};
     magnitude = 0.0F;  // underflow below the smallest subnormal
   } else if (error != std::errc()) {
     return {};

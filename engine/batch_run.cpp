@@ -35,7 +35,11 @@ class Run {
  public:
   Run(WindowState& state, FileSystem& files, std::u16string_view source,
       std::u16string_view destination, BatchObserver* observer)
-      : state_(state), files_(files), source_(source), destination_(destination), observer_(observer) {}
+      : state_(state),
+        files_(files),
+        source_(source),
+        destination_(destination),
+        observer_(observer) {}
 
   BatchOutcome Execute() {
     state_.DestBaseName = DeriveDestBaseName(destination_);

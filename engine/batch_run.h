@@ -29,11 +29,11 @@ struct BatchOutcome {
 
 // Where in converting one file a failure arose.
 enum class BatchStep {
-  kCheckName,    // the name would lead outside the folder
-  kRead,         // opening, measuring or reading the source file
-  kScale,        // the scaling pass
-  kNameOutput,   // taking the suffix for the output name
-  kWrite,        // staging and replacing the output file
+  kCheckName,   // the name would lead outside the folder
+  kRead,        // opening, measuring or reading the source file
+  kScale,       // the scaling pass
+  kNameOutput,  // taking the suffix for the output name
+  kWrite,       // staging and replacing the output file
 };
 
 // Told of each file's fate as the run goes; optional.

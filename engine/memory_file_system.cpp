@@ -136,7 +136,8 @@ void MemoryFileSystem::AddFile(std::u16string_view path, std::vector<std::uint8_
   nodes_[key] = Node{.is_folder = false, .attributes = attributes, .bytes = std::move(bytes)};
 }
 
-std::optional<std::vector<std::uint8_t>> MemoryFileSystem::FileBytes(std::u16string_view path) const {
+std::optional<std::vector<std::uint8_t>> MemoryFileSystem::FileBytes(
+    std::u16string_view path) const {
   const Node* node = Find(Key(path));
   if (node == nullptr || node->is_folder) return std::nullopt;
   return node->bytes;

@@ -38,7 +38,8 @@ class MemoryFileSystem : public FileSystem {
     kCommit,
   };
   // Adds a file, creating its folders as needed.
-  void AddFile(std::u16string_view path, std::vector<std::uint8_t> bytes, FileAttributes attributes = {});
+  void AddFile(std::u16string_view path, std::vector<std::uint8_t> bytes,
+               FileAttributes attributes = {});
   // Adds a folder and its parents.
   void AddFolder(std::u16string_view path);
 

@@ -15,7 +15,8 @@ bool IsDriveRoot(std::u16string_view folder) {
 
 std::u16string DeriveDestBaseName(std::u16string_view destination) {
   // The folder text without its final "\".
-  const std::u16string_view folder = destination.substr(0, destination.empty() ? 0 : destination.size() - 1);
+  const std::u16string_view folder =
+      destination.substr(0, destination.empty() ? 0 : destination.size() - 1);
   const auto separator = folder.rfind(u'\\');
   if (separator != std::u16string_view::npos) return std::u16string(folder.substr(separator));
   if (folder.empty() || IsDriveRoot(folder)) return {};

@@ -131,7 +131,8 @@ class Output : public OutputFile {
       FailWithErrno("cannot set permissions of", temporary_path_);
     }
     if (fd_.Close() != 0) FailWithErrno("cannot write", temporary_path_);
-    if (::rename(temporary_path_.c_str(), path_.c_str()) != 0) FailWithErrno("cannot replace", path_);
+    if (::rename(temporary_path_.c_str(), path_.c_str()) != 0)
+      FailWithErrno("cannot replace", path_);
     committed_ = true;
   }
 
@@ -193,8 +194,9 @@ std::unique_ptr<OutputFile> PosixFileSystem::OpenForReplacing(std::u16string_vie
 bool PosixFileSystem::IsSameFolder(std::u16string_view first, std::u16string_view second) {
   struct stat a {};
   struct stat b {};
-  return ::stat(ToNativePath(first).c_str(), &a) == 0 && ::stat(ToNativePath(second).c_str(), &b) == 0 &&
-         S_ISDIR(a.st_mode) && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+  return ::stat(ToNativePath(first).c_str(), &a) == 0 &&
+         ::stat(ToNativePath(second).c_str(), &b) == 0 && S_ISDIR(a.st_mode) &&
+         a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 }  // namespace vendrake::engine

@@ -52,8 +52,8 @@ std::int32_t MultiplyHeight(std::int32_t height_word, float factor) {
 
   // Both singles have 24-bit significands, so their product is exact in a
   // double; the one rounding is the narrowing back to single.
-  const float product =
-      static_cast<float>(static_cast<double>(BitsToSingle(height_word)) * static_cast<double>(factor));
+  const float product = static_cast<float>(static_cast<double>(BitsToSingle(height_word)) *
+                                           static_cast<double>(factor));
   if (IsInfinite(std::bit_cast<std::uint32_t>(product)) && !IsInfinite(height) &&
       !IsInfinite(factor_bits)) {
     throw FloatingPointError("height product beyond the single range");

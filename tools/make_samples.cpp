@@ -39,8 +39,10 @@ int main(int argc, char** argv) {
   CLI::App app{"Writes synthetic cliff models into a folder.", "vendrake-make-samples"};
   app.add_option("--out", options.out, "Folder to write into (created if missing)")->required();
   app.add_option("--count", options.count, "Number of models")->capture_default_str();
-  app.add_option("--min-bytes", options.min_bytes, "Size of the smallest model")->capture_default_str();
-  app.add_option("--max-bytes", options.max_bytes, "Size of the largest model")->capture_default_str();
+  app.add_option("--min-bytes", options.min_bytes, "Size of the smallest model")
+      ->capture_default_str();
+  app.add_option("--max-bytes", options.max_bytes, "Size of the largest model")
+      ->capture_default_str();
   app.add_option("--seed", options.seed, "Seed of the made-up contents")->capture_default_str();
   app.add_option("--prefix", options.prefix, "Name before the first \"_\"")->capture_default_str();
   CLI11_PARSE(app, argc, argv);
@@ -55,7 +57,8 @@ int main(int argc, char** argv) {
     const auto bytes = vendrake::tools::MakeModel(ShapeFor(options, index));
     const auto path = options.out / (options.prefix + "_A" + std::to_string(index + 1));
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    file.write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     if (!file.flush()) {
       std::cerr << "cannot write " << path << '\n';
       return 1;

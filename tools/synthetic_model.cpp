@@ -7,19 +7,20 @@
 namespace vendrake::tools {
 namespace {
 
-constexpr std::uint32_t kMagic = 0x4D535644;        // "DVSM": synthetic model
+constexpr std::uint32_t kMagic = 0x4D535644;  // "DVSM": synthetic model
 constexpr std::uint32_t kVersion = 1;
-constexpr std::uint32_t kVertexTag = 0x55385F5F;    // "__8U"
-constexpr std::uint32_t kFaceTag = 0x33465F5F;      // "__F3"
-constexpr std::uint32_t kBoundsTag = 0x58425F5F;    // "__BX"
-constexpr std::size_t kHeaderBytes = 12;            // magic, version, entry count
-constexpr std::size_t kEntryBytes = 12;             // tag, offset, length
+constexpr std::uint32_t kVertexTag = 0x55385F5F;  // "__8U"
+constexpr std::uint32_t kFaceTag = 0x33465F5F;    // "__F3"
+constexpr std::uint32_t kBoundsTag = 0x58425F5F;  // "__BX"
+constexpr std::size_t kHeaderBytes = 12;          // magic, version, entry count
+constexpr std::size_t kEntryBytes = 12;           // tag, offset, length
 constexpr std::size_t kEntryCount = 3;
 constexpr std::size_t kRecordBytes = 32;
-constexpr std::size_t kBoundsBytes = 24;            // min and max corner
+constexpr std::size_t kBoundsBytes = 24;  // min and max corner
 
 void PutWord(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t word) {
-  for (int k = 0; k < 4; ++k) bytes[at + static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(word >> (8 * k));
+  for (int k = 0; k < 4; ++k)
+    bytes[at + static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(word >> (8 * k));
 }
 
 void PutSingle(std::vector<std::uint8_t>& bytes, std::size_t at, float value) {
@@ -66,7 +67,8 @@ std::vector<std::uint8_t> MakeModel(const ModelShape& shape) {
        static_cast<std::uint32_t>(shape.face_count * 6)},
   };
   for (std::size_t e = 0; e < kEntryCount; ++e) {
-    for (std::size_t w = 0; w < 3; ++w) PutWord(bytes, kHeaderBytes + e * kEntryBytes + 4 * w, entries[e][w]);
+    for (std::size_t w = 0; w < 3; ++w)
+      PutWord(bytes, kHeaderBytes + e * kEntryBytes + 4 * w, entries[e][w]);
   }
 
   float low_height = 0.0F;
@@ -104,7 +106,8 @@ std::uint32_t VertexCountForSize(std::size_t bytes) {
   if (bytes <= fixed + 4) return 0;
   // 32 bytes of record and 9 bytes of faces (1.5 faces of 6 bytes) per vertex.
   auto count = static_cast<std::uint32_t>((bytes - fixed - 4) * 2 / 82);
-  while (count > 0 && LayoutOf({.vertex_count = count, .face_count = count * 3 / 2}).total_length > bytes) {
+  while (count > 0 &&
+         LayoutOf({.vertex_count = count, .face_count = count * 3 / 2}).total_length > bytes) {
     --count;
   }
   return count;

@@ -11,7 +11,8 @@ std::vector<std::uint8_t> BytesOfWords(std::span<const std::int32_t> words,
   bytes.reserve(words.size() * 4 + tail.size());
   for (const std::int32_t word : words) {
     const auto raw = std::bit_cast<std::uint32_t>(word);
-    for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<std::uint8_t>(raw >> shift));
+    for (int shift = 0; shift < 32; shift += 8)
+      bytes.push_back(static_cast<std::uint8_t>(raw >> shift));
   }
   bytes.insert(bytes.end(), tail.begin(), tail.end());
   return bytes;

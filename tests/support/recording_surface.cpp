@@ -22,6 +22,8 @@ void RecordingSurface::SetButtonCaption(const std::u16string& caption) {
   events_.push_back(u"caption <- " + caption);
 }
 
-void RecordingSurface::ShowMessage(const std::u16string& text) { events_.push_back(u"message: " + text); }
+void RecordingSurface::ShowMessage(const std::u16string& text) {
+  events_.push_back(u"message: " + text);
+}
 
 }  // namespace vendrake::testing

@@ -15,7 +15,9 @@ namespace vendrake::testing {
 class RecordingSurface : public command::ControlSurface {
  public:
   RecordingSurface(std::u16string source, std::u16string destination, std::u16string scale)
-      : source_(std::move(source)), destination_(std::move(destination)), scale_(std::move(scale)) {}
+      : source_(std::move(source)),
+        destination_(std::move(destination)),
+        scale_(std::move(scale)) {}
 
   std::u16string SourceText() override { return source_; }
   void SetSourceText(const std::u16string& text) override;

@@ -36,7 +36,8 @@ std::u16string TemporaryFolder::FolderText() const { return testing::FolderText(
 
 void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  file.write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
   if (!file.flush()) throw std::runtime_error("cannot write " + path.string());
 }
 
