@@ -16,7 +16,7 @@ void LoadImage(FileSystem& files, const std::u16string& path, WordImage& image) 
   const auto input = files.OpenForReading(path);
   const std::uint64_t length = input->Length();
   if (length < 4) {
-    throw SubscriptError("shorter than 4 bytes (" + std::to_string(length) + " bytes)");
+    throw SubscriptError("the file holds " + std::to_string(length) + " bytes, no whole word");
   }
   // An image the pass cannot index fails there whatever it holds; refusing it
   // here spares reading a file of any size into memory.

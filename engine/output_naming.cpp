@@ -26,7 +26,8 @@ std::u16string DeriveDestBaseName(std::u16string_view destination) {
 std::u16string SuffixOf(std::u16string_view entry) {
   const auto underscore = entry.find(u'_');
   if (underscore == std::u16string_view::npos) {
-    throw InvalidArgumentError("no \"_\" in the name " + Utf16ToUtf8(entry));
+    throw InvalidArgumentError("the output suffix starts at the first \"_\", and " +
+                               Utf16ToUtf8(entry) + " has none");
   }
   return std::u16string(entry.substr(underscore));
 }

@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <sstream>
+#include <vector>
+
+#include "cli/run_cli.h"
+#include "engine/memory_file_system.h"
+#include "tests/support/model_bytes.h"
+#include "tools/synthetic_model.h"
+
+namespace vendrake::cli {
+namespace {
+
+using engine::MemoryFileSystem;
+
+constexpr std::int32_t kTag = 0x55385F5F;
+
+// One source file for every way a file can fail, named so that the listing
+// (in code-unit order) yields them in the order of the expected lines. The
+// write fails because a folder already holds the output's name.
+TEST(FileReport, PrintsEveryFilesFateBeforeTheSummary) {
+  MemoryFileSystem files;
+  files.AddFile(u"C:\\In\\a_good", tools::MakeModel({.vertex_count = 4, .face_count = 6}));
+  files.AddFile(u"C:\\In\\b_short", {1, 2, 3});
+  files.AddFile(u"C:\\In\\c_huge", std::vector<std::uint8_t>(131076));
+  files.AddFile(u"C:\\In\\d_full", std::vector<std::uint8_t>(131072));
+  // The block offset (64 bytes) and length (64 bytes) reach past 8 words.
+  files.AddFile(u"C:\\In\\e_block",
+                testing::BytesOfWords(std::vector<std::int32_t>{kTag, 64, 64, 0, 0, 0, 0, 0}));
+  // One record from word 3; its height (word 5) is a signalling NaN.
+  files.AddFile(u"C:\\In\\f_nan", testing::BytesOfWords(std::vector<std::int32_t>{
+                                      kTag, 12, 32, 0, 0, 0x7F800001, 0, 0, 0, 0, 0}));
+  files.AddFile(u"C:\\In\\g_write", tools::MakeModel({.vertex_count = 4, .face_count = 6}));
+  files.AddFolder(u"C:\\Out\\Out_write");
+  files.AddFile(u"C:\\In\\h_read", tools::MakeModel({.vertex_count = 4, .face_count = 6}));
+  files.FailOn(MemoryFileSystem::Operation::kOpenForReading, 8);
+  files.AddFile(u"C:\\In\\readme", tools::MakeModel({.vertex_count = 4, .face_count = 6}));
+
+  std::ostringstream out;
+  std::ostringstream err;
+  const char* const argv[] = {"vendrake-cli", "--source", "C:\\In",
+                              "--dest",       "C:\\Out",  "--report"};
+  EXPECT_EQ(RunCli(6, argv, out, err, files), kExitSomeFailed);
+
+  EXPECT_EQ(out.str(),
+            "a_good -> /Out/Out_good\n"
+            "b_short: failed: shorter than 4 bytes (the file holds 3 bytes, no whole word)\n"
+            "c_huge: failed: too large for the scaling pass "
+            "(last word index 32768 does not fit in 16 bits)\n"
+            "d_full: failed: too large for the scaling pass "
+            "(word position 32768 does not fit in 16 bits)\n"
+            "e_block: failed: no vertex block where the index says "
+            "(word 18 is outside the image of 8 words)\n"
+            "f_nan: failed: a floating-point error on a height "
+            "(signalling NaN in a height product)\n"
+            "g_write: failed: cannot write the output "
+            "(a folder has the output's name: C:\\Out\\Out_write)\n"
+            "h_read: failed: cannot read the file (injected failure: C:\\In\\h_read)\n"
+            "readme: failed: no \"_\" in the name "
+            "(the output suffix starts at the first \"_\", and readme has none)\n"
+            "Attempted model scales: 9. Success count: 1.\n");
+  EXPECT_EQ(err.str(), "");
+}
+
+}  // namespace
+}  // namespace vendrake::cli
