@@ -1,0 +1,405 @@
+#include "engine/batch_run.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstring>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/memory_file_system.h"
+#include "engine/text_encoding.h"
+#include "tests/support/model_bytes.h"
+#include "tools/synthetic_model.h"
+
+namespace vendrake::engine {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Op = MemoryFileSystem::Operation;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+constexpr std::u16string_view kSource = u"C:\\Work\\CliffNatural0\\";
+constexpr std::u16string_view kDest = u"C:\\Work\\CliffNatural0_2x\\";
+// Not a power of two, so every height product is rounded.
+constexpr float kFactor = 2.5F;
+
+tools::ModelShape Shape(std::uint32_t seed, std::uint32_t vertices = 16) {
+  return {.vertex_count = vertices, .face_count = vertices * 3 / 2, .seed = seed};
+}
+
+static_assert(std::endian::native == std::endian::little, "heights are copied as host words");
+
+// The model with every height multiplied here, independently of the pass.
+Bytes Scaled(const tools::ModelShape& shape) {
+  Bytes bytes = tools::MakeModel(shape);
+  const tools::ModelLayout layout = LayoutOf(shape);
+  for (std::size_t at = layout.vertex_block + 8;
+       at < layout.vertex_block + layout.vertex_block_length; at += 32) {
+    std::int32_t word = 0;
+    std::memcpy(&word, &bytes[at], 4);
+    const std::int32_t scaled = testing::Bits(testing::Single(word) * kFactor);
+    std::memcpy(&bytes[at], &scaled, 4);
+  }
+  return bytes;
+}
+
+std::u16string In(std::u16string_view name) {
+  return std::u16string(kSource) + std::u16string(name);
+}
+std::u16string Out(std::u16string_view name) {
+  return std::u16string(kDest) + std::u16string(name);
+}
+
+class Recorder : public BatchObserver {
+ public:
+  void FileWritten(std::u16string_view entry, std::u16string_view output_path) override {
+    events.push_back(Utf16ToUtf8(entry) + " -> " + Utf16ToUtf8(output_path));
+  }
+  void FileFailed(std::u16string_view entry, BatchStep step, const Error& error) override {
+    static constexpr const char* kSteps[] = {"check name", "read", "scale", "name output", "write"};
+    static constexpr const char* kKinds[] = {"overflow", "subscript", "invalid argument",
+                                             "floating point", "file"};
+    events.push_back(Utf16ToUtf8(entry) + " failed at " + kSteps[static_cast<int>(step)] + ": " +
+                     kKinds[static_cast<int>(error.Kind())]);
+  }
+  std::vector<std::string> events;
+};
+
+class BatchRunTest : public ::testing::Test {
+ protected:
+  BatchOutcome Run(std::u16string_view source = kSource, std::u16string_view dest = kDest) {
+    return RunBatch(state_, files_, source, dest, &recorder_);
+  }
+  void ExpectFinished(const BatchOutcome& outcome, std::int64_t attempted, std::int64_t succeeded) {
+    EXPECT_EQ(outcome.kind, BatchOutcome::Kind::kFinished);
+    EXPECT_EQ(outcome.tally, (RunTally{.attempted = attempted, .succeeded = succeeded}));
+  }
+  // The three models most tests start from; readme has no "_".
+  void AddThreeModels() {
+    files_.AddFile(In(u"CliffNatural0_A1"), tools::MakeModel(Shape(1)));
+    files_.AddFile(In(u"CliffNatural0_B2"), tools::MakeModel(Shape(2)));
+    files_.AddFile(In(u"readme"), tools::MakeModel(Shape(3)));
+  }
+
+  MemoryFileSystem files_;
+  WindowState state_{.ModelWords = {}, .DestBaseName = {}, .ScaleFactor = kFactor};
+  Recorder recorder_;
+};
+
+TEST_F(BatchRunTest, WritesEachNormalFileScaledUnderItsNewName) {
+  files_.AddFile(In(u"CliffNatural0_A1"), tools::MakeModel(Shape(1)));
+  auto with_tail = Shape(2);
+  with_tail.trailing_bytes = 3;
+  files_.AddFile(In(u"CliffNatural0_A_B"), tools::MakeModel(with_tail));
+  files_.AddFile(In(u"readme"), tools::MakeModel(Shape(3)));
+  files_.AddFile(In(u"Hidden_H1"), tools::MakeModel(Shape(4)), {.hidden = true});
+  files_.AddFile(In(u"System_S1"), tools::MakeModel(Shape(5)), {.system = true});
+  files_.AddFile(In(u"Sub_F1\\Inner_F2"), tools::MakeModel(Shape(6)));
+
+  ExpectFinished(Run(), 3, 2);
+
+  EXPECT_EQ(state_.DestBaseName, u"\\CliffNatural0_2x");
+  EXPECT_EQ(files_.FileBytes(Out(u"CliffNatural0_2x_A1")), Scaled(Shape(1)));
+  // The suffix runs from the first "_"; the 3 bytes after the last word come back as they were.
+  EXPECT_EQ(files_.FileBytes(Out(u"CliffNatural0_2x_A_B")), Scaled(with_tail));
+  EXPECT_THAT(files_.FilePaths(),
+              ElementsAre(In(u"CliffNatural0_A1"), In(u"CliffNatural0_A_B"), In(u"Hidden_H1"),
+                          In(u"Sub_F1\\Inner_F2"), In(u"System_S1"), In(u"readme"),
+                          Out(u"CliffNatural0_2x_A1"), Out(u"CliffNatural0_2x_A_B")));
+  EXPECT_THAT(recorder_.events,
+              ElementsAre("CliffNatural0_A1 -> C:\\Work\\CliffNatural0_2x\\\\CliffNatural0_2x_A1",
+                          "CliffNatural0_A_B -> C:\\Work\\CliffNatural0_2x\\\\CliffNatural0_2x_A_B",
+                          "readme failed at name output: invalid argument"));
+  EXPECT_EQ(files_.Calls(Op::kOpenForReading), 3);
+}
+
+struct EmptySourceCase {
+  const char* name;
+  void (*setup)(MemoryFileSystem&);
+};
+
+void PrintTo(const EmptySourceCase& source, std::ostream* out) { *out << source.name; }
+
+class EmptySourceTest : public BatchRunTest,
+                        public ::testing::WithParamInterface<EmptySourceCase> {};
+
+TEST_P(EmptySourceTest, RunsNothingButCreatesTheDestination) {
+  files_.AddFolder(u"C:\\Work");
+  GetParam().setup(files_);
+
+  const BatchOutcome outcome = Run();
+
+  EXPECT_EQ(outcome.kind, BatchOutcome::Kind::kSourceEmpty);
+  EXPECT_EQ(outcome.tally, RunTally{});
+  EXPECT_TRUE(files_.FolderExists(kDest));
+  EXPECT_EQ(files_.Calls(Op::kOpenForReading), 0);
+  EXPECT_THAT(recorder_.events, IsEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BatchRun, EmptySourceTest,
+    ::testing::Values(EmptySourceCase{"Missing", [](MemoryFileSystem&) {}},
+                      EmptySourceCase{"OnlyHiddenSystemAndSubfolders",
+                                      [](MemoryFileSystem& files) {
+                                        files.AddFile(In(u"H_1"), {1, 2, 3, 4}, {.hidden = true});
+                                        files.AddFile(In(u"S_1"), {1, 2, 3, 4}, {.system = true});
+                                        files.AddFile(In(u"Sub_1\\F_1"), {1, 2, 3, 4});
+                                      }},
+                      EmptySourceCase{"ListingFails",
+                                      [](MemoryFileSystem& files) {
+                                        files.AddFile(In(u"F_1"), {1, 2, 3, 4});
+                                        files.FailOn(Op::kList, 1);
+                                      }},
+                      EmptySourceCase{"FirstNameFails",
+                                      [](MemoryFileSystem& files) {
+                                        files.AddFile(In(u"F_1"), {1, 2, 3, 4});
+                                        files.FailOn(Op::kListNext, 1);
+                                      }}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+struct SizeCase {
+  const char* name;
+  std::size_t length;
+  bool tagged;
+  const char* failure;  // nullptr: written
+};
+
+// A file of exactly `length` bytes: a generated model padded with 0xA5 where
+// one fits, otherwise plain counting bytes; untagged models lose their tag.
+Bytes FileOfLength(std::size_t length, bool tagged, Bytes* scaled) {
+  const std::uint32_t vertices = tools::VertexCountForSize(length);
+  if (vertices == 0) {
+    Bytes bytes(length);
+    for (std::size_t k = 0; k < length; ++k) bytes[k] = static_cast<std::uint8_t>(k + 1);
+    *scaled = bytes;
+    return bytes;
+  }
+  const auto shape = Shape(7, vertices);
+  Bytes bytes = tools::MakeModel(shape);
+  *scaled = Scaled(shape);
+  if (!tagged) {
+    std::memset(&bytes[LayoutOf(shape).vertex_entry], 0, 4);
+    *scaled = bytes;
+  }
+  bytes.resize(length, 0xA5);
+  scaled->resize(length, 0xA5);
+  return bytes;
+}
+
+void PrintTo(const SizeCase& size, std::ostream* out) { *out << size.name; }
+
+class FileSizeTest : public BatchRunTest, public ::testing::WithParamInterface<SizeCase> {};
+
+TEST_P(FileSizeTest, IsWrittenWhole_OrFailsWithoutOutput) {
+  Bytes expected;
+  files_.AddFile(In(u"CliffNatural0_M1"),
+                 FileOfLength(GetParam().length, GetParam().tagged, &expected));
+
+  const BatchOutcome outcome = Run();
+
+  if (GetParam().failure == nullptr) {
+    ExpectFinished(outcome, 1, 1);
+    EXPECT_EQ(files_.FileBytes(Out(u"CliffNatural0_2x_M1")), expected);
+  } else {
+    ExpectFinished(outcome, 1, 0);
+    EXPECT_THAT(recorder_.events,
+                ElementsAre(std::string("CliffNatural0_M1 failed at ") + GetParam().failure));
+    EXPECT_THAT(files_.FilePaths(), ElementsAre(In(u"CliffNatural0_M1")));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BatchRun, FileSizeTest,
+    ::testing::Values(SizeCase{"ThreeBytes", 3, false, "read: subscript"},
+                      SizeCase{"FourBytes", 4, false, nullptr},
+                      SizeCase{"TenBytesKeepTheLastTwo", 10, false, nullptr},
+                      SizeCase{"SmallUntaggedUnchanged", 5000, false, nullptr},
+                      SizeCase{"LargestUntagged", 131068, false, nullptr},
+                      SizeCase{"FullUntagged", 131072, false, "scale: overflow"},
+                      SizeCase{"FullTagged", 131072, true, nullptr},
+                      SizeCase{"FullTaggedWithTail", 131075, true, nullptr},
+                      SizeCase{"OneWordTooMany", 131076, true, "read: overflow"},
+                      SizeCase{"FarTooLarge", 400000, true, "read: overflow"}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST_F(BatchRunTest, SameSuffixIsReplacedWholeByTheLaterListedFile) {
+  files_.AddFile(In(u"Rock_A1"), tools::MakeModel(Shape(1, 40)));
+  files_.AddFile(In(u"Tree_A1"), tools::MakeModel(Shape(2, 8)));
+
+  ExpectFinished(Run(), 2, 2);
+
+  EXPECT_EQ(files_.FileBytes(Out(u"CliffNatural0_2x_A1")), Scaled(Shape(2, 8)));
+}
+
+class UnwritableDestinationTest : public BatchRunTest,
+                                  public ::testing::WithParamInterface<bool> {};
+
+TEST_P(UnwritableDestinationTest, EveryFileIsAttemptedAndNoneWritten) {
+  AddThreeModels();
+  std::u16string dest(kDest);
+  if (GetParam()) {
+    files_.FailOn(Op::kCreateFolder, 1);
+  } else {
+    dest = u"C:\\Nowhere\\CliffNatural0_2x\\";
+  }
+
+  ExpectFinished(Run(kSource, dest), 3, 0);
+
+  EXPECT_FALSE(files_.FolderExists(dest));
+  EXPECT_THAT(files_.FilePaths(),
+              ElementsAre(In(u"CliffNatural0_A1"), In(u"CliffNatural0_B2"), In(u"readme")));
+  EXPECT_THAT(recorder_.events, ElementsAre("CliffNatural0_A1 failed at write: file",
+                                            "CliffNatural0_B2 failed at write: file",
+                                            "readme failed at name output: invalid argument"));
+}
+
+INSTANTIATE_TEST_SUITE_P(BatchRun, UnwritableDestinationTest, ::testing::Bool(),
+                         [](const auto& test) {
+                           return test.param ? "CreationFails" : "ParentMissing";
+                         });
+
+TEST_F(BatchRunTest, InPlaceRunScalesEachFileOnceAndSkipsItsOwnOutputs) {
+  // Aaa_Z9's output CliffNatural0_Z9 sorts after it, so the live listing
+  // yields it later in the same run.
+  files_.AddFile(In(u"Aaa_Z9"), tools::MakeModel(Shape(1)));
+  files_.AddFile(In(u"CliffNatural0_A1"), tools::MakeModel(Shape(2)));
+
+  ExpectFinished(Run(kSource, kSource), 2, 2);
+
+  EXPECT_EQ(files_.FileBytes(In(u"Aaa_Z9")), tools::MakeModel(Shape(1)));
+  EXPECT_EQ(files_.FileBytes(In(u"CliffNatural0_A1")), Scaled(Shape(2)));
+  EXPECT_EQ(files_.FileBytes(In(u"CliffNatural0_Z9")), Scaled(Shape(1)));
+  EXPECT_EQ(files_.FilePaths().size(), 3U);
+  EXPECT_EQ(files_.Calls(Op::kOpenForReading), 2);
+}
+
+TEST_F(BatchRunTest, EachRunDerivesItsBaseNameAndCountsAfresh) {
+  AddThreeModels();
+  files_.AddFolder(u"C:\\X");
+
+  ExpectFinished(Run(kSource, u"C:\\X\\Out\\"), 3, 2);
+  EXPECT_EQ(state_.DestBaseName, u"\\Out");
+  EXPECT_EQ(files_.FileBytes(u"C:\\X\\Out\\Out_B2"), Scaled(Shape(2)));
+
+  ExpectFinished(Run(kSource, u"out\\"), 3, 2);
+  EXPECT_EQ(state_.DestBaseName, u"\\out");
+  EXPECT_EQ(files_.FileBytes(u"out\\out_A1"), Scaled(Shape(1)));
+  EXPECT_EQ(files_.FileBytes(u"out\\out_B2"), Scaled(Shape(2)));
+
+  files_.AddFile(u"C:\\X\\Out\\Out_A1", {9, 9});
+  ExpectFinished(Run(kSource, u"C:\\X\\Out\\"), 3, 2);
+  EXPECT_EQ(state_.DestBaseName, u"\\Out");
+  EXPECT_EQ(files_.FileBytes(u"C:\\X\\Out\\Out_A1"), Scaled(Shape(1)));
+  EXPECT_EQ(files_.FilePaths().size(), 7U);
+}
+
+TEST_F(BatchRunTest, TallyStaysExactPastSixteenBits) {
+  constexpr int kFiles = 32770;
+  for (int k = 0; k < kFiles; ++k) {
+    files_.AddFile(In(u"F_" + Utf8ToUtf16(std::to_string(k))), {1, 2, 3, 4});
+  }
+  ExpectFinished(Run(), kFiles, kFiles);
+}
+
+// Lists `extra` before its own names: a name holding a separator, which the
+// memory file system cannot store.
+class ExtraNameFileSystem : public MemoryFileSystem {
+ public:
+  explicit ExtraNameFileSystem(std::u16string extra) : extra_(std::move(extra)) {}
+
+  std::unique_ptr<FolderListing> ListNormalFiles(std::u16string_view folder) override {
+    class ListingWithExtra : public FolderListing {
+     public:
+      ListingWithExtra(std::unique_ptr<FolderListing> inner, std::u16string extra)
+          : inner_(std::move(inner)), extra_(std::move(extra)) {}
+      std::u16string Next() override {
+        return extra_.empty() ? inner_->Next() : std::exchange(extra_, u"");
+      }
+
+     private:
+      std::unique_ptr<FolderListing> inner_;
+      std::u16string extra_;
+    };
+    return std::make_unique<ListingWithExtra>(MemoryFileSystem::ListNormalFiles(folder), extra_);
+  }
+
+ private:
+  std::u16string extra_;
+};
+
+class SeparatorInNameTest : public BatchRunTest,
+                            public ::testing::WithParamInterface<const char16_t*> {};
+
+TEST_P(SeparatorInNameTest, FailsWithoutOpeningAnything) {
+  ExtraNameFileSystem files(GetParam());
+  // Taken as a path, the name would reach this file.
+  files.AddFile(In(u"Sub\\Inner_A1"), tools::MakeModel(Shape(1)));
+  files.AddFile(In(u"CliffNatural0_B2"), tools::MakeModel(Shape(2)));
+
+  ExpectFinished(RunBatch(state_, files, kSource, kDest, &recorder_), 2, 1);
+
+  EXPECT_EQ(files.Calls(Op::kOpenForReading), 1);
+  EXPECT_EQ(recorder_.events.at(0), Utf16ToUtf8(GetParam()) + " failed at check name: file");
+  EXPECT_THAT(files.FilePaths(), ElementsAre(In(u"CliffNatural0_B2"), In(u"Sub\\Inner_A1"),
+                                             Out(u"CliffNatural0_2x_B2")));
+}
+
+INSTANTIATE_TEST_SUITE_P(BatchRun, SeparatorInNameTest,
+                         ::testing::Values(u"Sub\\Inner_A1", u"Sub/Inner_A1"));
+
+struct InjectedFailure {
+  const char* name;
+  Op operation;
+  const char* step;
+};
+
+void PrintTo(const InjectedFailure& failure, std::ostream* out) { *out << failure.name; }
+
+class InjectedFailureTest : public BatchRunTest,
+                            public ::testing::WithParamInterface<InjectedFailure> {};
+
+TEST_P(InjectedFailureTest, FailsOnlyThatFileAndKeepsItsOldOutput) {
+  files_.AddFile(In(u"CliffNatural0_A1"), tools::MakeModel(Shape(1)));
+  files_.AddFile(In(u"CliffNatural0_B2"), tools::MakeModel(Shape(2)));
+  files_.AddFile(In(u"CliffNatural0_C3"), tools::MakeModel(Shape(3)));
+  files_.AddFile(Out(u"CliffNatural0_2x_B2"), {0xDE, 0xAD, 0xBE, 0xEF, 0x01});
+  files_.FailOn(GetParam().operation, 2);
+
+  ExpectFinished(Run(), 3, 2);
+
+  EXPECT_EQ(recorder_.events.at(1),
+            std::string("CliffNatural0_B2 failed at ") + GetParam().step + ": file");
+  EXPECT_EQ(files_.FileBytes(Out(u"CliffNatural0_2x_A1")), Scaled(Shape(1)));
+  EXPECT_EQ(files_.FileBytes(Out(u"CliffNatural0_2x_B2")), (Bytes{0xDE, 0xAD, 0xBE, 0xEF, 0x01}));
+  EXPECT_EQ(files_.FileBytes(Out(u"CliffNatural0_2x_C3")), Scaled(Shape(3)));
+  EXPECT_EQ(files_.FilePaths().size(), 6U) << "a staged file was left behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BatchRun, InjectedFailureTest,
+    ::testing::Values(InjectedFailure{"OpenForReading", Op::kOpenForReading, "read"},
+                      InjectedFailure{"Length", Op::kLength, "read"},
+                      InjectedFailure{"Read", Op::kRead, "read"},
+                      InjectedFailure{"OpenForReplacing", Op::kOpenForReplacing, "write"},
+                      InjectedFailure{"Write", Op::kWrite, "write"},
+                      InjectedFailure{"Commit", Op::kCommit, "write"}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST_F(BatchRunTest, FailingListingEndsTheRunWithTheCountsSoFar) {
+  AddThreeModels();
+  files_.FailOn(Op::kListNext, 3);
+
+  ExpectFinished(Run(), 2, 2);
+
+  EXPECT_EQ(files_.Calls(Op::kOpenForReading), 2);
+  EXPECT_EQ(files_.Calls(Op::kListNext), 3);
+}
+
+}  // namespace
+}  // namespace vendrake::engine
