@@ -1,0 +1,69 @@
+#include "engine/output_naming.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engine/errors.h"
+
+namespace vendrake::engine {
+namespace {
+
+struct TextCase {
+  const char* name;
+  std::u16string in;
+  std::u16string out;
+};
+
+std::string NameOf(const ::testing::TestParamInfo<TextCase>& case_info) {
+  return case_info.param.name;
+}
+
+class DestBaseNameOf : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(DestBaseNameOf, IsTheFolderOwnNameAfterABackslash) {
+  EXPECT_EQ(DeriveDestBaseName(GetParam().in), GetParam().out);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, DestBaseNameOf,
+                         ::testing::Values(TextCase{"NestedFolder", u"C:\\X\\Out\\", u"\\Out"},
+                                           TextCase{"RelativeName", u"out\\", u"\\out"},
+                                           TextCase{"DriveRoot", u"C:\\", u""},
+                                           TextCase{"LowerCaseDriveRoot", u"d:\\", u""},
+                                           TextCase{"RootAlone", u"\\", u""},
+                                           // The run "\\" before the final "\" is found first.
+                                           TextCase{"DoubledSeparator", u"C:\\X\\\\", u"\\"},
+                                           TextCase{"FolderUnderTheRoot", u"\\Out\\", u"\\Out"},
+                                           TextCase{"NonAscii", u"a\\H\u00F6he\\", u"\\H\u00F6he"}),
+                         NameOf);
+
+class SuffixOfName : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(SuffixOfName, StartsAtTheFirstUnderscore) {
+  EXPECT_EQ(SuffixOf(GetParam().in), GetParam().out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SuffixOfName,
+    ::testing::Values(TextCase{"OneUnderscore", u"Rock_A1", u"_A1"},
+                      TextCase{"Several", u"CliffNatural0_A_B", u"_A_B"},
+                      TextCase{"Leading", u"_x_y", u"_x_y"}, TextCase{"Trailing", u"name_", u"_"},
+                      TextCase{"Astral", u"F\u00E9_\U0001F600", u"_\U0001F600"}),
+    NameOf);
+
+TEST(OutputNaming, ANameWithoutUnderscoreIsAnInvalidArgument) {
+  EXPECT_THROW(SuffixOf(u"readme"), InvalidArgumentError);
+  EXPECT_THROW(SuffixOf(u""), InvalidArgumentError);
+}
+
+TEST(OutputNaming, OutputNameIsTheBaseNameWithoutItsBackslashThenTheSuffix) {
+  EXPECT_EQ(OutputName(DeriveDestBaseName(u"C:\\Cliffs\\CliffNatural0_2x\\"),
+                       SuffixOf(u"CliffNatural0_A_B")),
+            u"CliffNatural0_2x_A_B");
+  EXPECT_EQ(OutputName(u"\\Out", u"_A1"), u"Out_A1");
+  EXPECT_EQ(OutputName(u"", u"_A1"), u"_A1");
+  EXPECT_EQ(OutputName(u"\\", u"_A1"), u"_A1");
+}
+
+}  // namespace
+}  // namespace vendrake::engine
