@@ -2,15 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "engine/batch_run.h"
 #include "engine/posix_file_system.h"
-#include "tests/support/model_bytes.h"
+#include "tests/support/scaled_model.h"
 #include "tests/support/temporary_folder.h"
 #include "tools/synthetic_model.h"
 
@@ -28,21 +26,7 @@ tools::ModelShape Shape(std::uint32_t seed) {
   return {.vertex_count = 12, .face_count = 18, .seed = seed};
 }
 
-static_assert(std::endian::native == std::endian::little, "heights are copied as host words");
-
-// The model with every height doubled here, independently of the pass.
-Bytes Doubled(const tools::ModelShape& shape) {
-  Bytes bytes = tools::MakeModel(shape);
-  const tools::ModelLayout layout = LayoutOf(shape);
-  for (std::size_t at = layout.vertex_block + 8;
-       at < layout.vertex_block + layout.vertex_block_length; at += 32) {
-    std::int32_t word = 0;
-    std::memcpy(&word, &bytes[at], 4);
-    const std::int32_t scaled = testing::Bits(testing::Single(word) * 2.0F);
-    std::memcpy(&bytes[at], &scaled, 4);
-  }
-  return bytes;
-}
+Bytes Doubled(const tools::ModelShape& shape) { return testing::ScaledModel(shape, 2.0F); }
 
 class BatchRunOnDisk : public ::testing::Test {
  protected:

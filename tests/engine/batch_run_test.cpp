@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cstring>
 #include <memory>
 #include <ostream>
@@ -13,7 +12,8 @@
 
 #include "engine/memory_file_system.h"
 #include "engine/text_encoding.h"
-#include "tests/support/model_bytes.h"
+#include "tests/support/batch_recorder.h"
+#include "tests/support/scaled_model.h"
 #include "tools/synthetic_model.h"
 
 namespace vendrake::engine {
@@ -33,21 +33,8 @@ tools::ModelShape Shape(std::uint32_t seed, std::uint32_t vertices = 16) {
   return {.vertex_count = vertices, .face_count = vertices * 3 / 2, .seed = seed};
 }
 
-static_assert(std::endian::native == std::endian::little, "heights are copied as host words");
-
 // The model with every height multiplied here, independently of the pass.
-Bytes Scaled(const tools::ModelShape& shape) {
-  Bytes bytes = tools::MakeModel(shape);
-  const tools::ModelLayout layout = LayoutOf(shape);
-  for (std::size_t at = layout.vertex_block + 8;
-       at < layout.vertex_block + layout.vertex_block_length; at += 32) {
-    std::int32_t word = 0;
-    std::memcpy(&word, &bytes[at], 4);
-    const std::int32_t scaled = testing::Bits(testing::Single(word) * kFactor);
-    std::memcpy(&bytes[at], &scaled, 4);
-  }
-  return bytes;
-}
+Bytes Scaled(const tools::ModelShape& shape) { return testing::ScaledModel(shape, kFactor); }
 
 std::u16string In(std::u16string_view name) {
   return std::u16string(kSource) + std::u16string(name);
@@ -55,21 +42,6 @@ std::u16string In(std::u16string_view name) {
 std::u16string Out(std::u16string_view name) {
   return std::u16string(kDest) + std::u16string(name);
 }
-
-class Recorder : public BatchObserver {
- public:
-  void FileWritten(std::u16string_view entry, std::u16string_view output_path) override {
-    events.push_back(Utf16ToUtf8(entry) + " -> " + Utf16ToUtf8(output_path));
-  }
-  void FileFailed(std::u16string_view entry, BatchStep step, const Error& error) override {
-    static constexpr const char* kSteps[] = {"check name", "read", "scale", "name output", "write"};
-    static constexpr const char* kKinds[] = {"overflow", "subscript", "invalid argument",
-                                             "floating point", "file"};
-    events.push_back(Utf16ToUtf8(entry) + " failed at " + kSteps[static_cast<int>(step)] + ": " +
-                     kKinds[static_cast<int>(error.Kind())]);
-  }
-  std::vector<std::string> events;
-};
 
 class BatchRunTest : public ::testing::Test {
  protected:
@@ -89,7 +61,7 @@ class BatchRunTest : public ::testing::Test {
 
   MemoryFileSystem files_;
   WindowState state_{.ModelWords = {}, .DestBaseName = {}, .ScaleFactor = kFactor};
-  Recorder recorder_;
+  testing::BatchRecorder recorder_;
 };
 
 TEST_F(BatchRunTest, WritesEachNormalFileScaledUnderItsNewName) {

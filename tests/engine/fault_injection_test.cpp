@@ -1,0 +1,352 @@
+#include <grp.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/batch_run.h"
+#include "engine/posix_file_system.h"
+#include "tests/support/batch_recorder.h"
+#include "tests/support/hooked_file_system.h"
+#include "tests/support/scaled_model.h"
+#include "tests/support/temporary_folder.h"
+#include "tools/synthetic_model.h"
+
+namespace vendrake::engine {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+using Hook = testing::HookedFileSystem::Operation;
+using ::testing::ElementsAre;
+using testing::ReadFile;
+using ::testing::StartsWith;
+using ::testing::UnorderedElementsAre;
+using testing::WriteFile;
+
+// Not a power of two, so every height product is rounded.
+constexpr float kFactor = 2.5F;
+constexpr uid_t kNobody = 65534;
+
+tools::ModelShape Shape(std::uint32_t seed, std::uint32_t vertices = 12) {
+  return {.vertex_count = vertices, .face_count = vertices * 3 / 2, .seed = seed};
+}
+
+// What an earlier run left at an output name.
+Bytes OldOutput() { return {0xDE, 0xAD, 0xBE, 0xEF, 0x01}; }
+
+class FaultInjection : public ::testing::Test {
+ protected:
+  FaultInjection() { fs::create_directory(source_); }
+
+  BatchOutcome Run(FileSystem& files, const fs::path& dest) {
+    return RunBatch(state_, files, testing::FolderText(source_), testing::FolderText(dest),
+                    &recorder_);
+  }
+  void ExpectFinished(const BatchOutcome& outcome, std::int64_t attempted, std::int64_t succeeded) {
+    EXPECT_EQ(outcome.kind, BatchOutcome::Kind::kFinished);
+    EXPECT_EQ(outcome.tally, (RunTally{.attempted = attempted, .succeeded = succeeded}));
+  }
+  // CliffNatural0_A1, _B2 and _C3 in the source folder.
+  void AddModels() {
+    for (std::uint32_t k = 1; k <= 3; ++k) WriteFile(Source(k), tools::MakeModel(Shape(k)));
+  }
+  fs::path Source(std::uint32_t k) const { return source_ / ("CliffNatural0_" + Suffix(k)); }
+  fs::path Output(std::uint32_t k) const { return dest_ / ("CliffNatural0_2x_" + Suffix(k)); }
+  static std::string Suffix(std::uint32_t k) {
+    return std::string(1, char('A' + k - 1)) + std::to_string(k);
+  }
+
+  // Every name in `folder`, hidden ones included, sorted.
+  static std::vector<std::string> Names(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  testing::TemporaryFolder root_;
+  const fs::path source_ = root_.Path() / "CliffNatural0";
+  const fs::path dest_ = root_.Path() / "CliffNatural0_2x";
+  PosixFileSystem disk_;
+  WindowState state_{.ModelWords = {}, .DestBaseName = {}, .ScaleFactor = kFactor};
+  testing::BatchRecorder recorder_;
+};
+
+struct SourceChange {
+  const char* name;
+  Hook before;
+  void (*change)(const fs::path& file);
+  bool written;  // otherwise the file fails and its old output stays
+};
+
+void PrintTo(const SourceChange& change, std::ostream* out) { *out << change.name; }
+
+class SourceChangeTest : public FaultInjection,
+                         public ::testing::WithParamInterface<SourceChange> {};
+
+TEST_P(SourceChangeTest, FailsOnlyThatFile_OrReadsTheLengthMeasured) {
+  AddModels();
+  fs::create_directory(dest_);
+  WriteFile(Output(2), OldOutput());
+  testing::HookedFileSystem files(disk_);
+  files.Before(GetParam().before, u"CliffNatural0_B2", [&] { GetParam().change(Source(2)); });
+
+  ExpectFinished(Run(files, dest_), 3, GetParam().written ? 3 : 2);
+
+  EXPECT_EQ(ReadFile(Output(1)), testing::ScaledModel(Shape(1), kFactor));
+  EXPECT_EQ(ReadFile(Output(2)),
+            GetParam().written ? testing::ScaledModel(Shape(2), kFactor) : OldOutput());
+  EXPECT_EQ(ReadFile(Output(3)), testing::ScaledModel(Shape(3), kFactor));
+  EXPECT_THAT(Names(dest_),
+              ElementsAre("CliffNatural0_2x_A1", "CliffNatural0_2x_B2", "CliffNatural0_2x_C3"));
+  const ::testing::Matcher<const std::string&> b2 =
+      GetParam().written
+          ? ::testing::Matcher<const std::string&>(StartsWith("CliffNatural0_B2 -> "))
+          : ::testing::Matcher<const std::string&>(
+                ::testing::Eq("CliffNatural0_B2 failed at read: file"));
+  EXPECT_THAT(recorder_.events, UnorderedElementsAre(StartsWith("CliffNatural0_A1 -> "), b2,
+                                                     StartsWith("CliffNatural0_C3 -> ")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FaultInjection, SourceChangeTest,
+    ::testing::Values(SourceChange{"RemovedAfterListing", Hook::kOpenForReading,
+                                   [](const fs::path& file) { fs::remove(file); }, false},
+                      // Reading fewer bytes than measured must not pass off a short image.
+                      SourceChange{"ShrunkAfterMeasuring", Hook::kRead,
+                                   [](const fs::path& file) {
+                                     fs::resize_file(file, fs::file_size(file) / 2);
+                                   },
+                                   false},
+                      // Only the bytes measured are read; what was appended is left out.
+                      SourceChange{"GrownAfterMeasuring", Hook::kRead,
+                                   [](const fs::path& file) {
+                                     Bytes grown = ReadFile(file);
+                                     grown.insert(grown.end(), 1000, 0x7F);
+                                     WriteFile(file, grown);
+                                   },
+                                   true}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+class UnusableDestinationTest : public FaultInjection,
+                                public ::testing::WithParamInterface<bool> {};
+
+TEST_P(UnusableDestinationTest, EveryFileFailsAtWriteAndNothingIsCreated) {
+  AddModels();
+  fs::path dest = root_.Path() / "Missing" / "CliffNatural0_2x";
+  if (GetParam()) {
+    dest = dest_;
+    WriteFile(dest_, OldOutput());
+  }
+
+  ExpectFinished(Run(disk_, dest), 3, 0);
+
+  EXPECT_THAT(recorder_.events, UnorderedElementsAre("CliffNatural0_A1 failed at write: file",
+                                                     "CliffNatural0_B2 failed at write: file",
+                                                     "CliffNatural0_C3 failed at write: file"));
+  if (GetParam()) {
+    EXPECT_EQ(ReadFile(dest_), OldOutput());
+    EXPECT_THAT(Names(root_.Path()), ElementsAre("CliffNatural0", "CliffNatural0_2x"));
+  } else {
+    EXPECT_THAT(Names(root_.Path()), ElementsAre("CliffNatural0"));
+  }
+  EXPECT_THAT(Names(source_),
+              ElementsAre("CliffNatural0_A1", "CliffNatural0_B2", "CliffNatural0_C3"));
+}
+
+INSTANTIATE_TEST_SUITE_P(FaultInjection, UnusableDestinationTest, ::testing::Bool(),
+                         [](const auto& test) {
+                           return test.param ? "IsARegularFile" : "ParentMissing";
+                         });
+
+// Unmounts a test's file system before its folder is removed.
+class Unmount {
+ public:
+  explicit Unmount(fs::path folder) : folder_(std::move(folder)) {}
+  Unmount(const Unmount&) = delete;
+  Unmount& operator=(const Unmount&) = delete;
+  ~Unmount() { ::umount2(folder_.c_str(), MNT_DETACH); }
+
+ private:
+  fs::path folder_;
+};
+
+class WriteFailureTest : public FaultInjection, public ::testing::WithParamInterface<bool> {
+ protected:
+  std::optional<Unmount> unmount_;
+};
+
+TEST_P(WriteFailureTest, KeepsTheExistingOutputAndRemovesTheStagedFile) {
+  fs::create_directory(dest_);
+  testing::HookedFileSystem files(disk_);
+  // B2 is larger than the whole 64 KiB disk; A1 fits beside the old output
+  // only once B2's staged file is gone again, whichever is listed first.
+  const auto large = Shape(2, tools::VertexCountForSize(100000));
+  if (GetParam()) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root";
+    if (::mount("tmpfs", dest_.c_str(), "tmpfs", 0, "size=64k") != 0) {
+      const int error = errno;
+      GTEST_SKIP() << "cannot mount a tmpfs: " << std::strerror(error);
+    }
+    unmount_.emplace(dest_);
+  } else {
+    files.FailWrite(u"CliffNatural0_2x_B2", 32 * 1024);
+  }
+  const Bytes old_output(40 * 1024, 0xEE);
+  WriteFile(Output(2), old_output);
+  WriteFile(Source(1), tools::MakeModel(Shape(1)));
+  WriteFile(Source(2), tools::MakeModel(large));
+
+  ExpectFinished(Run(files, dest_), 2, 1);
+
+  EXPECT_THAT(recorder_.events, UnorderedElementsAre(StartsWith("CliffNatural0_A1 -> "),
+                                                     "CliffNatural0_B2 failed at write: file"));
+  EXPECT_EQ(ReadFile(Output(1)), testing::ScaledModel(Shape(1), kFactor));
+  EXPECT_EQ(ReadFile(Output(2)), old_output);
+  EXPECT_THAT(Names(dest_), ElementsAre("CliffNatural0_2x_A1", "CliffNatural0_2x_B2"));
+}
+
+INSTANTIATE_TEST_SUITE_P(FaultInjection, WriteFailureTest, ::testing::Bool(), [](const auto& test) {
+  return test.param ? "FullTmpfs" : "InjectedPartWay";
+});
+
+// What a run without root's powers reported.
+struct UnprivilegedRun {
+  RunTally tally;
+  std::vector<std::string> events;
+};
+
+constexpr int kCannotBecomeNobody = 77;
+
+class FaultInjectionAsUser : public FaultInjection {
+ protected:
+  // Runs the batch where permission bits hold. Root passes every permission
+  // check, so then the run goes to a child process that has become nobody,
+  // owning the temporary folder and all it holds. Empty when that cannot be.
+  std::optional<UnprivilegedRun> RunUnprivileged() {
+    if (::geteuid() != 0) {
+      const BatchOutcome outcome = Run(disk_, dest_);
+      return UnprivilegedRun{outcome.tally, recorder_.events};
+    }
+    for (const auto& entry : fs::recursive_directory_iterator(root_.Path())) {
+      if (::lchown(entry.path().c_str(), kNobody, kNobody) != 0) return std::nullopt;
+    }
+    int ends[2];
+    if (::chown(root_.Path().c_str(), kNobody, kNobody) != 0 || ::pipe(ends) != 0) {
+      return std::nullopt;
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::close(ends[0]);
+      // The folder's parents must be open to nobody too.
+      if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0 ||
+          ::access(source_.c_str(), R_OK | X_OK) != 0) {
+        ::_exit(kCannotBecomeNobody);
+      }
+      const BatchOutcome outcome = Run(disk_, dest_);
+      std::string report = std::to_string(outcome.tally.attempted) + " " +
+                           std::to_string(outcome.tally.succeeded) + "\n";
+      for (const auto& event : recorder_.events) report += event + "\n";
+      for (std::size_t done = 0; done < report.size();) {
+        const ssize_t put = ::write(ends[1], report.data() + done, report.size() - done);
+        if (put <= 0) ::_exit(1);
+        done += static_cast<std::size_t>(put);
+      }
+      ::_exit(0);
+    }
+    ::close(ends[1]);
+    std::string report;
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(ends[0], buffer, sizeof buffer)) > 0;) {
+      report.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(ends[0]);
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child) return std::nullopt;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == kCannotBecomeNobody) return std::nullopt;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
+    UnprivilegedRun run;
+    std::istringstream lines(report);
+    lines >> run.tally.attempted >> run.tally.succeeded;
+    lines.ignore();
+    for (std::string line; std::getline(lines, line);) run.events.push_back(line);
+    return run;
+  }
+};
+
+TEST_F(FaultInjectionAsUser, UnreadableSourceFileFailsAlone) {
+  AddModels();
+  fs::create_directory(dest_);
+  fs::permissions(Source(2), fs::perms::none);
+
+  const auto run = RunUnprivileged();
+  if (!run) GTEST_SKIP() << "cannot drop root's powers here";
+
+  EXPECT_EQ(run->tally, (RunTally{.attempted = 3, .succeeded = 2}));
+  EXPECT_THAT(run->events, UnorderedElementsAre(StartsWith("CliffNatural0_A1 -> "),
+                                                "CliffNatural0_B2 failed at read: file",
+                                                StartsWith("CliffNatural0_C3 -> ")));
+  EXPECT_EQ(ReadFile(Output(1)), testing::ScaledModel(Shape(1), kFactor));
+  EXPECT_EQ(ReadFile(Output(3)), testing::ScaledModel(Shape(3), kFactor));
+  EXPECT_THAT(Names(dest_), ElementsAre("CliffNatural0_2x_A1", "CliffNatural0_2x_C3"));
+  fs::permissions(Source(2), fs::perms::owner_read);
+  EXPECT_EQ(ReadFile(Source(2)), tools::MakeModel(Shape(2)));
+}
+
+TEST_F(FaultInjectionAsUser, ReadOnlyDestinationFailsEveryWriteAndKeepsItsFiles) {
+  AddModels();
+  fs::create_directory(dest_);
+  WriteFile(Output(2), OldOutput());
+  fs::permissions(dest_, fs::perms::owner_read | fs::perms::owner_exec);
+
+  const auto run = RunUnprivileged();
+  if (!run) GTEST_SKIP() << "cannot drop root's powers here";
+
+  EXPECT_EQ(run->tally, (RunTally{.attempted = 3, .succeeded = 0}));
+  EXPECT_THAT(run->events, UnorderedElementsAre("CliffNatural0_A1 failed at write: file",
+                                                "CliffNatural0_B2 failed at write: file",
+                                                "CliffNatural0_C3 failed at write: file"));
+  EXPECT_THAT(Names(dest_), ElementsAre("CliffNatural0_2x_B2"));
+  EXPECT_EQ(ReadFile(Output(2)), OldOutput());
+}
+
+TEST_F(FaultInjection, CountsStayExactOverManyFilesOnDisk) {
+  // Both counts pass the 16-bit range; the files without "_" are not written.
+  constexpr int kWritten = 32770;
+  constexpr int kUnnamed = 30;
+  const auto tiny = Shape(1, 1);
+  const Bytes model = tools::MakeModel(tiny);
+  std::vector<std::string> expected;
+  for (int k = 0; k < kWritten; ++k) {
+    WriteFile(source_ / ("F_" + std::to_string(k)), model);
+    expected.push_back("CliffNatural0_2x_" + std::to_string(k));
+  }
+  for (int k = 0; k < kUnnamed; ++k) WriteFile(source_ / ("readme" + std::to_string(k)), model);
+  std::sort(expected.begin(), expected.end());
+
+  ExpectFinished(Run(disk_, dest_), kWritten + kUnnamed, kWritten);
+
+  const std::vector<std::string> outputs = Names(dest_);
+  EXPECT_EQ(outputs.size(), expected.size());
+  EXPECT_TRUE(outputs == expected) << "not exactly one output per named source";
+  EXPECT_EQ(ReadFile(dest_ / "CliffNatural0_2x_32769"), testing::ScaledModel(tiny, kFactor));
+  EXPECT_EQ(Names(source_).size(), std::size_t{kWritten + kUnnamed});
+}
+
+}  // namespace
+}  // namespace vendrake::engine

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/batch_run.h"
+
+namespace vendrake::testing {
+
+// Notes each file's fate in the order the run reports it, as
+// "entry -> output path" or "entry failed at <step>: <error kind>".
+class BatchRecorder : public engine::BatchObserver {
+ public:
+  void FileWritten(std::u16string_view entry, std::u16string_view output_path) override;
+  void FileFailed(std::u16string_view entry, engine::BatchStep step,
+                  const engine::Error& error) override;
+
+  std::vector<std::string> events;
+};
+
+}  // namespace vendrake::testing
