@@ -8,6 +8,7 @@ packages=(
   cmake ninja-build g++ make pkg-config
   libgtest-dev libgmock-dev
   libcli11-dev
+  qt6-base-dev
 )
 
 missing=()

@@ -1,0 +1,318 @@
+#include "window/form1.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <iterator>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "command/defaults.h"
+#include "tests/support/scaled_model.h"
+#include "tests/support/temporary_folder.h"
+#include "tools/synthetic_model.h"
+
+// Readable failure messages for texts.
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
+
+namespace vendrake::window {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+
+constexpr int kTwipsPerPixel = 15;
+
+QWidget* Control(const Form1& form, const char* name) {
+  return form.findChild<QWidget*>(QString::fromLatin1(name));
+}
+QPushButton* Command1(const Form1& form) { return form.findChild<QPushButton*>("Command1"); }
+QLineEdit* TextBox(const Form1& form, const char* name) {
+  return form.findChild<QLineEdit*>(QString::fromLatin1(name));
+}
+
+QString TextOf(const QWidget* control) {
+  if (const auto* button = qobject_cast<const QPushButton*>(control)) return button->text();
+  if (const auto* box = qobject_cast<const QLineEdit*>(control)) return box->text();
+  if (const auto* label = qobject_cast<const QLabel*>(control)) return label->text();
+  return {};
+}
+
+QRect InTwips(const QRect& pixels) {
+  return {pixels.x() * kTwipsPerPixel, pixels.y() * kTwipsPerPixel, pixels.width() * kTwipsPerPixel,
+          pixels.height() * kTwipsPerPixel};
+}
+
+void ShowAndWait(Form1& form) {
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+}
+
+// Resizing a shown top-level window reaches the widget through the platform,
+// so the new size arrives with the event loop.
+void ResizeClientTo(Form1& form, int width) {
+  form.resize(width, form.height());
+  for (int tries = 0; tries < 100 && form.width() != width; ++tries) QTest::qWait(10);
+  ASSERT_EQ(form.width(), width);
+}
+
+struct DescribedControl {
+  const char* name;
+  const char* class_name;
+  std::u16string text;  // empty: any text but an empty one
+  QRect twips;
+};
+
+void PrintTo(const DescribedControl& control, std::ostream* out) { *out << control.name; }
+
+class Form1Description : public ::testing::TestWithParam<DescribedControl> {};
+
+TEST_P(Form1Description, ControlHasItsKindTextAndPlaceInTwips) {
+  const DescribedControl& expected = GetParam();
+  Form1 form;
+  ShowAndWait(form);
+  const QWidget* control = Control(form, expected.name);
+  ASSERT_NE(control, nullptr);
+  EXPECT_STREQ(control->metaObject()->className(), expected.class_name);
+  if (expected.text.empty()) {
+    EXPECT_FALSE(TextOf(control).isEmpty());
+  } else {
+    EXPECT_EQ(TextOf(control).toStdU16String(), expected.text);
+  }
+  EXPECT_EQ(InTwips(control->geometry()), expected.twips);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Controls, Form1Description,
+    ::testing::Values(
+        DescribedControl{"Command1", "QPushButton", u"Scale", {2040, 1080, 1335, 375}},
+        DescribedControl{"Text1", "QLineEdit", u"2.0", {1080, 1080, 855, 375}},
+        DescribedControl{"Text2", "QLineEdit", command::kDefaultSourceText, {1080, 120, 6015, 375}},
+        DescribedControl{"Label1", "QLabel", u"Source:", {120, 240, 735, 255}},
+        DescribedControl{"Label2", "QLabel", u"Destination:", {120, 720, 1095, 255}},
+        DescribedControl{
+            "Text3", "QLineEdit", command::kDefaultDestinationText, {1080, 600, 6015, 375}},
+        DescribedControl{"Label3", "QLabel", u"Scale:", {120, 1200, 855, 375}},
+        DescribedControl{"Label4", "QLabel", u"", {4560, 1200, 2415, 255}}),
+    [](const auto& param_info) { return std::string(param_info.param.name); });
+
+TEST(Form1, HasTheCaptionAndClientArea) {
+  Form1 form;
+  ShowAndWait(form);
+  EXPECT_EQ(form.windowTitle(), "Vendrake");
+  EXPECT_EQ(form.width() * kTwipsPerPixel, 7095);
+  EXPECT_EQ(form.height() * kTwipsPerPixel, 1545);
+}
+
+TEST(Form1, FocusStartsOnTheButtonAndTabCyclesPastTheLabels) {
+  Form1 form;
+  ShowAndWait(form);
+  form.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  ASSERT_NE(QApplication::focusWidget(), nullptr);
+  std::vector<QString> focus{QApplication::focusWidget()->objectName()};
+  for (int press = 0; press < 4; ++press) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    focus.push_back(QApplication::focusWidget()->objectName());
+  }
+  EXPECT_THAT(focus, ElementsAre("Command1", "Text1", "Text2", "Text3", "Command1"));
+}
+
+TEST(Form1, LabelsLieBeneathTheBoxesAndTheButton) {
+  Form1 form;
+  // Children are listed bottom to top.
+  std::vector<bool> is_label;
+  for (const QObject* child : form.children()) {
+    if (child->isWidgetType()) is_label.push_back(qobject_cast<const QLabel*>(child) != nullptr);
+  }
+  EXPECT_THAT(is_label, ElementsAre(true, true, true, true, false, false, false, false));
+}
+
+TEST(Form1, EnterInATextBoxStartsNoRun) {
+  Form1 form;
+  int messages = 0;
+  form.SetMessagePresenter([&messages](QWidget*, const QString&) { ++messages; });
+  ShowAndWait(form);
+  // Too short a source: a run, if one started, would stop at once with a message.
+  TextBox(form, "Text2")->setText("C:");
+  EXPECT_FALSE(Command1(form)->isDefault());
+  EXPECT_FALSE(Command1(form)->autoDefault());
+  for (const char* name : {"Text1", "Text2", "Text3"}) {
+    QTest::keyClick(TextBox(form, name), Qt::Key_Return);
+    QTest::keyClick(TextBox(form, name), Qt::Key_Enter);
+  }
+  EXPECT_EQ(messages, 0);
+}
+
+struct ResizeCase {
+  int client_width;  // pixels, 15 twips each
+  int path_box_width;
+  int credit_left;
+};
+
+void PrintTo(const ResizeCase& c, std::ostream* out) { *out << c.client_width << " pixels"; }
+
+class Form1Resize : public ::testing::TestWithParam<ResizeCase> {};
+
+TEST_P(Form1Resize, FitsThePathBoxesAndCreditLineAndMovesNothingElse) {
+  const ResizeCase& c = GetParam();
+  Form1 form;
+  ShowAndWait(form);
+  ResizeClientTo(form, c.client_width);
+  EXPECT_EQ(Control(form, "Text2")->geometry(), QRect(72, 8, c.path_box_width, 25));
+  EXPECT_EQ(Control(form, "Text3")->geometry(), QRect(72, 40, c.path_box_width, 25));
+  EXPECT_EQ(Control(form, "Label4")->geometry(), QRect(c.credit_left, 80, 161, 17));
+  EXPECT_EQ(Control(form, "Command1")->geometry(), QRect(136, 72, 89, 25));
+  EXPECT_EQ(Control(form, "Text1")->geometry(), QRect(72, 72, 57, 25));
+}
+
+INSTANTIATE_TEST_SUITE_P(ClientWidths, Form1Resize,
+                         ::testing::Values(ResizeCase{473, 401, 304},  // 7095 twips, as built
+                                           ResizeCase{569, 497, 400},  // widened by 1440 twips
+                                           ResizeCase{133, 61, -36},   // 1995 twips
+                                           ResizeCase{60, 0, -109},    // narrower than 1080
+                                           ResizeCase{0, 0, -169}));   // minimised
+
+// Runs on real folders. The presenter notes the button as it is while each
+// message is up, and paints of the button are watched as they happen, since
+// nothing else can observe the window in the middle of a click.
+class Form1Run : public ::testing::Test {
+ protected:
+  struct Shown {
+    QString text;
+    bool button_enabled;
+    QString caption;
+    bool working_painted;  // "Working..." was painted before the message
+  };
+
+  void SetUp() override {
+    form_.SetMessagePresenter([this](QWidget* parent, const QString& text) {
+      EXPECT_EQ(parent, &form_);
+      shown_.push_back({text, Command1(form_)->isEnabled(), Command1(form_)->text(),
+                        painted_.contains("Working...")});
+    });
+    paint_watch_.on_paint = [this] { painted_.append(Command1(form_)->text()); };
+    Command1(form_)->installEventFilter(&paint_watch_);
+    ShowAndWait(form_);
+    fs::create_directory(source_);
+  }
+
+  void Click() { QTest::mouseClick(Command1(form_), Qt::LeftButton); }
+
+  class PaintWatch : public QObject {
+   public:
+    std::function<void()> on_paint;
+    bool eventFilter(QObject*, QEvent* event) override {
+      if (event->type() == QEvent::Paint && on_paint) on_paint();
+      return false;
+    }
+  };
+
+  testing::TemporaryFolder folder_;
+  const fs::path source_ = folder_.Path() / "CliffNatural0";
+  const fs::path destination_ = folder_.Path() / "CliffNatural0_2x";
+  PaintWatch paint_watch_;
+  Form1 form_;
+  QStringList painted_;
+  std::vector<Shown> shown_;
+};
+
+TEST_F(Form1Run, ClickScalesTheFolderNormalisesTheBoxesInPlaceAndShowsTheSummary) {
+  // Three files, one of them without "_" in its name, so it cannot be named.
+  const tools::ModelShape first{.vertex_count = 40, .face_count = 60, .seed = 7};
+  const tools::ModelShape second{.vertex_count = 90, .face_count = 135, .seed = 8};
+  testing::WriteFile(source_ / "CliffNatural0_A1", tools::MakeModel(first));
+  testing::WriteFile(source_ / "CliffNatural0_B2", tools::MakeModel(second));
+  testing::WriteFile(source_ / "NoUnderscore", tools::MakeModel(first));
+  TextBox(form_, "Text2")->setText(QString::fromStdString(source_.string()));
+  TextBox(form_, "Text3")->setText(QString::fromStdString(destination_.string() + "/"));
+  TextBox(form_, "Text1")->setText(" 2 ");
+
+  Click();
+
+  ASSERT_EQ(shown_.size(), 1U);
+  EXPECT_EQ(shown_[0].text, "Attempted model scales: 3. Success count: 2.");
+  EXPECT_TRUE(shown_[0].button_enabled);
+  EXPECT_EQ(shown_[0].caption, "Scale");
+  EXPECT_EQ(form_.SourceText(), testing::FolderText(source_));
+  EXPECT_EQ(form_.DestinationText(), testing::FolderText(destination_));
+  EXPECT_EQ(form_.ScaleText(), u" 2 ");
+  EXPECT_EQ(testing::ReadFile(destination_ / "CliffNatural0_2x_A1"),
+            testing::ScaledModel(first, 2.0F));
+  EXPECT_EQ(testing::ReadFile(destination_ / "CliffNatural0_2x_B2"),
+            testing::ScaledModel(second, 2.0F));
+  EXPECT_EQ(std::distance(fs::directory_iterator(destination_), fs::directory_iterator()), 2);
+}
+
+TEST_F(Form1Run, WorkingIsPaintedAndTheButtonLockedUntilTheMessageIsRead) {
+  TextBox(form_, "Text2")->setText(QString::fromStdU16String(testing::FolderText(source_)));
+  TextBox(form_, "Text3")->setText(QString::fromStdU16String(testing::FolderText(destination_)));
+
+  Click();
+
+  ASSERT_EQ(shown_.size(), 1U);
+  EXPECT_EQ(shown_[0].text, "The source path does not exist.");
+  EXPECT_FALSE(shown_[0].button_enabled);
+  EXPECT_EQ(shown_[0].caption, "Working...");
+  // No event is processed during a run, so only an immediate paint shows it.
+  EXPECT_TRUE(shown_[0].working_painted);
+  EXPECT_TRUE(Command1(form_)->isEnabled());
+  EXPECT_EQ(Command1(form_)->text(), "Scale");
+}
+
+TEST(Form1MessageBox, IsModalTitledVendrakeWithOneOkButtonAndNoIcon) {
+  Form1 form;
+  ShowAndWait(form);
+  TextBox(form, "Text2")->setText("C:");
+  struct {
+    bool seen = false;
+    bool modal = false;
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::Information;
+    QList<QMessageBox::StandardButton> buttons;
+  } box_seen;
+  // The box blocks in its own event loop; the timer fires inside it.
+  QTimer closer;
+  closer.setInterval(10);
+  closer.callOnTimeout([&] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr) return;
+    closer.stop();
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+      box_seen = {true, box->isModal(), box->windowTitle(), box->text(), box->icon(), {}};
+      for (QAbstractButton* button : box->buttons())
+        box_seen.buttons.append(box->standardButton(button));
+      box->done(QMessageBox::Ok);
+    } else {
+      modal->close();
+    }
+  });
+  closer.start();
+
+  QTest::mouseClick(Command1(form), Qt::LeftButton);
+
+  ASSERT_TRUE(box_seen.seen);
+  EXPECT_TRUE(box_seen.modal);
+  EXPECT_EQ(box_seen.title, "Vendrake");
+  EXPECT_EQ(box_seen.text, "Source must be a valid path name.");
+  EXPECT_EQ(box_seen.icon, QMessageBox::NoIcon);
+  EXPECT_THAT(box_seen.buttons, ElementsAre(QMessageBox::Ok));
+  EXPECT_EQ(Command1(form)->text(), "Scale");
+}
+
+}  // namespace
+}  // namespace vendrake::window

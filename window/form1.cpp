@@ -1,0 +1,161 @@
+#include "window/form1.h"
+
+#include <QFont>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QString>
+#include <algorithm>
+#include <stdexcept>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "command/messages.h"
+#include "command/on_scale.h"
+#include "window/message_box.h"
+#include "window/resize_rule.h"
+#include "window/twips.h"
+#include "window/window_description.h"
+
+namespace vendrake::window {
+namespace {
+
+// Used only in constant expressions, where reaching the throw is a build error.
+constexpr const ControlDescription& DescriptionOf(std::string_view name) {
+  for (const ControlDescription& control : kForm1Controls) {
+    if (control.name == name) return control;
+  }
+  throw std::logic_error("no such control in the window description");
+}
+
+// The resize rule measures from these two.
+constexpr const ControlDescription& kText2 = DescriptionOf("Text2");
+constexpr const ControlDescription& kLabel4 = DescriptionOf("Label4");
+
+QWidget* CreateControl(const ControlDescription& description, QWidget* parent) {
+  const QString text = QString::fromUtf16(description.text);
+  QWidget* control = nullptr;
+  switch (description.kind) {
+    case ControlKind::kPushButton: {
+      auto* button = new QPushButton(text, parent);
+      // Enter in a text box must not start a run, so no button is the default.
+      button->setAutoDefault(false);
+      button->setDefault(false);
+      control = button;
+      break;
+    }
+    case ControlKind::kTextBox:
+      control = new QLineEdit(text, parent);
+      break;
+    case ControlKind::kLabel: {
+      auto* label = new QLabel(text, parent);
+      label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+      label->setFocusPolicy(Qt::NoFocus);
+      control = label;
+      break;
+    }
+  }
+  control->setObjectName(QString::fromLatin1(description.name));
+  control->setGeometry(TwipsToPixels(static_cast<float>(description.left)),
+                       TwipsToPixels(static_cast<float>(description.top)),
+                       TwipsToPixels(static_cast<float>(description.width)),
+                       TwipsToPixels(static_cast<float>(description.height)));
+  return control;
+}
+
+}  // namespace
+
+Form1::Form1(QWidget* parent) : QWidget(parent), present_message_(&ShowMessageBox) {
+  setWindowTitle(QString::fromUtf16(command::kApplicationTitle));
+  // The description's fixed heights (17-pixel captions, 25-pixel boxes) were
+  // made for an 8-point font; a larger desktop font would be clipped.
+  QFont small_font = font();
+  small_font.setPointSize(8);
+  setFont(small_font);
+  CreateControls();
+  resize(TwipsToPixels(static_cast<float>(kClientWidth)),
+         TwipsToPixels(static_cast<float>(kClientHeight)));
+  // A hidden window gets its first resize event only when shown; fit now so
+  // the layout is right from the start.
+  FitToWidth();
+  command1_->setFocus();
+  connect(command1_, &QPushButton::clicked, this, &Form1::OnCommand1Click);
+}
+
+void Form1::SetMessagePresenter(MessagePresenter presenter) {
+  present_message_ = std::move(presenter);
+}
+
+void Form1::CreateControls() {
+  std::vector<const ControlDescription*> focus_order;
+  for (const ControlDescription& description : kForm1Controls) {
+    QWidget* control = CreateControl(description, this);
+    if (description.kind == ControlKind::kLabel) {
+      // Label2 reaches into Text3's column; text boxes and the button stay on top.
+      control->lower();
+    } else {
+      focus_order.push_back(&description);
+    }
+  }
+  std::stable_sort(focus_order.begin(), focus_order.end(),
+                   [](const ControlDescription* a, const ControlDescription* b) {
+                     return a->tab_index < b->tab_index;
+                   });
+  for (std::size_t i = 1; i < focus_order.size(); ++i) {
+    setTabOrder(findChild<QWidget*>(QString::fromLatin1(focus_order[i - 1]->name)),
+                findChild<QWidget*>(QString::fromLatin1(focus_order[i]->name)));
+  }
+
+  command1_ = findChild<QPushButton*>(QStringLiteral("Command1"));
+  text1_ = findChild<QLineEdit*>(QStringLiteral("Text1"));
+  text2_ = findChild<QLineEdit*>(QStringLiteral("Text2"));
+  text3_ = findChild<QLineEdit*>(QStringLiteral("Text3"));
+  label4_ = findChild<QLabel*>(QStringLiteral("Label4"));
+}
+
+void Form1::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  FitToWidth();
+}
+
+void Form1::FitToWidth() {
+  const FittedLayout layout = ApplyResizeRule(
+      PixelsToTwips(width()), static_cast<float>(kText2.left), static_cast<float>(kLabel4.width));
+  const int path_box_width = TwipsToPixels(layout.path_box_width);
+  text2_->resize(path_box_width, text2_->height());
+  text3_->resize(path_box_width, text3_->height());
+  label4_->move(TwipsToPixels(layout.credit_left), label4_->y());
+}
+
+void Form1::OnCommand1Click() { command::OnScale(*this, state_, files_); }
+
+std::u16string Form1::SourceText() { return text2_->text().toStdU16String(); }
+
+void Form1::SetSourceText(const std::u16string& text) {
+  text2_->setText(QString::fromStdU16String(text));
+}
+
+std::u16string Form1::DestinationText() { return text3_->text().toStdU16String(); }
+
+void Form1::SetDestinationText(const std::u16string& text) {
+  text3_->setText(QString::fromStdU16String(text));
+}
+
+std::u16string Form1::ScaleText() { return text1_->text().toStdU16String(); }
+
+void Form1::SetButtonEnabled(bool enabled) { command1_->setEnabled(enabled); }
+
+void Form1::SetButtonCaption(const std::u16string& caption) {
+  command1_->setText(QString::fromStdU16String(caption));
+  // The run blocks the event loop, so a caption left to the next paint would
+  // only show once the run is over.
+  command1_->repaint();
+}
+
+void Form1::ShowMessage(const std::u16string& text) {
+  present_message_(this, QString::fromStdU16String(text));
+}
+
+}  // namespace vendrake::window
