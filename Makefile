@@ -35,3 +35,39 @@ screenshot: deps
 	cmake --preset dev
 	cmake --build --preset dev --target vendrake-grab-window
 	QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=2 build/dev/window/vendrake-grab-window docs/window.png
+
+# Beyond `make run` and `make test`: benchmarks, fuzzing, the sanitizer build and
+# the format check, each installing the packages it needs first.
+FUZZ_SECONDS ?= 60
+FUZZ_DIR := build/fuzz
+
+.PHONY: bench fuzz asan format-check
+
+bench:
+	scripts/install-deps.sh bench
+	cmake --preset bench
+	cmake --build --preset bench
+	build/bench/bench/vendrake_scale_heights_bench --benchmark_repetitions=5 \
+	  --benchmark_report_aggregates_only=true
+	bench/batch_bench.sh build/bench
+
+fuzz:
+	scripts/install-deps.sh fuzz
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+	rm -rf $(FUZZ_DIR)/seeds
+	fuzz/make_seeds.sh $(FUZZ_DIR)/tools/vendrake-make-samples $(FUZZ_DIR)/seeds
+	mkdir -p $(FUZZ_DIR)/corpus
+	$(FUZZ_DIR)/fuzz/vendrake_convert_file_fuzzer -max_total_time=$(FUZZ_SECONDS) \
+	  -max_len=131084 -timeout=10 -dict=fuzz/convert_file.dict -print_final_stats=1 \
+	  -artifact_prefix=$(FUZZ_DIR)/ $(FUZZ_DIR)/corpus $(FUZZ_DIR)/seeds
+
+asan: deps
+	cmake --preset asan
+	cmake --build --preset asan
+	ctest --preset asan
+
+format-check:
+	scripts/install-deps.sh check
+	git ls-files --cached --others --exclude-standard -- '*.h' '*.cpp' \
+	  | xargs -r clang-format --dry-run --Werror

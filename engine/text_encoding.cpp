@@ -81,7 +81,7 @@ std::u16string Utf8ToUtf16(std::string_view bytes) {
       ++at;
       continue;
     }
-    char32_t code_point = length == 1 ? lead : lead & (0x7F >> length);
+    char32_t code_point = length == 1 ? lead : static_cast<char32_t>(lead & (0x7F >> length));
     for (std::size_t k = 1; k < length; ++k) {
       code_point = (code_point << 6) | (static_cast<unsigned char>(bytes[at + k]) & 0x3F);
     }

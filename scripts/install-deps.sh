@@ -11,6 +11,22 @@ packages=(
   qt6-base-dev
 )
 
+# Further groups, named as arguments, for the targets beyond `make test`:
+#   bench  Google Benchmark, and GNU time for the peak memory of a run
+#   fuzz   clang with libFuzzer and its sanitizer run-time
+#   check  clang-format for the format check (the sanitizer build needs only g++)
+for group in "$@"; do
+  case "$group" in
+    bench) packages+=(libbenchmark-dev time) ;;
+    fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
+    check) packages+=(clang-format git) ;;
+    *)
+      echo "Unknown package group: $group (known: bench, fuzz, check)" >&2
+      exit 2
+      ;;
+  esac
+done
+
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then

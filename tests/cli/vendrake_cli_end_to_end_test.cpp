@@ -143,9 +143,10 @@ TEST_F(VendrakeCli, OneBadFileGivesStatusOneAndIsReported) {
   EXPECT_EQ(lines[2], "Attempted model scales: 2. Success count: 1.");
   lines.pop_back();
   std::sort(lines.begin(), lines.end());
-  EXPECT_EQ(lines, (std::vector<std::string>{
-                       "rock_A1 -> " + (root_.Path() / "out" / "out_A1").string(),
-                       "rock_B2: failed: shorter than 4 bytes (the file holds 3 bytes, no whole word)"}));
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{
+                "rock_A1 -> " + (root_.Path() / "out" / "out_A1").string(),
+                "rock_B2: failed: shorter than 4 bytes (the file holds 3 bytes, no whole word)"}));
   EXPECT_EQ(ReadFile(root_.Path() / "out" / "out_A1"), ScaledModel({}, 2.0F));
   EXPECT_EQ(NamesIn(root_.Path() / "out"), std::vector<std::string>{"out_A1"});
 }
