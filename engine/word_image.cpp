@@ -1,20 +1,10 @@
 #include "engine/word_image.h"
 
-#include <bit>
-#include <cstring>
 #include <string>
 
 #include "engine/errors.h"
 
 namespace vendrake::engine {
-namespace {
-
-std::uint32_t FromLittleEndian(std::uint32_t raw) {
-  if constexpr (std::endian::native == std::endian::big) return __builtin_bswap32(raw);
-  return raw;
-}
-
-}  // namespace
 
 void WordImage::Resize(std::size_t byte_count) {
   if (byte_count > capacity_) {
@@ -25,23 +15,35 @@ void WordImage::Resize(std::size_t byte_count) {
   size_ = byte_count;
 }
 
-std::uint8_t* WordImage::WordAddress(std::int64_t index) const {
-  if (index < 0 || index >= WordCount()) {
-    throw SubscriptError("word " + std::to_string(index) + " is outside the image of " +
-                         std::to_string(WordCount()) + " words");
+std::int64_t WordImage::FindWord(std::int32_t value) const {
+  const std::uint32_t wanted = FromLittleEndian(std::bit_cast<std::uint32_t>(value));
+  const std::int64_t count = WordCount();
+  const std::uint8_t* bytes = storage_.get();
+  // Whole blocks first, compared without an early exit inside the block so
+  // the compiler can turn the comparisons into vector instructions.
+  constexpr std::int64_t kBlockWords = 64;
+  std::int64_t block = 0;
+  for (; block + kBlockWords <= count; block += kBlockWords) {
+    const std::uint8_t* words = bytes + 4 * block;
+    std::uint32_t matches = 0;
+    for (std::int64_t k = 0; k < kBlockWords; ++k) {
+      std::uint32_t raw;
+      std::memcpy(&raw, words + 4 * k, sizeof raw);
+      matches |= static_cast<std::uint32_t>(-(raw == wanted));
+    }
+    if (matches != 0) break;
   }
-  return storage_.get() + 4 * index;
+  for (std::int64_t index = block; index < count; ++index) {
+    std::uint32_t raw;
+    std::memcpy(&raw, bytes + 4 * index, sizeof raw);
+    if (raw == wanted) return index;
+  }
+  return count;
 }
 
-std::int32_t WordImage::Word(std::int64_t index) const {
-  std::uint32_t raw;
-  std::memcpy(&raw, WordAddress(index), sizeof raw);
-  return std::bit_cast<std::int32_t>(FromLittleEndian(raw));
-}
-
-void WordImage::SetWord(std::int64_t index, std::int32_t value) {
-  const std::uint32_t raw = FromLittleEndian(std::bit_cast<std::uint32_t>(value));
-  std::memcpy(WordAddress(index), &raw, sizeof raw);
+void WordImage::ThrowOutside(std::int64_t index) const {
+  throw SubscriptError("word " + std::to_string(index) + " is outside the image of " +
+                       std::to_string(WordCount()) + " words");
 }
 
 }  // namespace vendrake::engine

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <span>
 
@@ -27,12 +29,55 @@ class WordImage {
   std::int64_t WordCount() const { return static_cast<std::int64_t>(size_ / 4); }
 
   // Word `index`; throws SubscriptError when it is not within the image.
-  std::int32_t Word(std::int64_t index) const;
+  std::int32_t Word(std::int64_t index) const {
+    CheckIndex(index);
+    std::uint32_t raw;
+    std::memcpy(&raw, storage_.get() + 4 * index, sizeof raw);
+    return std::bit_cast<std::int32_t>(FromLittleEndian(raw));
+  }
+
   // Sets word `index`; throws SubscriptError when it is not within the image.
-  void SetWord(std::int64_t index, std::int32_t value);
+  void SetWord(std::int64_t index, std::int32_t value) {
+    CheckIndex(index);
+    const std::uint32_t raw = FromLittleEndian(std::bit_cast<std::uint32_t>(value));
+    std::memcpy(storage_.get() + 4 * index, &raw, sizeof raw);
+  }
+
+  // The index of the first word equal to `value`, or WordCount() if none is.
+  std::int64_t FindWord(std::int32_t value) const;
+
+  // Replaces each of the `count` words first, first + stride, ... by
+  // rewrite(word), in that order; they must all lie within the image
+  // (SubscriptError otherwise, before any is touched). Should `rewrite`
+  // throw, the words before stay rewritten.
+  template <typename Rewrite>
+  void RewriteWords(std::int64_t first, std::int64_t count, std::int64_t stride, Rewrite rewrite) {
+    if (count <= 0) return;
+    CheckIndex(first);
+    CheckIndex(first + (count - 1) * stride);
+    // A local pointer: the stores cannot then be taken to alias this object.
+    std::uint8_t* word = storage_.get() + 4 * first;
+    for (std::int64_t n = 0; n < count; ++n, word += 4 * stride) {
+      std::uint32_t raw;
+      std::memcpy(&raw, word, sizeof raw);
+      raw = FromLittleEndian(std::bit_cast<std::uint32_t>(
+          rewrite(std::bit_cast<std::int32_t>(FromLittleEndian(raw)))));
+      std::memcpy(word, &raw, sizeof raw);
+    }
+  }
 
  private:
-  std::uint8_t* WordAddress(std::int64_t index) const;
+  static std::uint32_t FromLittleEndian(std::uint32_t raw) {
+    if constexpr (std::endian::native == std::endian::big) return __builtin_bswap32(raw);
+    return raw;
+  }
+
+  void CheckIndex(std::int64_t index) const {
+    if (index < 0 || index >= WordCount()) [[unlikely]] {
+      ThrowOutside(index);
+    }
+  }
+  [[noreturn]] void ThrowOutside(std::int64_t index) const;
 
   std::unique_ptr<std::uint8_t[]> storage_;
   std::size_t capacity_ = 0;
