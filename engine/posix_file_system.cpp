@@ -105,13 +105,29 @@ class Input : public InputFile {
   std::uint64_t length_;
 };
 
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Where an output's new contents wait until they are complete: in an unnamed
+// file (O_TMPFILE) that gets the output's name only when the output did not
+// exist yet, and otherwise in a hidden ".vendrake-*.tmp" file that is renamed
+// over the output. Either way nothing incomplete ever carries the output's
+// name, and a process killed mid-write leaves no file behind at all when the
+// file was unnamed.
 class Output : public OutputFile {
  public:
-  Output(int fd, std::string temporary_path, std::string path)
-      : fd_(fd), temporary_path_(std::move(temporary_path)), path_(std::move(path)) {}
+  // `temporary_path` is empty while the staged file has no name.
+  Output(int fd, std::string path, std::string temporary_path, TemporaryNames& names)
+      : fd_(fd),
+        path_(std::move(path)),
+        temporary_path_(std::move(temporary_path)),
+        names_(names) {}
 
   ~Output() override {
-    if (!committed_) ::unlink(temporary_path_.c_str());
+    if (!committed_ && !temporary_path_.empty()) ::unlink(temporary_path_.c_str());
   }
 
   void Write(std::span<const std::uint8_t> bytes) override {
@@ -119,39 +135,86 @@ class Output : public OutputFile {
     while (done < bytes.size()) {
       const ssize_t put = ::write(fd_.Get(), bytes.data() + done, bytes.size() - done);
       if (put < 0 && errno == EINTR) continue;
-      if (put < 0) FailWithErrno("cannot write", temporary_path_);
+      if (put < 0) FailWithErrno("cannot write", path_);
       done += static_cast<std::size_t>(put);
     }
   }
 
   void Commit() override {
+    if (temporary_path_.empty()) {
+      if (LinkAs(path_)) {
+        // The output did not exist, so there is nothing to keep if the
+        // close reports a deferred write error: remove what was linked.
+        if (fd_.Close() != 0) {
+          const int error = errno;
+          ::unlink(path_.c_str());
+          FailWithErrno("cannot write", path_, error);
+        }
+        committed_ = true;
+        return;
+      }
+      if (errno != EEXIST) FailWithErrno("cannot write", path_);
+      temporary_path_ = LinkUnderTemporaryName();
+    }
+    ReplaceOutput();
+  }
+
+ private:
+  // Gives the unnamed file the name `name`; false with errno set on failure.
+  bool LinkAs(const std::string& name) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_.Get());
+    return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  }
+
+  std::string LinkUnderTemporaryName() {
+    const std::string folder = FolderOf(path_);
+    for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+      std::string name = names_.Next(folder);
+      if (LinkAs(name)) return name;
+      if (errno != EEXIST) FailWithErrno("cannot write", path_);
+    }
+    throw FileError("no free temporary name in " + folder);
+  }
+
+  // Renames the complete temporary file over the output, a file or a link,
+  // never followed. A replaced regular file's permission bits carry over.
+  void ReplaceOutput() {
     struct stat existing {};
     if (::lstat(path_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
         ::fchmod(fd_.Get(), existing.st_mode & 07777) != 0) {
       FailWithErrno("cannot set permissions of", temporary_path_);
     }
     if (fd_.Close() != 0) FailWithErrno("cannot write", temporary_path_);
-    if (::rename(temporary_path_.c_str(), path_.c_str()) != 0)
+    if (::rename(temporary_path_.c_str(), path_.c_str()) != 0) {
       FailWithErrno("cannot replace", path_);
+    }
     committed_ = true;
   }
 
- private:
   Descriptor fd_;
-  std::string temporary_path_;
   std::string path_;
+  std::string temporary_path_;
+  TemporaryNames& names_;
   bool committed_ = false;
 };
 
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 }  // namespace
 
-PosixFileSystem::PosixFileSystem() : temporary_names_(std::random_device{}()) {}
+TemporaryNames::TemporaryNames() : random_(std::random_device{}()) {}
+
+std::string TemporaryNames::Next(const std::string& folder) {
+  return folder + "/.vendrake-" + std::to_string(random_()) + ".tmp";
+}
+
+PosixFileSystem::PosixFileSystem(Staging staging) {
+#ifdef O_TMPFILE
+  // An unnamed file is named through its /proc/self/fd entry.
+  stage_unnamed_ =
+      staging == Staging::kUnnamedWherePossible && ::access("/proc/self/fd", X_OK) == 0;
+#else
+  (void)staging;
+#endif
+}
 
 std::unique_ptr<FolderListing> PosixFileSystem::ListNormalFiles(std::u16string_view folder) {
   std::string path = ToNativePath(folder);
@@ -181,11 +244,24 @@ std::unique_ptr<InputFile> PosixFileSystem::OpenForReading(std::u16string_view p
 std::unique_ptr<OutputFile> PosixFileSystem::OpenForReplacing(std::u16string_view path) {
   std::string native = ToNativePath(path);
   const std::string folder = FolderOf(native);
+#ifdef O_TMPFILE
+  if (stage_unnamed_) {
+    const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd >= 0) return std::make_unique<Output>(fd, std::move(native), "", temporary_names_);
+    // Only a file system without unnamed files falls back to a named one.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+      FailWithErrno("cannot create a file in", folder);
+    }
+  }
+#endif
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-    std::string temporary = folder + "/.vendrake-" + std::to_string(temporary_names_()) + ".tmp";
+    std::string temporary = temporary_names_.Next(folder);
     // O_EXCL with O_CREAT never follows a link at the temporary name.
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) return std::make_unique<Output>(fd, std::move(temporary), std::move(native));
+    if (fd >= 0) {
+      return std::make_unique<Output>(fd, std::move(native), std::move(temporary),
+                                      temporary_names_);
+    }
     if (errno != EEXIST) FailWithErrno("cannot create a temporary file in", folder);
   }
   throw FileError("no free temporary name in " + folder);
