@@ -1,6 +1,7 @@
 #include "engine/memory_file_system.h"
 
 #include <algorithm>
+#include <numeric>
 #include <utility>
 
 #include "engine/errors.h"
@@ -163,6 +164,10 @@ void MemoryFileSystem::FailOn(Operation operation, int call_number) {
 
 int MemoryFileSystem::Calls(Operation operation) const {
   return calls_[static_cast<std::size_t>(operation)];
+}
+
+int MemoryFileSystem::TotalCalls() const {
+  return std::accumulate(calls_.begin(), calls_.end(), 0);
 }
 
 void MemoryFileSystem::Enter(Operation operation, std::u16string_view path) {

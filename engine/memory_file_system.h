@@ -53,6 +53,8 @@ class MemoryFileSystem : public FileSystem {
   void FailOn(Operation operation, int call_number);
   // How many times `operation` has been called.
   int Calls(Operation operation) const;
+  // How many operations of any kind have been called.
+  int TotalCalls() const;
 
   std::unique_ptr<FolderListing> ListNormalFiles(std::u16string_view folder) override;
   void CreateFolder(std::u16string_view folder) override;

@@ -38,14 +38,6 @@ class RunCliTest : public ::testing::Test {
     return RunCli(static_cast<int>(options.size()), options.data(), out_, err_, files_);
   }
 
-  int FileSystemCalls() const {
-    int calls = 0;
-    for (int op = 0; op <= static_cast<int>(MemoryFileSystem::Operation::kCommit); ++op) {
-      calls += files_.Calls(static_cast<MemoryFileSystem::Operation>(op));
-    }
-    return calls;
-  }
-
   MemoryFileSystem files_;
   std::ostringstream out_;
   std::ostringstream err_;
@@ -113,7 +105,7 @@ TEST_P(RunCliRejected, PrintsTheCheckMessageOnStandardErrorAndRunsNothing) {
   EXPECT_EQ(Run(GetParam().options), kExitRejected);
   EXPECT_EQ(out_.str(), "");
   EXPECT_EQ(err_.str(), GetParam().message + "\n");
-  EXPECT_EQ(FileSystemCalls(), 0);
+  EXPECT_EQ(files_.TotalCalls(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -131,7 +123,7 @@ TEST_P(RunCliUsage, WrongUsageGivesStatusTwoAndTouchesNoFile) {
   EXPECT_EQ(Run(GetParam().options), kExitRejected);
   EXPECT_EQ(out_.str(), "");
   EXPECT_THAT(err_.str(), HasSubstr(GetParam().message));
-  EXPECT_EQ(FileSystemCalls(), 0);
+  EXPECT_EQ(files_.TotalCalls(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Arguments, RunCliUsage,
@@ -148,14 +140,14 @@ TEST_F(RunCliTest, HelpListsEveryOptionOnStandardOutput) {
   // The defaults are the window's starting texts.
   EXPECT_THAT(out_.str(), HasSubstr("CliffNatural0_2x"));
   EXPECT_EQ(err_.str(), "");
-  EXPECT_EQ(FileSystemCalls(), 0);
+  EXPECT_EQ(files_.TotalCalls(), 0);
 }
 
 TEST_F(RunCliTest, VersionIsOneLineOnStandardOutput) {
   EXPECT_EQ(Run({"--version"}), kExitAllWritten);
   EXPECT_THAT(out_.str(), MatchesRegex("vendrake-cli [0-9]+\\.[0-9]+\\.[0-9]+\n"));
   EXPECT_EQ(err_.str(), "");
-  EXPECT_EQ(FileSystemCalls(), 0);
+  EXPECT_EQ(files_.TotalCalls(), 0);
 }
 
 }  // namespace

@@ -84,15 +84,6 @@ std::vector<std::uint8_t> ScaledModel(const tools::ModelShape& shape, float fact
   return bytes;
 }
 
-std::vector<std::string> NamesIn(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 class VendrakeCli : public ::testing::Test {
  protected:
   VendrakeCli()

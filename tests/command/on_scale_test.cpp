@@ -47,14 +47,6 @@ class OnScaleTest : public ::testing::Test {
  protected:
   ScaleOutcome Press(RecordingSurface& surface) { return OnScale(surface, state_, files_); }
 
-  int FileSystemCalls() const {
-    int calls = 0;
-    for (int op = 0; op <= static_cast<int>(MemoryFileSystem::Operation::kCommit); ++op) {
-      calls += files_.Calls(static_cast<MemoryFileSystem::Operation>(op));
-    }
-    return calls;
-  }
-
   MemoryFileSystem files_;
   engine::WindowState state_;
 };
@@ -91,7 +83,7 @@ TEST_F(OnScaleTest, SourceOfTwoCharactersIsRejectedBeforeAnythingChanges) {
   EXPECT_EQ(Press(surface).kind, ScaleOutcome::Kind::kRejected);
   EXPECT_EQ(surface.Events(), Concat({{kStart1, kStart2}, StoppedBy(kSourceInvalid)}));
   EXPECT_EQ(surface.DestinationText(), u"C:/Out");
-  EXPECT_EQ(FileSystemCalls(), 0);
+  EXPECT_EQ(files_.TotalCalls(), 0);
 }
 
 TEST_F(OnScaleTest, DestinationOfTwoCharactersIsRejectedAfterTheSourceIsNormalised) {
@@ -100,7 +92,7 @@ TEST_F(OnScaleTest, DestinationOfTwoCharactersIsRejectedAfterTheSourceIsNormalis
   EXPECT_EQ(surface.Events(),
             Concat({{kStart1, kStart2, u"source <- C:\\In", u"source <- C:\\In\\"},
                     StoppedBy(kDestinationInvalid)}));
-  EXPECT_EQ(FileSystemCalls(), 0);
+  EXPECT_EQ(files_.TotalCalls(), 0);
 }
 
 struct ScaleCase {
@@ -127,7 +119,7 @@ TEST_P(OnScaleScale, IsCheckedAfterBothFolderBoxesAreNormalised) {
   } else {
     EXPECT_EQ(outcome.kind, ScaleOutcome::Kind::kRejected);
     EXPECT_EQ(state_.ScaleFactor, 7.0F);
-    EXPECT_EQ(FileSystemCalls(), 0);
+    EXPECT_EQ(files_.TotalCalls(), 0);
   }
 }
 

@@ -19,6 +19,7 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using testing::NamesIn;
 using testing::ReadFile;
 using testing::WriteFile;
 
@@ -34,15 +35,6 @@ class BatchRunOnDisk : public ::testing::Test {
 
   BatchOutcome Run(const std::u16string& destination) {
     return RunBatch(state_, files_, testing::FolderText(source_), destination);
-  }
-  // Every name in `folder`, hidden ones included, sorted.
-  static std::vector<std::string> Names(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-      names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
   }
 
   testing::TemporaryFolder root_;
@@ -61,7 +53,7 @@ TEST_F(BatchRunOnDisk, ScalesTheModelsIntoANewFolder) {
 
   EXPECT_EQ(outcome.kind, BatchOutcome::Kind::kFinished);
   EXPECT_EQ(outcome.tally, (RunTally{.attempted = 3, .succeeded = 2}));
-  EXPECT_THAT(Names(dest_), ElementsAre("CliffNatural0_2x_A1", "CliffNatural0_2x_B2"));
+  EXPECT_THAT(NamesIn(dest_), ElementsAre("CliffNatural0_2x_A1", "CliffNatural0_2x_B2"));
   EXPECT_EQ(ReadFile(dest_ / "CliffNatural0_2x_A1"), Doubled(Shape(1)));
   EXPECT_EQ(ReadFile(dest_ / "CliffNatural0_2x_B2"), Doubled(Shape(2)));
 }
@@ -88,7 +80,7 @@ TEST_F(BatchRunOnDisk, InPlaceRunScalesEveryFileExactlyOnce) {
     EXPECT_EQ(ReadFile(source_ / ("Aaa_" + std::to_string(k))), tools::MakeModel(Shape(seed)));
     EXPECT_EQ(ReadFile(source_ / ("CliffNatural0_" + std::to_string(k))), Doubled(Shape(seed)));
   }
-  EXPECT_EQ(Names(source_).size(), 2U * kAdded + 1);
+  EXPECT_EQ(NamesIn(source_).size(), 2U * kAdded + 1);
 }
 
 TEST_F(BatchRunOnDisk, ExistingOutputsAreReplacedWholeAndLinksAreNotFollowed) {
@@ -106,7 +98,7 @@ TEST_F(BatchRunOnDisk, ExistingOutputsAreReplacedWholeAndLinksAreNotFollowed) {
   EXPECT_FALSE(fs::is_symlink(dest_ / "CliffNatural0_2x_B2"));
   EXPECT_EQ(ReadFile(dest_ / "CliffNatural0_2x_B2"), Doubled(Shape(2)));
   EXPECT_EQ(ReadFile(root_.Path() / "target"), (Bytes{1, 2, 3}));
-  EXPECT_THAT(Names(dest_), ElementsAre("CliffNatural0_2x_A1", "CliffNatural0_2x_B2"));
+  EXPECT_THAT(NamesIn(dest_), ElementsAre("CliffNatural0_2x_A1", "CliffNatural0_2x_B2"));
 }
 
 TEST_F(BatchRunOnDisk, NameHoldingABackslashIsNotTakenAsAPath) {
@@ -118,7 +110,7 @@ TEST_F(BatchRunOnDisk, NameHoldingABackslashIsNotTakenAsAPath) {
   const BatchOutcome outcome = Run(testing::FolderText(dest_));
 
   EXPECT_EQ(outcome.tally, (RunTally{.attempted = 1, .succeeded = 0}));
-  EXPECT_THAT(Names(dest_), IsEmpty());
+  EXPECT_THAT(NamesIn(dest_), IsEmpty());
 }
 
 }  // namespace

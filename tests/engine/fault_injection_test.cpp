@@ -32,6 +32,7 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 using Hook = testing::HookedFileSystem::Operation;
 using ::testing::ElementsAre;
+using testing::NamesIn;
 using testing::ReadFile;
 using ::testing::StartsWith;
 using ::testing::UnorderedElementsAre;
@@ -70,15 +71,6 @@ class FaultInjection : public ::testing::Test {
     return std::string(1, char('A' + k - 1)) + std::to_string(k);
   }
 
-  // Every name in `folder`, hidden ones included, sorted.
-  static std::vector<std::string> Names(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-      names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
   testing::TemporaryFolder root_;
   const fs::path source_ = root_.Path() / "CliffNatural0";
   const fs::path dest_ = root_.Path() / "CliffNatural0_2x";
@@ -112,7 +104,7 @@ TEST_P(SourceChangeTest, FailsOnlyThatFile_OrReadsTheLengthMeasured) {
   EXPECT_EQ(ReadFile(Output(2)),
             GetParam().written ? testing::ScaledModel(Shape(2), kFactor) : OldOutput());
   EXPECT_EQ(ReadFile(Output(3)), testing::ScaledModel(Shape(3), kFactor));
-  EXPECT_THAT(Names(dest_),
+  EXPECT_THAT(NamesIn(dest_),
               ElementsAre("CliffNatural0_2x_A1", "CliffNatural0_2x_B2", "CliffNatural0_2x_C3"));
   const ::testing::Matcher<const std::string&> b2 =
       GetParam().written
@@ -161,11 +153,11 @@ TEST_P(UnusableDestinationTest, EveryFileFailsAtWriteAndNothingIsCreated) {
                                                      "CliffNatural0_C3 failed at write: file"));
   if (GetParam()) {
     EXPECT_EQ(ReadFile(dest_), OldOutput());
-    EXPECT_THAT(Names(root_.Path()), ElementsAre("CliffNatural0", "CliffNatural0_2x"));
+    EXPECT_THAT(NamesIn(root_.Path()), ElementsAre("CliffNatural0", "CliffNatural0_2x"));
   } else {
-    EXPECT_THAT(Names(root_.Path()), ElementsAre("CliffNatural0"));
+    EXPECT_THAT(NamesIn(root_.Path()), ElementsAre("CliffNatural0"));
   }
-  EXPECT_THAT(Names(source_),
+  EXPECT_THAT(NamesIn(source_),
               ElementsAre("CliffNatural0_A1", "CliffNatural0_B2", "CliffNatural0_C3"));
 }
 
@@ -218,7 +210,7 @@ TEST_P(WriteFailureTest, KeepsTheExistingOutputAndRemovesTheStagedFile) {
                                                      "CliffNatural0_B2 failed at write: file"));
   EXPECT_EQ(ReadFile(Output(1)), testing::ScaledModel(Shape(1), kFactor));
   EXPECT_EQ(ReadFile(Output(2)), old_output);
-  EXPECT_THAT(Names(dest_), ElementsAre("CliffNatural0_2x_A1", "CliffNatural0_2x_B2"));
+  EXPECT_THAT(NamesIn(dest_), ElementsAre("CliffNatural0_2x_A1", "CliffNatural0_2x_B2"));
 }
 
 INSTANTIATE_TEST_SUITE_P(FaultInjection, WriteFailureTest, ::testing::Bool(), [](const auto& test) {
@@ -303,7 +295,7 @@ TEST_F(FaultInjectionAsUser, UnreadableSourceFileFailsAlone) {
                                                 StartsWith("CliffNatural0_C3 -> ")));
   EXPECT_EQ(ReadFile(Output(1)), testing::ScaledModel(Shape(1), kFactor));
   EXPECT_EQ(ReadFile(Output(3)), testing::ScaledModel(Shape(3), kFactor));
-  EXPECT_THAT(Names(dest_), ElementsAre("CliffNatural0_2x_A1", "CliffNatural0_2x_C3"));
+  EXPECT_THAT(NamesIn(dest_), ElementsAre("CliffNatural0_2x_A1", "CliffNatural0_2x_C3"));
   fs::permissions(Source(2), fs::perms::owner_read);
   EXPECT_EQ(ReadFile(Source(2)), tools::MakeModel(Shape(2)));
 }
@@ -321,7 +313,7 @@ TEST_F(FaultInjectionAsUser, ReadOnlyDestinationFailsEveryWriteAndKeepsItsFiles)
   EXPECT_THAT(run->events, UnorderedElementsAre("CliffNatural0_A1 failed at write: file",
                                                 "CliffNatural0_B2 failed at write: file",
                                                 "CliffNatural0_C3 failed at write: file"));
-  EXPECT_THAT(Names(dest_), ElementsAre("CliffNatural0_2x_B2"));
+  EXPECT_THAT(NamesIn(dest_), ElementsAre("CliffNatural0_2x_B2"));
   EXPECT_EQ(ReadFile(Output(2)), OldOutput());
 }
 
@@ -341,11 +333,11 @@ TEST_F(FaultInjection, CountsStayExactOverManyFilesOnDisk) {
 
   ExpectFinished(Run(disk_, dest_), kWritten + kUnnamed, kWritten);
 
-  const std::vector<std::string> outputs = Names(dest_);
+  const std::vector<std::string> outputs = NamesIn(dest_);
   EXPECT_EQ(outputs.size(), expected.size());
   EXPECT_TRUE(outputs == expected) << "not exactly one output per named source";
   EXPECT_EQ(ReadFile(dest_ / "CliffNatural0_2x_32769"), testing::ScaledModel(tiny, kFactor));
-  EXPECT_EQ(Names(source_).size(), std::size_t{kWritten + kUnnamed});
+  EXPECT_EQ(NamesIn(source_).size(), std::size_t{kWritten + kUnnamed});
 }
 
 }  // namespace

@@ -28,6 +28,7 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using testing::NamesIn;
 using testing::ReadFile;
 using testing::WriteFile;
 
@@ -44,16 +45,6 @@ class PosixFileSystemTest : public ::testing::Test {
     const auto listing = files_.ListNormalFiles(folder);
     for (std::u16string name = listing->Next(); !name.empty(); name = listing->Next()) {
       names.push_back(Utf16ToUtf8(name));
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
-  // Every name in the folder, hidden ones included.
-  std::vector<std::string> AllNames() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder_.Path())) {
-      names.push_back(entry.path().filename().string());
     }
     std::sort(names.begin(), names.end());
     return names;
@@ -140,7 +131,7 @@ TEST_P(PosixStagingTest, CommitCreatesAMissingOutput) {
   Replace(Text("new_A1"), {1, 2, 3});
 
   EXPECT_EQ(ReadFile(Path("new_A1")), (Bytes{1, 2, 3}));
-  EXPECT_THAT(AllNames(), ElementsAre("new_A1"));
+  EXPECT_THAT(NamesIn(folder_.Path()), ElementsAre("new_A1"));
 }
 
 TEST_P(PosixStagingTest, CommitReplacesTheFileAndKeepsItsPermissions) {
@@ -152,7 +143,7 @@ TEST_P(PosixStagingTest, CommitReplacesTheFileAndKeepsItsPermissions) {
 
   EXPECT_EQ(ReadFile(Path("out_A1")), (Bytes{1, 2, 3}));
   EXPECT_EQ(fs::status(Path("out_A1")).permissions(), kUnusual);
-  EXPECT_THAT(AllNames(), ElementsAre("out_A1"));
+  EXPECT_THAT(NamesIn(folder_.Path()), ElementsAre("out_A1"));
 }
 
 TEST_P(PosixStagingTest, CommitReplacesALinkWithoutTouchingItsTarget) {
@@ -172,12 +163,12 @@ TEST_P(PosixStagingTest, UncommittedOutputLeavesOnlyTheOldFile) {
     const auto output = files_.OpenForReplacing(Text("out_A1"));
     output->Write(Bytes{1, 2, 3});
     // Staged unnamed, or under a hidden name that no listing yields.
-    for (const std::string& name : AllNames()) {
+    for (const std::string& name : NamesIn(folder_.Path())) {
       EXPECT_TRUE(name == "out_A1" || name.starts_with(".vendrake-")) << name;
     }
     EXPECT_THAT(List(folder_.FolderText()), ElementsAre("out_A1"));
   }
-  EXPECT_THAT(AllNames(), ElementsAre("out_A1"));
+  EXPECT_THAT(NamesIn(folder_.Path()), ElementsAre("out_A1"));
   EXPECT_EQ(ReadFile(Path("out_A1")), (Bytes{5, 6}));
 }
 
@@ -189,7 +180,7 @@ TEST_P(PosixStagingTest, FailedCommitOntoAFolderRemovesTheStagedFile) {
   EXPECT_THROW(output->Commit(), FileError);
   output.reset();
 
-  EXPECT_THAT(AllNames(), ElementsAre("out_A1"));
+  EXPECT_THAT(NamesIn(folder_.Path()), ElementsAre("out_A1"));
   EXPECT_TRUE(fs::is_directory(Path("out_A1/inside")));
 }
 

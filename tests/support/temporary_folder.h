@@ -28,6 +28,9 @@ class TemporaryFolder {
 void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path);
 
+// Every name in `folder`, hidden ones included, sorted.
+std::vector<std::string> NamesIn(const std::filesystem::path& folder);
+
 // Windows-syntax folder text ("\" separators, final "\") for a POSIX path.
 std::u16string FolderText(const std::filesystem::path& path);
 

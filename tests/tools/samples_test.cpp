@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <set>
 #include <string>
 
 #include "tests/support/temporary_folder.h"
@@ -11,12 +10,6 @@ namespace vendrake::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::set<std::string> NamesIn(const fs::path& folder) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename());
-  return names;
-}
 
 // The bundled sample folder must be exactly what the generator writes with
 // its default arguments, so the samples stay reproducible and synthetic.
