@@ -23,7 +23,7 @@ ScaleOutcome Stop(ControlSurface& surface, const std::u16string& message,
                   ScaleOutcome::Kind kind = ScaleOutcome::Kind::kRejected) {
   surface.ShowMessage(message);
   Unlock(surface);
-  return {.kind = kind, .tally = {}};
+  return {.kind = kind, .tally = {}, .listing_error = {}, .interrupted = false};
 }
 
 // Normalises a folder box in place, writing back after each change, and
@@ -42,7 +42,7 @@ std::u16string NormaliseFolderBox(std::u16string text, ControlSurface& surface,
 }  // namespace
 
 ScaleOutcome OnScale(ControlSurface& surface, engine::WindowState& state, engine::FileSystem& files,
-                     engine::BatchObserver* observer) {
+                     engine::BatchObserver* observer, const std::atomic<bool>* stop) {
   surface.SetButtonEnabled(false);
   surface.SetButtonCaption(kWorkingCaption);
 
@@ -64,13 +64,19 @@ ScaleOutcome OnScale(ControlSurface& surface, engine::WindowState& state, engine
   if (scale.kind == ParsedScale::Kind::kOutOfRange) return Stop(surface, kScaleOutOfRangeMessage);
   state.ScaleFactor = scale.value;
 
-  const engine::BatchOutcome run = engine::RunBatch(state, files, source, destination, observer);
+  const engine::BatchOutcome run =
+      engine::RunBatch(state, files, source, destination, observer, stop);
   if (run.kind == engine::BatchOutcome::Kind::kSourceEmpty) {
-    return Stop(surface, kSourceMissingMessage, ScaleOutcome::Kind::kSourceEmpty);
+    ScaleOutcome outcome = Stop(surface, kSourceMissingMessage, ScaleOutcome::Kind::kSourceEmpty);
+    outcome.listing_error = run.listing_error;
+    return outcome;
   }
   Unlock(surface);
   surface.ShowMessage(SummaryMessage(run.tally));
-  return {.kind = ScaleOutcome::Kind::kFinished, .tally = run.tally};
+  return {.kind = ScaleOutcome::Kind::kFinished,
+          .tally = run.tally,
+          .listing_error = run.listing_error,
+          .interrupted = run.interrupted};
 }
 
 }  // namespace vendrake::command

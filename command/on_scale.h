@@ -1,5 +1,8 @@
 #pragma once
 
+#include <atomic>
+#include <string>
+
 #include "command/control_surface.h"
 #include "engine/batch_run.h"
 #include "engine/file_system.h"
@@ -15,6 +18,9 @@ struct ScaleOutcome {
   };
   Kind kind = Kind::kRejected;
   engine::RunTally tally;  // meaningful when finished
+  // As the batch run reported them; see engine::BatchOutcome.
+  std::string listing_error;
+  bool interrupted = false;
 };
 
 // What pressing "Scale" does. Locks the button, checks the source, destination
@@ -22,8 +28,10 @@ struct ScaleOutcome {
 // their boxes: "/" becomes "\", and a final "\" is added), sets
 // state.ScaleFactor, runs the batch over `files`, unlocks the button and shows
 // exactly one message: the reason for stopping, or the summary of the run.
-// `observer`, if given, hears of every file.
+// `observer`, if given, hears of every file; `stop`, if given, ends the run
+// early once it becomes true (see engine::RunBatch).
 ScaleOutcome OnScale(ControlSurface& surface, engine::WindowState& state, engine::FileSystem& files,
-                     engine::BatchObserver* observer = nullptr);
+                     engine::BatchObserver* observer = nullptr,
+                     const std::atomic<bool>* stop = nullptr);
 
 }  // namespace vendrake::command

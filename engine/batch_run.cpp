@@ -34,12 +34,13 @@ void StoreImage(FileSystem& files, const std::u16string& path, const WordImage& 
 class Run {
  public:
   Run(WindowState& state, FileSystem& files, std::u16string_view source,
-      std::u16string_view destination, BatchObserver* observer)
+      std::u16string_view destination, BatchObserver* observer, const std::atomic<bool>* stop)
       : state_(state),
         files_(files),
         source_(source),
         destination_(destination),
-        observer_(observer) {}
+        observer_(observer),
+        stop_(stop) {}
 
   BatchOutcome Execute() {
     state_.DestBaseName = DeriveDestBaseName(destination_);
@@ -51,29 +52,42 @@ class Run {
     // Only then can outputs turn up in the listing being read.
     writes_into_source_ = files_.IsSameFolder(source_, destination_);
 
+    BatchOutcome outcome;
     std::unique_ptr<FolderListing> listing;
     std::u16string entry;
     try {
       listing = files_.ListNormalFiles(source_);
       entry = listing->Next();
-    } catch (const Error&) {
+    } catch (const Error& error) {
       // A missing or unreadable folder reads as an empty one.
+      outcome.listing_error = error.what();
     }
-    if (entry.empty()) return {.kind = BatchOutcome::Kind::kSourceEmpty, .tally = {}};
+    if (entry.empty()) {
+      outcome.kind = BatchOutcome::Kind::kSourceEmpty;
+      return outcome;
+    }
 
     for (;;) {
+      if (StopRequested()) {
+        outcome.interrupted = true;
+        break;
+      }
       if (!written_names_.contains(entry)) Convert(entry);
       try {
         entry = listing->Next();
-      } catch (const Error&) {
+      } catch (const Error& error) {
+        outcome.listing_error = error.what();
         break;
       }
       if (entry.empty() || entry == u"." || entry == u"..") break;
     }
-    return {.kind = BatchOutcome::Kind::kFinished, .tally = tally_};
+    outcome.tally = tally_;
+    return outcome;
   }
 
  private:
+  bool StopRequested() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed); }
+
   void Convert(const std::u16string& entry) {
     ++tally_.attempted;
     BatchStep step = BatchStep::kCheckName;
@@ -103,6 +117,7 @@ class Run {
   const std::u16string source_;
   const std::u16string destination_;
   BatchObserver* observer_;
+  const std::atomic<bool>* stop_;
   RunTally tally_;
   bool writes_into_source_ = false;
   // Names of outputs written into the source folder itself, which its
@@ -113,8 +128,9 @@ class Run {
 }  // namespace
 
 BatchOutcome RunBatch(WindowState& state, FileSystem& files, std::u16string_view source,
-                      std::u16string_view destination, BatchObserver* observer) {
-  return Run(state, files, source, destination, observer).Execute();
+                      std::u16string_view destination, BatchObserver* observer,
+                      const std::atomic<bool>* stop) {
+  return Run(state, files, source, destination, observer, stop).Execute();
 }
 
 }  // namespace vendrake::engine

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -25,6 +26,12 @@ struct BatchOutcome {
   };
   Kind kind = Kind::kFinished;
   RunTally tally;
+  // Why the listing gave out early: for kSourceEmpty, why the folder could not
+  // be listed (empty when it simply holds no normal file); for kFinished, the
+  // error that broke the listing off mid-run (empty when it reached its end).
+  std::string listing_error;
+  // The run stopped on request before the listing's end.
+  bool interrupted = false;
 };
 
 // Where in converting one file a failure arose.
@@ -53,8 +60,11 @@ class BatchObserver {
 //
 // A file that fails counts as attempted and not succeeded and the run goes on;
 // a failing listing ends the run. A file this run has written is not taken as
-// a source again. Throws nothing of its own.
+// a source again. When `stop` is given and becomes true, the run ends after
+// the file in hand, which is finished or abandoned whole. Throws nothing of
+// its own.
 BatchOutcome RunBatch(WindowState& state, FileSystem& files, std::u16string_view source,
-                      std::u16string_view destination, BatchObserver* observer = nullptr);
+                      std::u16string_view destination, BatchObserver* observer = nullptr,
+                      const std::atomic<bool>* stop = nullptr);
 
 }  // namespace vendrake::engine
