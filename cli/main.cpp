@@ -1,9 +1,9 @@
 #include <iostream>
 
 #include "cli/run_cli.h"
-#include "engine/posix_file_system.h"
+#include "engine/platform_file_system.h"
 
 int main(int argc, char** argv) {
-  vendrake::engine::PosixFileSystem files;
-  return vendrake::cli::RunCli(argc, argv, std::cout, std::cerr, files);
+  const auto files = vendrake::engine::MakePlatformFileSystem();
+  return vendrake::cli::RunCli(argc, argv, std::cout, std::cerr, *files);
 }

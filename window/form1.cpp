@@ -14,6 +14,7 @@
 
 #include "command/messages.h"
 #include "command/on_scale.h"
+#include "engine/platform_file_system.h"
 #include "window/message_box.h"
 #include "window/resize_rule.h"
 #include "window/twips.h"
@@ -67,7 +68,8 @@ QWidget* CreateControl(const ControlDescription& description, QWidget* parent) {
 
 }  // namespace
 
-Form1::Form1(QWidget* parent) : QWidget(parent), present_message_(&ShowMessageBox) {
+Form1::Form1(QWidget* parent)
+    : QWidget(parent), files_(engine::MakePlatformFileSystem()), present_message_(&ShowMessageBox) {
   setWindowTitle(QString::fromUtf16(command::kApplicationTitle));
   // The description's fixed heights (17-pixel captions, 25-pixel boxes) were
   // made for an 8-point font; a larger desktop font would be clipped.
@@ -129,7 +131,7 @@ void Form1::FitToWidth() {
   label4_->move(TwipsToPixels(layout.credit_left), label4_->y());
 }
 
-void Form1::OnCommand1Click() { command::OnScale(*this, state_, files_); }
+void Form1::OnCommand1Click() { command::OnScale(*this, state_, *files_); }
 
 std::u16string Form1::SourceText() { return text2_->text().toStdU16String(); }
 

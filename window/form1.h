@@ -2,10 +2,11 @@
 
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "command/control_surface.h"
-#include "engine/posix_file_system.h"
+#include "engine/file_system.h"
 #include "engine/window_state.h"
 
 class QLineEdit;
@@ -54,7 +55,7 @@ class Form1 : public QWidget, public command::ControlSurface {
   QWidget* label4_ = nullptr;
 
   engine::WindowState state_;
-  engine::PosixFileSystem files_;
+  std::unique_ptr<engine::FileSystem> files_;
   MessagePresenter present_message_;
 };
 

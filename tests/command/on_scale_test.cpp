@@ -115,7 +115,7 @@ TEST_P(OnScaleScale, IsCheckedAfterBothFolderBoxesAreNormalised) {
   if (GetParam().factor) {
     EXPECT_EQ(outcome.kind, ScaleOutcome::Kind::kSourceEmpty);
     EXPECT_EQ(state_.ScaleFactor, *GetParam().factor);
-    EXPECT_EQ(files_.Calls(MemoryFileSystem::Operation::kList), 1);
+    EXPECT_EQ(files_.Calls(MemoryFileSystem::Operation::kCreateFolder), 1);
   } else {
     EXPECT_EQ(outcome.kind, ScaleOutcome::Kind::kRejected);
     EXPECT_EQ(state_.ScaleFactor, 7.0F);
