@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <ctime>
 #include <random>
 #include <span>
 #include <utility>
@@ -23,11 +22,6 @@ constexpr std::string_view kStagingSuffix = ".tmp";
 constexpr int kStagingNameAttempts = 64;
 constexpr Permissions kOwnerWrite = 0200;
 constexpr mode_t kPermissionBits = 0777;
-
-// A named staging file is locked just after it is created. One modified
-// more recently than this may still be in that gap, so it counts as in use
-// whatever its lock says.
-constexpr std::time_t kYoungestAbandonedSeconds = 10;
 
 std::string NextStagingName() {
   thread_local std::mt19937_64 random{std::random_device{}()};
@@ -167,6 +161,15 @@ class StagedOutput : public OutputFile {
   bool committed_ = false;
 };
 
+// Whether `name` in the folder is, without following a link, the regular
+// file open as `fd`.
+bool NameLeadsTo(int folder_fd, const char* name, int fd) {
+  struct stat named {};
+  struct stat open {};
+  return ::fstatat(folder_fd, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(fd, &open) == 0 &&
+         S_ISREG(named.st_mode) && named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+}
+
 // Opens a staging file to see whether anyone still holds it; a closed
 // descriptor when it cannot be opened at all (then it is left alone).
 Descriptor OpenStagingFile(int folder_fd, const char* name) {
@@ -214,16 +217,20 @@ std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<const Descriptor> folder
     // O_EXCL with O_CREAT never follows a link at the staging name.
     Descriptor fd(::openat(folder_fd, staging.c_str(),
                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
-    if (fd.IsOpen()) {
-      if (::flock(fd.Get(), LOCK_EX) != 0) {
-        const int error = errno;
-        ::unlinkat(folder_fd, staging.c_str(), 0);
-        FailWithErrno("cannot lock a staging file for", path, error);
-      }
-      return std::make_unique<StagedOutput>(folder, std::move(path), std::move(name), std::move(fd),
-                                            std::move(staging));
+    if (!fd.IsOpen()) {
+      if (errno == EEXIST) continue;
+      FailWithErrno("cannot create a staging file in", folder_path);
     }
-    if (errno != EEXIST) FailWithErrno("cannot create a staging file in", folder_path);
+    if (::flock(fd.Get(), LOCK_EX) != 0) {
+      const int error = errno;
+      ::unlinkat(folder_fd, staging.c_str(), 0);
+      FailWithErrno("cannot lock a staging file for", path, error);
+    }
+    // Until the lock was taken, another run's clean-up could take the new
+    // file for an abandoned one and remove it; then start again.
+    if (!NameLeadsTo(folder_fd, staging.c_str(), fd.Get())) continue;
+    return std::make_unique<StagedOutput>(folder, std::move(path), std::move(name), std::move(fd),
+                                          std::move(staging));
   }
   throw FileError("no free staging name in " + folder_path);
 }
@@ -236,22 +243,16 @@ std::size_t RemoveAbandonedStaging(int folder_fd, const std::string& folder_path
   listing_fd.Release();
 
   std::size_t removed = 0;
-  const std::time_t now = std::time(nullptr);
   while (const dirent* entry = ::readdir(dir)) {
     if (!IsStagingName(entry->d_name)) continue;
     const Descriptor fd = OpenStagingFile(folder_fd, entry->d_name);
-    struct stat status {};
-    if (!fd.IsOpen() || ::fstat(fd.Get(), &status) != 0 || !S_ISREG(status.st_mode)) continue;
     // The output that owns it holds the lock for as long as it lives.
-    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) continue;
-    if (status.st_mtime > now - kYoungestAbandonedSeconds) continue;
-    // Only if the name still leads to the file that was found unlocked.
-    struct stat named {};
-    if (::fstatat(folder_fd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) != 0 ||
-        named.st_dev != status.st_dev || named.st_ino != status.st_ino) {
-      continue;
+    if (!fd.IsOpen() || ::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) continue;
+    // Only the very file that was found unlocked goes.
+    if (NameLeadsTo(folder_fd, entry->d_name, fd.Get()) &&
+        ::unlinkat(folder_fd, entry->d_name, 0) == 0) {
+      ++removed;
     }
-    if (::unlinkat(folder_fd, entry->d_name, 0) == 0) ++removed;
   }
   ::closedir(dir);
   return removed;

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <ostream>
@@ -94,6 +95,7 @@ TEST_F(BatchRunTest, WritesEachNormalFileScaledUnderItsNewName) {
 struct EmptySourceCase {
   const char* name;
   void (*setup)(MemoryFileSystem&);
+  bool has_reason;  // the folder could not be listed, rather than held nothing
 };
 
 void PrintTo(const EmptySourceCase& source, std::ostream* out) { *out << source.name; }
@@ -109,6 +111,7 @@ TEST_P(EmptySourceTest, RunsNothingButCreatesTheDestination) {
 
   EXPECT_EQ(outcome.kind, BatchOutcome::Kind::kSourceEmpty);
   EXPECT_EQ(outcome.tally, RunTally{});
+  EXPECT_EQ(outcome.listing_error.empty(), !GetParam().has_reason) << outcome.listing_error;
   EXPECT_TRUE(files_.FolderExists(kDest));
   EXPECT_EQ(files_.Calls(Op::kOpenForReading), 0);
   EXPECT_THAT(recorder_.events, IsEmpty());
@@ -116,23 +119,26 @@ TEST_P(EmptySourceTest, RunsNothingButCreatesTheDestination) {
 
 INSTANTIATE_TEST_SUITE_P(
     BatchRun, EmptySourceTest,
-    ::testing::Values(EmptySourceCase{"Missing", [](MemoryFileSystem&) {}},
+    ::testing::Values(EmptySourceCase{"Missing", [](MemoryFileSystem&) {}, true},
                       EmptySourceCase{"OnlyHiddenSystemAndSubfolders",
                                       [](MemoryFileSystem& files) {
                                         files.AddFile(In(u"H_1"), {1, 2, 3, 4}, {.hidden = true});
                                         files.AddFile(In(u"S_1"), {1, 2, 3, 4}, {.system = true});
                                         files.AddFile(In(u"Sub_1\\F_1"), {1, 2, 3, 4});
-                                      }},
+                                      },
+                                      false},
                       EmptySourceCase{"ListingFails",
                                       [](MemoryFileSystem& files) {
                                         files.AddFile(In(u"F_1"), {1, 2, 3, 4});
                                         files.FailOn(Op::kList, 1);
-                                      }},
+                                      },
+                                      true},
                       EmptySourceCase{"FirstNameFails",
                                       [](MemoryFileSystem& files) {
                                         files.AddFile(In(u"F_1"), {1, 2, 3, 4});
                                         files.FailOn(Op::kListNext, 1);
-                                      }}),
+                                      },
+                                      true}),
     [](const auto& test) { return std::string(test.param.name); });
 
 struct SizeCase {
@@ -392,10 +398,59 @@ TEST_F(BatchRunTest, FailingListingEndsTheRunWithTheCountsSoFar) {
   AddThreeModels();
   files_.FailOn(Op::kListNext, 3);
 
-  ExpectFinished(Run(), 2, 2);
+  const BatchOutcome outcome = Run();
+
+  ExpectFinished(outcome, 2, 2);
+  EXPECT_THAT(outcome.listing_error, ::testing::HasSubstr("injected failure"));
+  EXPECT_FALSE(outcome.interrupted);
 
   EXPECT_EQ(files_.Calls(Op::kOpenForReading), 2);
   EXPECT_EQ(files_.Calls(Op::kListNext), 3);
+}
+
+// Asks the run to stop as soon as one file is written.
+class StopAfterFirstFile : public testing::BatchRecorder {
+ public:
+  void FileWritten(std::u16string_view entry, std::u16string_view output_path) override {
+    BatchRecorder::FileWritten(entry, output_path);
+    stop.store(true);
+  }
+  std::atomic<bool> stop{false};
+};
+
+TEST_F(BatchRunTest, AStopRequestEndsTheRunAfterTheFileInHand) {
+  AddThreeModels();
+  StopAfterFirstFile observer;
+
+  const BatchOutcome outcome = RunBatch(state_, files_, kSource, kDest, &observer, &observer.stop);
+
+  ExpectFinished(outcome, 1, 1);
+  EXPECT_TRUE(outcome.interrupted);
+  EXPECT_TRUE(outcome.listing_error.empty());
+  EXPECT_THAT(files_.FilePaths(), ElementsAre(In(u"CliffNatural0_A1"), In(u"CliffNatural0_B2"),
+                                              In(u"readme"), Out(u"CliffNatural0_2x_A1")));
+}
+
+TEST_F(BatchRunTest, RemovesWhatKilledRunsLeftStagedInTheDestination) {
+  AddThreeModels();
+  files_.AddFile(Out(u".vendrake-17.tmp"), {1, 2}, {.hidden = true});
+  files_.AddFile(Out(u".vendrake-notes"), {3}, {.hidden = true});
+
+  ExpectFinished(Run(), 3, 2);
+
+  EXPECT_THAT(files_.NamesIn(kDest),
+              ElementsAre(u".vendrake-notes", u"CliffNatural0_2x_A1", u"CliffNatural0_2x_B2"));
+}
+
+TEST_F(BatchRunTest, DotsAtTheEndOfTheDestinationAreResolvedBeforeNaming) {
+  AddThreeModels();
+  files_.AddFolder(u"C:\\Work\\Up\\Sub");
+
+  ExpectFinished(Run(kSource, u"C:\\Work\\Up\\Sub\\..\\.\\"), 3, 2);
+
+  EXPECT_EQ(state_.DestBaseName, u"\\Up");
+  EXPECT_EQ(files_.FileBytes(u"C:\\Work\\Up\\Up_A1"), Scaled(Shape(1)));
+  EXPECT_THAT(recorder_.events.at(0), ::testing::EndsWith(" -> C:\\Work\\Up\\Up_A1"));
 }
 
 }  // namespace

@@ -69,10 +69,7 @@ class PosixHarness : public testing::FileSystemHarness {
                     fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   }
   std::u16string PutAbandonedStaging(std::u16string_view folder) override {
-    const fs::path staging = Path(folder) / ".vendrake-4242.tmp";
-    WriteFile(staging, {1, 2});
-    // Written an hour ago by a run that is long gone.
-    fs::last_write_time(staging, fs::file_time_type::clock::now() - std::chrono::hours(1));
+    WriteFile(Path(folder) / ".vendrake-4242.tmp", {1, 2});
     return u".vendrake-4242.tmp";
   }
   bool Link(std::u16string_view target, std::u16string_view name) override {
@@ -229,15 +226,13 @@ TEST_P(PosixFileSystemTest, ReplacesALinkWithoutTouchingItsTarget) {
   EXPECT_EQ(ReadFile(Path("target")), (Bytes{9, 9}));
 }
 
-TEST_P(PosixFileSystemTest, KeepsAStagingFileThatIsYoungOrLockedOrNotAStagingFile) {
-  const fs::path young = Path(".vendrake-1.tmp");
-  const fs::path locked = Path(".vendrake-2.tmp");
-  WriteFile(young, {1});
-  WriteFile(locked, {2});
+TEST_P(PosixFileSystemTest, KeepsAStagingFileInUseAndFilesOfOtherNames) {
+  const fs::path staging = Path(".vendrake-2.tmp");
+  WriteFile(staging, {2});
   WriteFile(Path(".vendrake-notes.tmp"), {3});
-  fs::last_write_time(locked, fs::file_time_type::clock::now() - std::chrono::hours(1));
+  fs::create_symlink(staging, Path(".vendrake-3.tmp"));
   // A lock held through a descriptor of its own, as another process would.
-  const int fd = ::open(locked.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(staging.c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::flock(fd, LOCK_EX), 0);
 
@@ -246,7 +241,7 @@ TEST_P(PosixFileSystemTest, KeepsAStagingFileThatIsYoungOrLockedOrNotAStagingFil
   EXPECT_EQ(Open()->RemoveAbandonedStaging(), 1U);
 
   EXPECT_THAT(testing::NamesIn(harness_.Path(u"")),
-              ElementsAre(".vendrake-1.tmp", ".vendrake-notes.tmp"));
+              ElementsAre(".vendrake-3.tmp", ".vendrake-notes.tmp"));
 }
 
 TEST_P(PosixFileSystemTest, NamesThatAreNotUtf8SurviveTheRoundTrip) {

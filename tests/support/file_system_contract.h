@@ -39,8 +39,8 @@ class FileSystemHarness {
   virtual std::u16string PutHiddenFile(std::u16string_view folder) = 0;
   // Makes the file read-only, as its owner would.
   virtual void MakeReadOnly(std::u16string_view path) = 0;
-  // Puts into `folder` a staging file as a run killed long ago left it;
-  // returns its name.
+  // Puts into `folder` a staging file as a killed run left it; returns its
+  // name.
   virtual std::u16string PutAbandonedStaging(std::u16string_view folder) = 0;
 
   // What the platform may lack; each returns false where it does.
