@@ -1,6 +1,8 @@
 #include <grp.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/ptrace.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <sstream>
@@ -407,6 +410,57 @@ TEST_F(FaultInjection, TheNextRunRemovesWhatAKilledRunLeftStaged) {
   EXPECT_THAT(NamesIn(dest_),
               ElementsAre("CliffNatural0_2x_A1", "CliffNatural0_2x_B2", "CliffNatural0_2x_C3"));
   EXPECT_EQ(ReadFile(Output(1)), testing::ScaledModel(Shape(1), kFactor));
+}
+
+// The fdatasync calls `run` makes, counted by tracing the child process that
+// runs it; nothing when this system does not let a process trace its child.
+std::optional<int> CountFlushes(const std::function<void()>& run) {
+  constexpr int kCannotTrace = 78;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) ::_exit(kCannotTrace);
+    ::raise(SIGSTOP);
+    run();
+    ::_exit(0);
+  }
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFSTOPPED(status)) {
+    return std::nullopt;
+  }
+  ::ptrace(PTRACE_SETOPTIONS, child, nullptr,
+           reinterpret_cast<void*>(PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL));
+  int flushes = 0;
+  int signal = 0;  // one to pass on to the child
+  for (;;) {
+    ::ptrace(PTRACE_SYSCALL, child, nullptr, reinterpret_cast<void*>(std::intptr_t{signal}));
+    signal = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFSTOPPED(status)) break;
+    if (WSTOPSIG(status) != (SIGTRAP | 0x80)) {
+      signal = WSTOPSIG(status);
+      continue;
+    }
+    __ptrace_syscall_info info{};
+    if (::ptrace(PTRACE_GET_SYSCALL_INFO, child, reinterpret_cast<void*>(sizeof info), &info) > 0 &&
+        info.op == PTRACE_SYSCALL_INFO_ENTRY && info.entry.nr == SYS_fdatasync) {
+      ++flushes;
+    }
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) == kCannotTrace) return std::nullopt;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  return flushes;
+}
+
+TEST_F(FaultInjection, OnlyAReplacementIsFlushedBeforeItTakesTheName) {
+  AddModels();
+
+  const auto into_new_folder = CountFlushes([&] { Run(disk_, dest_); });
+  const auto in_place = CountFlushes([&] { Run(disk_, source_); });
+  if (!into_new_folder || !in_place) GTEST_SKIP() << "cannot trace a child process here";
+
+  EXPECT_EQ(*into_new_folder, 0);
+  EXPECT_EQ(*in_place, 3);
+  EXPECT_EQ(ReadFile(Source(2)), testing::ScaledModel(Shape(2), kFactor));
+  EXPECT_EQ(ReadFile(Output(2)), testing::ScaledModel(Shape(2), kFactor));
 }
 
 TEST_F(FaultInjection, CountsStayExactOverManyFilesOnDisk) {
