@@ -1,6 +1,6 @@
 #include "window/form1.h"
 
-#include <QFont>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -14,6 +14,7 @@
 
 #include "command/messages.h"
 #include "command/on_scale.h"
+#include "window/caption_font.h"
 #include "window/message_box.h"
 #include "window/resize_rule.h"
 #include "window/twips.h"
@@ -69,18 +70,17 @@ QWidget* CreateControl(const ControlDescription& description, QWidget* parent) {
 
 Form1::Form1(QWidget* parent) : QWidget(parent), present_message_(&ShowMessageBox) {
   setWindowTitle(QString::fromUtf16(command::kApplicationTitle));
-  // The description's fixed heights (17-pixel captions, 25-pixel boxes) were
-  // made for an 8-point font; a larger desktop font would be clipped.
-  QFont small_font = font();
-  small_font.setPointSize(8);
-  setFont(small_font);
   CreateControls();
+  // The description's fixed sizes (17-pixel captions, 25-pixel boxes) were
+  // made for a small, narrow font; a desktop font would be clipped.
+  FitCaptionFont(*this);
   resize(TwipsToPixels(static_cast<float>(kClientWidth)),
          TwipsToPixels(static_cast<float>(kClientHeight)));
   // A hidden window gets its first resize event only when shown; fit now so
   // the layout is right from the start.
   FitToWidth();
   command1_->setFocus();
+  command1_->installEventFilter(this);
   connect(command1_, &QPushButton::clicked, this, &Form1::OnCommand1Click);
 }
 
@@ -120,6 +120,19 @@ void Form1::resizeEvent(QResizeEvent* event) {
   FitToWidth();
 }
 
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+  // A button that is not the default ignores Enter; this one is pressed by it
+  // when it has the focus, as by Space. Keys reach only the focused widget.
+  if (watched == command1_ && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<const QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      command1_->click();
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
 void Form1::FitToWidth() {
   const FittedLayout layout = ApplyResizeRule(
       PixelsToTwips(width()), static_cast<float>(kText2.left), static_cast<float>(kLabel4.width));
@@ -129,7 +142,12 @@ void Form1::FitToWidth() {
   label4_->move(TwipsToPixels(layout.credit_left), label4_->y());
 }
 
-void Form1::OnCommand1Click() { command::OnScale(*this, state_, files_); }
+void Form1::OnCommand1Click() {
+  command::OnScale(*this, state_, files_);
+  // Disabling the button for the run handed the focus on to Text1, selecting
+  // its text, where the next Space would replace the scale.
+  command1_->setFocus();
+}
 
 std::u16string Form1::SourceText() { return text2_->text().toStdU16String(); }
 

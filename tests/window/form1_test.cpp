@@ -5,12 +5,14 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -158,6 +160,43 @@ TEST(Form1, EnterInATextBoxStartsNoRun) {
   EXPECT_EQ(messages, 0);
 }
 
+TEST(Form1, EnterOnTheFocusedButtonPressesIt) {
+  Form1 form;
+  int messages = 0;
+  form.SetMessagePresenter([&messages](QWidget*, const QString&) { ++messages; });
+  ShowAndWait(form);
+  form.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  // Too short a source: each run stops at once with a message.
+  TextBox(form, "Text2")->setText("C:");
+  ASSERT_EQ(QApplication::focusWidget(), Command1(form));
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter, Qt::KeypadModifier);
+  EXPECT_EQ(messages, 2);
+}
+
+// Measured on the widgets as drawn, against whatever box or button lies over
+// each label, rather than from the window description.
+TEST(Form1, EveryCaptionShowsWholeBesideTheBoxes) {
+  Form1 form;
+  ShowAndWait(form);
+  const QList<QLabel*> labels = form.findChildren<QLabel*>();
+  ASSERT_EQ(labels.size(), 4);
+  for (const QLabel* label : labels) {
+    SCOPED_TRACE(label->objectName().toStdString());
+    int room = label->width();
+    for (const QWidget* control : form.findChildren<QWidget*>()) {
+      if (qobject_cast<const QLabel*>(control) != nullptr) continue;
+      if (control->geometry().intersects(label->geometry())) {
+        room = std::min(room, control->x() - label->x());
+      }
+    }
+    const QFontMetrics metrics = label->fontMetrics();
+    EXPECT_LE(metrics.horizontalAdvance(label->text()), room);
+    EXPECT_LE(metrics.height(), label->height());
+  }
+}
+
 struct ResizeCase {
   int client_width;  // pixels, 15 twips each
   int path_box_width;
@@ -273,6 +312,53 @@ TEST_F(Form1Run, WorkingIsPaintedAndTheButtonLockedUntilTheMessageIsRead) {
   EXPECT_TRUE(Command1(form_)->isEnabled());
   EXPECT_EQ(Command1(form_)->text(), "Scale");
 }
+
+enum class RunEnd { kInputRejected, kSourceEmpty, kFinished };
+
+struct RunEndCase {
+  const char* name;
+  RunEnd end;
+  const char* message;
+};
+
+void PrintTo(const RunEndCase& c, std::ostream* out) { *out << c.name; }
+
+class Form1RunEnd : public Form1Run, public ::testing::WithParamInterface<RunEndCase> {};
+
+// Disabling the button for the run hands the focus on to Text1, which selects
+// its text on the way in; a second Space there would replace the scale.
+TEST_P(Form1RunEnd, FocusGoesBackToTheButtonSoASecondSpaceRunsAgain) {
+  const RunEndCase& c = GetParam();
+  if (c.end == RunEnd::kFinished) {
+    testing::WriteFile(source_ / "CliffNatural0_A1", tools::MakeModel({}));
+  }
+  TextBox(form_, "Text2")
+      ->setText(c.end == RunEnd::kInputRejected
+                    ? QStringLiteral("C:")
+                    : QString::fromStdU16String(testing::FolderText(source_)));
+  TextBox(form_, "Text3")->setText(QString::fromStdU16String(testing::FolderText(destination_)));
+  form_.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form_));
+  ASSERT_EQ(QApplication::focusWidget(), Command1(form_));
+
+  for (int press = 0; press < 2; ++press) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_EQ(QApplication::focusWidget(), Command1(form_)) << "after run " << press + 1;
+  }
+
+  EXPECT_EQ(form_.ScaleText(), u"2.0");
+  EXPECT_FALSE(TextBox(form_, "Text1")->hasSelectedText());
+  ASSERT_EQ(shown_.size(), 2U);
+  EXPECT_EQ(shown_[1].text, c.message);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, Form1RunEnd,
+    ::testing::Values(
+        RunEndCase{"InputRejected", RunEnd::kInputRejected, "Source must be a valid path name."},
+        RunEndCase{"SourceEmpty", RunEnd::kSourceEmpty, "The source path does not exist."},
+        RunEndCase{"Finished", RunEnd::kFinished, "Attempted model scales: 1. Success count: 1."}),
+    [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST(Form1MessageBox, IsModalTitledVendrakeWithOneOkButtonAndNoIcon) {
   Form1 form;
