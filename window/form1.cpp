@@ -1,5 +1,6 @@
 #include "window/form1.h"
 
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -34,6 +35,15 @@ constexpr const ControlDescription& DescriptionOf(std::string_view name) {
 // The resize rule measures from these two.
 constexpr const ControlDescription& kText2 = DescriptionOf("Text2");
 constexpr const ControlDescription& kLabel4 = DescriptionOf("Label4");
+
+// The project's icon at each size it is drawn in; the toolkit picks among them.
+QIcon ProjectIcon() {
+  QIcon icon;
+  for (const int size : {16, 32, 48, 256}) {
+    icon.addFile(QStringLiteral(":/vendrake/vendrake-%1.png").arg(size), QSize(size, size));
+  }
+  return icon;
+}
 
 QWidget* CreateControl(const ControlDescription& description, QWidget* parent) {
   const QString text = QString::fromUtf16(description.text);
@@ -70,6 +80,7 @@ QWidget* CreateControl(const ControlDescription& description, QWidget* parent) {
 
 Form1::Form1(QWidget* parent) : QWidget(parent), present_message_(&ShowMessageBox) {
   setWindowTitle(QString::fromUtf16(command::kApplicationTitle));
+  setWindowIcon(ProjectIcon());
   CreateControls();
   // The description's fixed sizes (17-pixel captions, 25-pixel boxes) were
   // made for a small, narrow font; a desktop font would be clipped.

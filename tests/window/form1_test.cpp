@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSize>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -26,9 +27,12 @@
 #include "tests/support/temporary_folder.h"
 #include "tools/synthetic_model.h"
 
-// Readable failure messages for texts.
+// Readable failure messages for texts and sizes.
 inline void PrintTo(const QString& text, std::ostream* out) {
   *out << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QSize& size, std::ostream* out) {
+  *out << size.width() << 'x' << size.height();
 }
 
 namespace vendrake::window {
@@ -112,10 +116,13 @@ INSTANTIATE_TEST_SUITE_P(
         DescribedControl{"Label4", "QLabel", u"", {4560, 1200, 2415, 255}}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
-TEST(Form1, HasTheCaptionAndClientArea) {
+TEST(Form1, HasTheCaptionIconAndClientArea) {
   Form1 form;
   ShowAndWait(form);
   EXPECT_EQ(form.windowTitle(), "Vendrake");
+  for (const int size : {16, 32, 48, 256}) {
+    EXPECT_EQ(form.windowIcon().pixmap(QSize(size, size), 1.0).size(), QSize(size, size)) << size;
+  }
   EXPECT_EQ(form.width() * kTwipsPerPixel, 7095);
   EXPECT_EQ(form.height() * kTwipsPerPixel, 1545);
 }
