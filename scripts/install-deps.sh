@@ -15,13 +15,18 @@ packages=(
 #   bench  Google Benchmark, and GNU time for the peak memory of a run
 #   fuzz   clang with libFuzzer and its sanitizer run-time
 #   check  clang-format for the format check (the sanitizer build needs only g++)
+#   dist   dpkg-shlibdeps and file, which CPack uses to work out the .deb's Depends,
+#          and desktop-file-validate for scripts/check-deb.sh
+#   icons  rsvg-convert and icotool, to redraw the committed icon rasters
 for group in "$@"; do
   case "$group" in
     bench) packages+=(libbenchmark-dev time) ;;
     fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
     check) packages+=(clang-format git) ;;
+    dist) packages+=(dpkg-dev file desktop-file-utils) ;;
+    icons) packages+=(librsvg2-bin icoutils) ;;
     *)
-      echo "Unknown package group: $group (known: bench, fuzz, check)" >&2
+      echo "Unknown package group: $group (known: bench, fuzz, check, dist, icons)" >&2
       exit 2
       ;;
   esac

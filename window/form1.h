@@ -42,6 +42,7 @@ class Form1 : public QWidget, public command::ControlSurface {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void CreateControls();
