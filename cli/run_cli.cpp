@@ -66,6 +66,10 @@ std::optional<CliOptions> ParseOptions(int argc, const char* const* argv, std::o
   app.add_option("--scale", options.scale, "Factor for every vertex height")->capture_default_str();
   app.add_flag("--report", options.report, "Print one line per file before the summary");
   app.set_version_flag("--version", "vendrake-cli " VENDRAKE_VERSION);
+  // A usage error quotes arguments, which may hold anything.
+  app.failure_message([](const CLI::App* /*app*/, const CLI::Error& error) {
+    return EscapeBytesForLine(error.what()) + "\nRun with --help for more information.\n";
+  });
   try {
     app.parse(ReversedArguments(argc, argv));
   } catch (const CLI::ParseError& error) {

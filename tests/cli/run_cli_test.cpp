@@ -223,6 +223,8 @@ INSTANTIATE_TEST_SUITE_P(Arguments, RunCliUsage,
                          ::testing::Values(OptionsCase{{"--bogus"}, "--bogus"},
                                            OptionsCase{{"--scale"}, "--scale"},
                                            OptionsCase{{"--source", "C:\\In", "extra"}, "extra"},
+                                           OptionsCase{{"--source", "C:\\In", "ex\ntra\x1B"},
+                                                       "not expected: ex%0Atra%1B\n"},
                                            OptionsCase{{"--dest", "a", "--dest", "b"}, "--dest"}));
 
 TEST_F(RunCliTest, HelpListsEveryOptionOnStandardOutput) {
