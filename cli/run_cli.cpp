@@ -14,6 +14,7 @@
 #include "command/defaults.h"
 #include "command/on_scale.h"
 #include "engine/native_path.h"
+#include "engine/output_naming.h"
 #include "engine/text_encoding.h"
 #include "engine/window_state.h"
 
@@ -150,6 +151,19 @@ void PrintCause(std::ostream& err, const command::ScaleOutcome& outcome,
   }
 }
 
+// Outputs named after a destination whose own name starts with "." (".\"
+// itself, or a hidden folder) are hidden files where a leading "." hides.
+void PrintIfOutputsAreHidden(std::ostream& err, const command::ScaleOutcome& outcome,
+                             const engine::WindowState& state, const engine::FileSystem& files) {
+  if (outcome.kind != command::ScaleOutcome::Kind::kFinished || outcome.tally.succeeded == 0) {
+    return;
+  }
+  const std::u16string base = engine::OutputName(state.DestBaseName, u"");
+  if (!files.HidesByName(base)) return;
+  err << kProgram << "the outputs are hidden files: their names start with \""
+      << engine::Utf16ToUtf8(EscapeForLine(base)) << "\", the destination folder's own name\n";
+}
+
 int ExitStatusFor(const command::ScaleOutcome& outcome, const StopRequest* stop) {
   switch (outcome.kind) {
     case command::ScaleOutcome::Kind::kRejected:
@@ -196,6 +210,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     messages << engine::Utf16ToUtf8(message) << '\n';
   }
   PrintCause(err, outcome, surface.SourceText(), watch, options->report, stop);
+  PrintIfOutputsAreHidden(err, outcome, state, files);
   return AfterFlushing(out, err, ExitStatusFor(outcome, stop));
 }
 

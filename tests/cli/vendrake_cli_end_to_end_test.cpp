@@ -247,6 +247,20 @@ TEST_F(VendrakeCli, OneBadFileGivesStatusOneAndIsReported) {
   EXPECT_EQ(NamesIn(root_.Path() / "out"), std::vector<std::string>{"out_A1"});
 }
 
+TEST_F(VendrakeCli, ADestinationNamedWithADotGivesHiddenOutputsAndSaysSo) {
+  WriteFile(source_ / "rock_A1", tools::MakeModel({}));
+  const fs::path hidden = root_.Path() / ".cliffs";
+
+  const Result run = RunProgram({"--source", source_.string(), "--dest", hidden.string()});
+
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "Attempted model scales: 1. Success count: 1.\n");
+  EXPECT_EQ(run.err,
+            "vendrake-cli: the outputs are hidden files: their names start with \".cliffs\", the "
+            "destination folder's own name\n");
+  EXPECT_EQ(NamesIn(hidden), std::vector<std::string>{".cliffs_A1"});
+}
+
 TEST_F(VendrakeCli, RejectedScaleGivesStatusTwoAndWritesNothing) {
   WriteFile(source_ / "CliffNatural0_A1", tools::MakeModel({}));
 
