@@ -68,6 +68,8 @@ class StagedOutput : public OutputFile {
   FileIdentity Commit() override {
     struct stat staged {};
     if (::fstat(fd_.Get(), &staged) != 0) FailWithErrno("cannot write", path_);
+    // An unnamed file just tries to take the name, which fails if it is taken.
+    if (staging_name_.empty() && TakeNewName()) return IdentityOf(staged);
     struct stat existing {};
     if (::fstatat(folder_fd_, name_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
       Replace(existing);
