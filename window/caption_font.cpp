@@ -8,8 +8,7 @@
 #include <array>
 #include <vector>
 
-#include "window/twips.h"
-#include "window/window_description.h"
+#include "window/pixel_layout.h"
 
 namespace vendrake::window {
 namespace {
@@ -23,22 +22,6 @@ constexpr double kPointStep = 0.5;
 // ("Destination:" took about 60 pixels). A narrower face keeps the height the
 // description was made for, so it is tried before a smaller size.
 constexpr std::array kStretches{QFont::Unstretched, QFont::SemiCondensed, QFont::Condensed};
-
-bool Overlap(const ControlDescription& a, const ControlDescription& b) {
-  return a.left < b.left + b.width && b.left < a.left + a.width && a.top < b.top + b.height &&
-         b.top < a.top + a.height;
-}
-
-// Twips of `label`, from its left edge, over which no box or button lies; a
-// caption drawn further right is hidden, since labels lie beneath the boxes.
-int UncoveredWidth(const ControlDescription& label) {
-  int width = label.width;
-  for (const ControlDescription& other : kForm1Controls) {
-    if (other.kind == ControlKind::kLabel || !Overlap(label, other)) continue;
-    width = std::min(width, std::max(0, other.left - label.left));
-  }
-  return width;
-}
 
 struct Caption {
   const QLabel* label;

@@ -7,9 +7,6 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QString>
-#include <algorithm>
-#include <stdexcept>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -18,24 +15,11 @@
 #include "engine/platform_file_system.h"
 #include "window/caption_font.h"
 #include "window/message_box.h"
-#include "window/resize_rule.h"
-#include "window/twips.h"
+#include "window/pixel_layout.h"
 #include "window/window_description.h"
 
 namespace vendrake::window {
 namespace {
-
-// Used only in constant expressions, where reaching the throw is a build error.
-constexpr const ControlDescription& DescriptionOf(std::string_view name) {
-  for (const ControlDescription& control : kForm1Controls) {
-    if (control.name == name) return control;
-  }
-  throw std::logic_error("no such control in the window description");
-}
-
-// The resize rule measures from these two.
-constexpr const ControlDescription& kText2 = DescriptionOf("Text2");
-constexpr const ControlDescription& kLabel4 = DescriptionOf("Label4");
 
 // The project's icon at each size it is drawn in; the toolkit picks among them.
 QIcon ProjectIcon() {
@@ -70,10 +54,8 @@ QWidget* CreateControl(const ControlDescription& description, QWidget* parent) {
     }
   }
   control->setObjectName(QString::fromLatin1(description.name));
-  control->setGeometry(TwipsToPixels(static_cast<float>(description.left)),
-                       TwipsToPixels(static_cast<float>(description.top)),
-                       TwipsToPixels(static_cast<float>(description.width)),
-                       TwipsToPixels(static_cast<float>(description.height)));
+  const PixelRect rect = DescribedRect(description);
+  control->setGeometry(rect.left, rect.top, rect.width, rect.height);
   return control;
 }
 
@@ -87,8 +69,8 @@ Form1::Form1(QWidget* parent)
   // The description's fixed sizes (17-pixel captions, 25-pixel boxes) were
   // made for a small, narrow font; a desktop font would be clipped.
   FitCaptionFont(*this);
-  resize(TwipsToPixels(static_cast<float>(kClientWidth)),
-         TwipsToPixels(static_cast<float>(kClientHeight)));
+  const PixelRect client = DescribedClientArea();
+  resize(client.width, client.height);
   // A hidden window gets its first resize event only when shown; fit now so
   // the layout is right from the start.
   FitToWidth();
@@ -102,20 +84,12 @@ void Form1::SetMessagePresenter(MessagePresenter presenter) {
 }
 
 void Form1::CreateControls() {
-  std::vector<const ControlDescription*> focus_order;
   for (const ControlDescription& description : kForm1Controls) {
     QWidget* control = CreateControl(description, this);
-    if (description.kind == ControlKind::kLabel) {
-      // Label2 reaches into Text3's column; text boxes and the button stay on top.
-      control->lower();
-    } else {
-      focus_order.push_back(&description);
-    }
+    // Label2 reaches into Text3's column; text boxes and the button stay on top.
+    if (description.kind == ControlKind::kLabel) control->lower();
   }
-  std::stable_sort(focus_order.begin(), focus_order.end(),
-                   [](const ControlDescription* a, const ControlDescription* b) {
-                     return a->tab_index < b->tab_index;
-                   });
+  const std::vector<const ControlDescription*> focus_order = FocusOrder();
   for (std::size_t i = 1; i < focus_order.size(); ++i) {
     setTabOrder(findChild<QWidget*>(QString::fromLatin1(focus_order[i - 1]->name)),
                 findChild<QWidget*>(QString::fromLatin1(focus_order[i]->name)));
@@ -147,12 +121,10 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void Form1::FitToWidth() {
-  const FittedLayout layout = ApplyResizeRule(
-      PixelsToTwips(width()), static_cast<float>(kText2.left), static_cast<float>(kLabel4.width));
-  const int path_box_width = TwipsToPixels(layout.path_box_width);
-  text2_->resize(path_box_width, text2_->height());
-  text3_->resize(path_box_width, text3_->height());
-  label4_->move(TwipsToPixels(layout.credit_left), label4_->y());
+  const FittedPixels fitted = FitToClientWidth(width());
+  text2_->resize(fitted.path_box_width, text2_->height());
+  text3_->resize(fitted.path_box_width, text3_->height());
+  label4_->move(fitted.credit_left, label4_->y());
 }
 
 void Form1::OnCommand1Click() {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <array>
+#include <stdexcept>
+#include <string_view>
 
 #include "command/defaults.h"
 #include "command/messages.h"
@@ -38,5 +40,14 @@ inline constexpr std::array<ControlDescription, 8> kForm1Controls{{
     {"Label3", ControlKind::kLabel, u"Scale:", 120, 1200, 855, 375, 6},
     {"Label4", ControlKind::kLabel, u"Vendrake \u2014 cliff scaler", 4560, 1200, 2415, 255, 7},
 }};
+
+// The described control called `name`. Meant for constant expressions, where
+// a name missing from the table is a build error.
+constexpr const ControlDescription& DescriptionOf(std::string_view name) {
+  for (const ControlDescription& control : kForm1Controls) {
+    if (control.name == name) return control;
+  }
+  throw std::logic_error("no such control in the window description");
+}
 
 }  // namespace vendrake::window

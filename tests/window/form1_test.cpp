@@ -22,9 +22,9 @@
 #include <string>
 #include <vector>
 
-#include "command/defaults.h"
 #include "tests/support/scaled_model.h"
 #include "tests/support/temporary_folder.h"
+#include "tests/window/expected_layout.h"
 #include "tools/synthetic_model.h"
 
 // Readable failure messages for texts and sizes.
@@ -41,8 +41,6 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 
-constexpr int kTwipsPerPixel = 15;
-
 QWidget* Control(const Form1& form, const char* name) {
   return form.findChild<QWidget*>(QString::fromLatin1(name));
 }
@@ -58,11 +56,6 @@ QString TextOf(const QWidget* control) {
   return {};
 }
 
-QRect InTwips(const QRect& pixels) {
-  return {pixels.x() * kTwipsPerPixel, pixels.y() * kTwipsPerPixel, pixels.width() * kTwipsPerPixel,
-          pixels.height() * kTwipsPerPixel};
-}
-
 void ShowAndWait(Form1& form) {
   form.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
@@ -76,45 +69,39 @@ void ResizeClientTo(Form1& form, int width) {
   ASSERT_EQ(form.width(), width);
 }
 
-struct DescribedControl {
-  const char* name;
-  const char* class_name;
-  std::u16string text;  // empty: any text but an empty one
-  QRect twips;
-};
+const char* QtClassOf(ControlKind kind) {
+  switch (kind) {
+    case ControlKind::kPushButton:
+      return "QPushButton";
+    case ControlKind::kTextBox:
+      return "QLineEdit";
+    case ControlKind::kLabel:
+      break;
+  }
+  return "QLabel";
+}
 
-void PrintTo(const DescribedControl& control, std::ostream* out) { *out << control.name; }
+PixelRect PixelsOf(const QRect& rect) { return {rect.x(), rect.y(), rect.width(), rect.height()}; }
 
-class Form1Description : public ::testing::TestWithParam<DescribedControl> {};
+class Form1Description : public ::testing::TestWithParam<ExpectedControl> {};
 
-TEST_P(Form1Description, ControlHasItsKindTextAndPlaceInTwips) {
-  const DescribedControl& expected = GetParam();
+TEST_P(Form1Description, ControlHasItsKindTextAndPlace) {
+  const ExpectedControl& expected = GetParam();
   Form1 form;
   ShowAndWait(form);
   const QWidget* control = Control(form, expected.name);
   ASSERT_NE(control, nullptr);
-  EXPECT_STREQ(control->metaObject()->className(), expected.class_name);
+  EXPECT_STREQ(control->metaObject()->className(), QtClassOf(expected.kind));
   if (expected.text.empty()) {
     EXPECT_FALSE(TextOf(control).isEmpty());
   } else {
     EXPECT_EQ(TextOf(control).toStdU16String(), expected.text);
   }
-  EXPECT_EQ(InTwips(control->geometry()), expected.twips);
+  EXPECT_EQ(PixelsOf(control->geometry()), expected.rect);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Controls, Form1Description,
-    ::testing::Values(
-        DescribedControl{"Command1", "QPushButton", u"Scale", {2040, 1080, 1335, 375}},
-        DescribedControl{"Text1", "QLineEdit", u"2.0", {1080, 1080, 855, 375}},
-        DescribedControl{"Text2", "QLineEdit", command::kDefaultSourceText, {1080, 120, 6015, 375}},
-        DescribedControl{"Label1", "QLabel", u"Source:", {120, 240, 735, 255}},
-        DescribedControl{"Label2", "QLabel", u"Destination:", {120, 720, 1095, 255}},
-        DescribedControl{
-            "Text3", "QLineEdit", command::kDefaultDestinationText, {1080, 600, 6015, 375}},
-        DescribedControl{"Label3", "QLabel", u"Scale:", {120, 1200, 855, 375}},
-        DescribedControl{"Label4", "QLabel", u"", {4560, 1200, 2415, 255}}),
-    [](const auto& param_info) { return std::string(param_info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Controls, Form1Description, ::testing::ValuesIn(kExpectedControls),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST(Form1, HasTheCaptionIconAndClientArea) {
   Form1 form;
@@ -123,8 +110,8 @@ TEST(Form1, HasTheCaptionIconAndClientArea) {
   for (const int size : {16, 32, 48, 256}) {
     EXPECT_EQ(form.windowIcon().pixmap(QSize(size, size), 1.0).size(), QSize(size, size)) << size;
   }
-  EXPECT_EQ(form.width() * kTwipsPerPixel, 7095);
-  EXPECT_EQ(form.height() * kTwipsPerPixel, 1545);
+  EXPECT_EQ(form.width(), kExpectedClientWidth);
+  EXPECT_EQ(form.height(), kExpectedClientHeight);
 }
 
 TEST(Form1, FocusStartsOnTheButtonAndTabCyclesPastTheLabels) {
@@ -204,34 +191,21 @@ TEST(Form1, EveryCaptionShowsWholeBesideTheBoxes) {
   }
 }
 
-struct ResizeCase {
-  int client_width;  // pixels, 15 twips each
-  int path_box_width;
-  int credit_left;
-};
-
-void PrintTo(const ResizeCase& c, std::ostream* out) { *out << c.client_width << " pixels"; }
-
-class Form1Resize : public ::testing::TestWithParam<ResizeCase> {};
+class Form1Resize : public ::testing::TestWithParam<ExpectedFit> {};
 
 TEST_P(Form1Resize, FitsThePathBoxesAndCreditLineAndMovesNothingElse) {
-  const ResizeCase& c = GetParam();
+  const ExpectedFit& fit = GetParam();
   Form1 form;
   ShowAndWait(form);
-  ResizeClientTo(form, c.client_width);
-  EXPECT_EQ(Control(form, "Text2")->geometry(), QRect(72, 8, c.path_box_width, 25));
-  EXPECT_EQ(Control(form, "Text3")->geometry(), QRect(72, 40, c.path_box_width, 25));
-  EXPECT_EQ(Control(form, "Label4")->geometry(), QRect(c.credit_left, 80, 161, 17));
+  ResizeClientTo(form, fit.client_width);
+  EXPECT_EQ(Control(form, "Text2")->geometry(), QRect(72, 8, fit.path_box_width, 25));
+  EXPECT_EQ(Control(form, "Text3")->geometry(), QRect(72, 40, fit.path_box_width, 25));
+  EXPECT_EQ(Control(form, "Label4")->geometry(), QRect(fit.credit_left, 80, 161, 17));
   EXPECT_EQ(Control(form, "Command1")->geometry(), QRect(136, 72, 89, 25));
   EXPECT_EQ(Control(form, "Text1")->geometry(), QRect(72, 72, 57, 25));
 }
 
-INSTANTIATE_TEST_SUITE_P(ClientWidths, Form1Resize,
-                         ::testing::Values(ResizeCase{473, 401, 304},  // 7095 twips, as built
-                                           ResizeCase{569, 497, 400},  // widened by 1440 twips
-                                           ResizeCase{133, 61, -36},   // 1995 twips
-                                           ResizeCase{60, 0, -109},    // narrower than 1080
-                                           ResizeCase{0, 0, -169}));   // minimised
+INSTANTIATE_TEST_SUITE_P(ClientWidths, Form1Resize, ::testing::ValuesIn(kExpectedFits));
 
 // Runs on real folders. The presenter notes the button as it is while each
 // message is up, and paints of the button are watched as they happen, since
