@@ -30,7 +30,8 @@ std::string FailureReason(BatchStep step, ErrorKind kind) {
 }
 
 void FileReport::FileWritten(std::u16string_view entry, std::u16string_view output_path) {
-  out_ << engine::Utf16ToUtf8(entry) << " -> " << engine::ToNativePath(output_path) << '\n';
+  out_ << engine::Utf16ToUtf8(entry) << " -> "
+       << engine::Utf16ToUtf8(engine::DisplayPath(output_path)) << '\n';
 }
 
 void FileReport::FileFailed(std::u16string_view entry, BatchStep step, const engine::Error& error) {

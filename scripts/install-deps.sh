@@ -15,13 +15,16 @@ packages=(
 #   bench  Google Benchmark, and GNU time for the peak memory of a run
 #   fuzz   clang with libFuzzer and its sanitizer run-time
 #   check  clang-format for the format check (the sanitizer build needs only g++)
+#   windows  the mingw-w64 cross compilers (POSIX threads), GoogleTest's sources
+#            to build for the target, and 64-bit Wine to run the tests
 for group in "$@"; do
   case "$group" in
     bench) packages+=(libbenchmark-dev time) ;;
     fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
     check) packages+=(clang-format git) ;;
+    windows) packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine64) ;;
     *)
-      echo "Unknown package group: $group (known: bench, fuzz, check)" >&2
+      echo "Unknown package group: $group (known: bench, fuzz, check, windows)" >&2
       exit 2
       ;;
   esac

@@ -1,7 +1,4 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <bit>
@@ -12,60 +9,17 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/process.h"
 #include "tests/support/temporary_folder.h"
 #include "tools/synthetic_model.h"
-
-extern char** environ;
 
 namespace vendrake::testing {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string TextOf(const fs::path& path) {
-  const std::vector<std::uint8_t> bytes = ReadFile(path);
-  return {bytes.begin(), bytes.end()};
-}
-
-// Runs vendrake-cli with `options`; its standard output and error go to files
-// so that neither can block the other.
-Result RunProgram(const std::vector<std::string>& options) {
-  const TemporaryFolder capture;
-  const std::string out_path = (capture.Path() / "out").string();
-  const std::string err_path = (capture.Path() / "err").string();
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  std::vector<std::string> args = {VENDRAKE_CLI_PATH};
-  args.insert(args.end(), options.begin(), options.end());
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-
-  Result result;
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, VENDRAKE_CLI_PATH, &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) {
-    ADD_FAILURE() << "cannot start " << VENDRAKE_CLI_PATH << ": " << std::strerror(spawned);
-    return result;
-  }
-  int wait_status = 0;
-  if (waitpid(pid, &wait_status, 0) == pid && WIFEXITED(wait_status)) {
-    result.status = WEXITSTATUS(wait_status);
-  }
-  result.out = TextOf(out_path);
-  result.err = TextOf(err_path);
-  return result;
+ProcessResult RunProgram(const std::vector<std::string>& options) {
+  return RunProcess(VENDRAKE_CLI_PATH, options);
 }
 
 // The model with every vertex height multiplied by `factor`, worked out from
@@ -103,8 +57,8 @@ TEST_F(VendrakeCli, ScalesEveryModelAndKeepsTrailingBytes) {
   WriteFile(source_ / "CliffNatural0_A1", tools::MakeModel(first));
   WriteFile(source_ / "CliffNatural0_B_2", tools::MakeModel(second));
 
-  const Result run =
-      RunProgram({"--source", source_.string(), "--dest", dest_.string(), "--scale", " 2.5 "});
+  const ProcessResult run =
+      RunProgram({"--source", Utf8Text(source_), "--dest", Utf8Text(dest_), "--scale", " 2.5 "});
 
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "Attempted model scales: 2. Success count: 2.\n");
@@ -120,8 +74,8 @@ TEST_F(VendrakeCli, OneBadFileGivesStatusOneAndIsReported) {
   WriteFile(source_ / "rock_A1", tools::MakeModel({}));
   WriteFile(source_ / "rock_B2", {0x5F, 0x5F, 0x38});
 
-  const Result run = RunProgram(
-      {"--report", "--source", source_.string(), "--dest", (root_.Path() / "out").string()});
+  const ProcessResult run = RunProgram(
+      {"--report", "--source", Utf8Text(source_), "--dest", Utf8Text(root_.Path() / "out")});
 
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "");
@@ -136,7 +90,7 @@ TEST_F(VendrakeCli, OneBadFileGivesStatusOneAndIsReported) {
   std::sort(lines.begin(), lines.end());
   EXPECT_EQ(lines,
             (std::vector<std::string>{
-                "rock_A1 -> " + (root_.Path() / "out" / "out_A1").string(),
+                "rock_A1 -> " + Utf8Text(root_.Path() / "out" / "out_A1"),
                 "rock_B2: failed: shorter than 4 bytes (the file holds 3 bytes, no whole word)"}));
   EXPECT_EQ(ReadFile(root_.Path() / "out" / "out_A1"), ScaledModel({}, 2.0F));
   EXPECT_EQ(NamesIn(root_.Path() / "out"), std::vector<std::string>{"out_A1"});
@@ -145,8 +99,8 @@ TEST_F(VendrakeCli, OneBadFileGivesStatusOneAndIsReported) {
 TEST_F(VendrakeCli, RejectedScaleGivesStatusTwoAndWritesNothing) {
   WriteFile(source_ / "CliffNatural0_A1", tools::MakeModel({}));
 
-  const Result run =
-      RunProgram({"--source", source_.string(), "--dest", dest_.string(), "--scale", "1e39"});
+  const ProcessResult run =
+      RunProgram({"--source", Utf8Text(source_), "--dest", Utf8Text(dest_), "--scale", "1e39"});
 
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "");
@@ -157,8 +111,8 @@ TEST_F(VendrakeCli, RejectedScaleGivesStatusTwoAndWritesNothing) {
 TEST_F(VendrakeCli, UnknownOptionGivesStatusTwoAndWritesNothing) {
   WriteFile(source_ / "CliffNatural0_A1", tools::MakeModel({}));
 
-  const Result run =
-      RunProgram({"--source", source_.string(), "--dest", dest_.string(), "--frobnicate"});
+  const ProcessResult run =
+      RunProgram({"--source", Utf8Text(source_), "--dest", Utf8Text(dest_), "--frobnicate"});
 
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "");
