@@ -36,6 +36,23 @@ screenshot: deps
 	cmake --build --preset dev --target vendrake-grab-window
 	QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=2 build/dev/window/vendrake-grab-window docs/window.png
 
+# Packages for release, gathered in dist/; each kind of package is one more
+# prerequisite of `dist`.
+.PHONY: dist dist-deb
+
+dist: dist-deb
+
+# vendrake_<version>_amd64.deb, from the release build.
+dist-deb:
+	scripts/install-deps.sh dist
+	cmake --preset release
+	cmake --build --preset release
+	rm -rf build/release/packages
+	cpack --preset deb
+	mkdir -p dist
+	rm -f dist/vendrake_*.deb
+	cp build/release/packages/vendrake_*.deb dist/
+
 # Beyond `make run` and `make test`: benchmarks, fuzzing, the sanitizer build and
 # the format check, each installing the packages it needs first.
 FUZZ_SECONDS ?= 60

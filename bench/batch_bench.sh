@@ -83,7 +83,24 @@ printf 'Median ratio (vendrake-cli / cp -r): %s (target at most 1.2)\n' \
 printf 'Median ratio of cpu time (user + system): %s\n' \
   "$(printf '%s\n' "${cpu_ratios[@]}" | median)"
 printf 'Peak memory: vendrake-cli %d KiB, cp -r %d KiB\n' "$vendrake_peak" "$cp_peak"
-rm -rf "$work"/CliffNatural0_2x_* "$work"/copy_* "$source_dir"
+
+# In place, every output replaces a model, and each is flushed to disk before
+# it takes the model's name; a run into a new folder flushes nothing.
+in_place=$work/InPlace/CliffNatural0
+mkdir -p "$work/InPlace"
+cp -r "$source_dir" "$in_place"
+sync
+in_place_times=()
+for ((run = 1; run <= runs; run++)); do
+  measure "$cli" --source "$in_place" --dest "$in_place" --scale 2
+  printf '  in-place run %d: %ss\n' "$run" "$elapsed"
+  in_place_times+=("$elapsed")
+done
+in_place_median=$(printf '%s\n' "${in_place_times[@]}" | median)
+new_folder_median=$(printf '%s\n' "${vendrake_times[@]}" | median)
+printf 'Median in-place run (every output replaced and flushed): %ss, %s x a run into a new folder\n' \
+  "$in_place_median" "$(awk -v a="$in_place_median" -v b="$new_folder_median" 'BEGIN { printf "%.2f", a / b }')"
+rm -rf "$work"/CliffNatural0_2x_* "$work"/copy_* "$work/InPlace" "$source_dir"
 
 # Peak memory over few and many small files of the same sizes.
 declare -A peaks

@@ -2,16 +2,21 @@
 
 #include <ostream>
 #include <string>
+#include <string_view>
 
 #include "engine/batch_run.h"
 
 namespace vendrake::cli {
 
-// The plain-words reason a file failed at `step` with an error of `kind`.
-std::string FailureReason(engine::BatchStep step, engine::ErrorKind kind);
+// Why the file `entry` failed at `step`, in plain words followed by the
+// engine's detail in brackets: "shorter than 4 bytes (the file holds 3 bytes,
+// no whole word)". Names and details are escaped (see line_escape.h).
+std::u16string FailureText(std::u16string_view entry, engine::BatchStep step,
+                           const engine::Error& error);
 
 // Prints one line per file as the run goes: "name -> output path" for a file
-// written, "name: failed: reason (detail)" for one that was not.
+// written, "name: failed: " and its FailureText for one that was not. Names
+// and paths are escaped, so every file gives exactly one line.
 class FileReport : public engine::BatchObserver {
  public:
   explicit FileReport(std::ostream& out) : out_(out) {}

@@ -1,9 +1,12 @@
 #include <iostream>
 
+#include "cli/console_process.h"
 #include "cli/run_cli.h"
-#include "engine/posix_file_system.h"
+#include "engine/platform_file_system.h"
 
 int main(int argc, char** argv) {
-  vendrake::engine::PosixFileSystem files;
-  return vendrake::cli::RunCli(argc, argv, std::cout, std::cerr, files);
+  vendrake::cli::ReopenClosedStandardStreams();
+  const vendrake::cli::StopRequest& stop = vendrake::cli::CatchStopSignals();
+  const auto files = vendrake::engine::MakePlatformFileSystem();
+  return vendrake::cli::RunCli(argc, argv, std::cout, std::cerr, *files, &stop);
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "engine/folder_text.h"
 #include "engine/output_naming.h"
 #include "engine/scale_heights.h"
 #include "engine/text_encoding.h"
@@ -12,23 +13,27 @@ namespace vendrake::engine {
 namespace {
 
 // Reads the whole file into `image`, trailing bytes included.
-void LoadImage(FileSystem& files, const std::u16string& path, WordImage& image) {
-  const auto input = files.OpenForReading(path);
-  const std::uint64_t length = input->Length();
+void LoadImage(InputFile& input, WordImage& image) {
+  const std::uint64_t length = input.Length();
   if (length < 4) {
-    throw SubscriptError("the file holds " + std::to_string(length) + " bytes, no whole word");
+    throw SubscriptError("the file holds " + std::to_string(length) +
+                         (length == 1 ? " byte" : " bytes") + ", no whole word");
   }
   // An image the pass cannot index fails there whatever it holds; refusing it
   // here spares reading a file of any size into memory.
   CheckImageFits(static_cast<std::int64_t>(length / 4));
   image.Resize(static_cast<std::size_t>(length));
-  input->Read(image.MutableBytes());
+  input.Read(image.MutableBytes());
 }
 
-void StoreImage(FileSystem& files, const std::u16string& path, const WordImage& image) {
-  const auto output = files.OpenForReplacing(path);
-  output->Write(image.Bytes());
-  output->Commit();
+// A listed name that would lead out of the folder: on POSIX a name may hold
+// "\", which the folder texts read as a separator.
+void CheckPlainName(const std::u16string& entry) {
+  const auto separator = entry.find_first_of(u"\\/");
+  if (separator != std::u16string::npos) {
+    throw FileError("\"" + Utf16ToUtf8(entry.substr(separator, 1)) +
+                    "\" in the name reads as a folder separator");
+  }
 }
 
 class Run {
@@ -37,26 +42,21 @@ class Run {
       std::u16string_view destination, BatchObserver* observer, const std::atomic<bool>* stop)
       : state_(state),
         files_(files),
-        source_(source),
-        destination_(destination),
+        source_text_(source),
+        destination_text_(ResolveTrailingDots(destination)),
         observer_(observer),
         stop_(stop) {}
 
   BatchOutcome Execute() {
-    state_.DestBaseName = DeriveDestBaseName(destination_);
-    try {
-      files_.CreateFolder(destination_);
-    } catch (const Error&) {
-      // Usually the folder exists already; if it cannot be made, every write fails.
-    }
-    // Only then can outputs turn up in the listing being read.
-    writes_into_source_ = files_.IsSameFolder(source_, destination_);
+    state_.DestBaseName = DeriveDestBaseName(destination_text_);
+    OpenDestination();
 
     BatchOutcome outcome;
     std::unique_ptr<FolderListing> listing;
     std::u16string entry;
     try {
-      listing = files_.ListNormalFiles(source_);
+      source_ = files_.OpenFolder(source_text_);
+      listing = source_->ListNormalFiles();
       entry = listing->Next();
     } catch (const Error& error) {
       // A missing or unreadable folder reads as an empty one.
@@ -72,7 +72,7 @@ class Run {
         outcome.interrupted = true;
         break;
       }
-      if (!written_names_.contains(entry)) Convert(entry);
+      Convert(entry);
       try {
         entry = listing->Next();
       } catch (const Error& error) {
@@ -86,43 +86,76 @@ class Run {
   }
 
  private:
+  // Creates the destination folder and opens it once, so that every output
+  // goes into this very folder even if its text comes to name another one.
+  // Each step may fail alone; without a folder, every write fails.
+  void OpenDestination() {
+    try {
+      files_.CreateFolder(destination_text_);
+    } catch (const Error&) {
+      // Usually the folder exists already.
+    }
+    try {
+      destination_ = files_.OpenFolder(destination_text_);
+    } catch (const Error& error) {
+      destination_error_ = error.what();
+      return;
+    }
+    try {
+      destination_->RemoveAbandonedStaging();
+    } catch (const Error&) {
+      // Left for a later run; the outputs do not depend on it.
+    }
+  }
+
   bool StopRequested() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed); }
 
   void Convert(const std::u16string& entry) {
-    ++tally_.attempted;
     BatchStep step = BatchStep::kCheckName;
+    bool counted = false;
     try {
-      if (entry.find_first_of(u"\\/") != std::u16string::npos) {
-        throw FileError("the name holds a path separator: " + Utf16ToUtf8(entry));
-      }
+      CheckPlainName(entry);
       step = BatchStep::kRead;
-      LoadImage(files_, source_ + entry, state_.ModelWords);
+      std::unique_ptr<InputFile> input = source_->OpenForReading(entry);
+      // A name that leads to a file this run wrote (the destination is the
+      // source folder, or a link points into it) is no new model.
+      if (written_.contains(input->Identity())) return;
+      ++tally_.attempted;
+      counted = true;
+      LoadImage(*input, state_.ModelWords);
+      const Permissions permissions = input->PermissionBits();
+      input.reset();
+
       step = BatchStep::kScale;
       ScaleHeights(state_);
       step = BatchStep::kNameOutput;
-      const std::u16string suffix = SuffixOf(entry);
+      const std::u16string name = OutputName(state_.DestBaseName, SuffixOf(entry));
       step = BatchStep::kWrite;
-      const std::u16string output_path = destination_ + state_.DestBaseName + suffix;
-      StoreImage(files_, output_path, state_.ModelWords);
+      if (destination_ == nullptr) throw FileError(destination_error_);
+      const auto output = destination_->OpenForReplacing(name, permissions);
+      output->Write(state_.ModelWords.Bytes());
+      written_.insert(output->Commit());
       ++tally_.succeeded;
-      if (writes_into_source_) written_names_.insert(OutputName(state_.DestBaseName, suffix));
-      if (observer_ != nullptr) observer_->FileWritten(entry, output_path);
+      if (observer_ != nullptr) observer_->FileWritten(entry, destination_text_ + name);
     } catch (const Error& error) {
+      if (!counted) ++tally_.attempted;
       if (observer_ != nullptr) observer_->FileFailed(entry, step, error);
     }
   }
 
   WindowState& state_;
   FileSystem& files_;
-  const std::u16string source_;
-  const std::u16string destination_;
+  const std::u16string source_text_;
+  const std::u16string destination_text_;
   BatchObserver* observer_;
   const std::atomic<bool>* stop_;
+  std::unique_ptr<Folder> source_;
+  std::unique_ptr<Folder> destination_;
+  std::string destination_error_;
   RunTally tally_;
-  bool writes_into_source_ = false;
-  // Names of outputs written into the source folder itself, which its
-  // listing may yield again.
-  std::unordered_set<std::u16string> written_names_;
+  // Every file this run has written, by identity: however a later name
+  // reaches one of them, it is not taken up again.
+  std::unordered_set<FileIdentity, FileIdentityHash> written_;
 };
 
 }  // namespace

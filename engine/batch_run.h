@@ -53,16 +53,19 @@ class BatchObserver {
 
 // Scales every normal file of the folder `source` into the folder
 // `destination`; both texts end in "\" and use "\" as their only separator.
-// `state.ScaleFactor` must be set. Derives `state.DestBaseName`, creates the
-// destination folder (one level; failure is not fatal), and for each listed
-// file reads it whole into `state.ModelWords`, runs ScaleHeights and writes
-// it as destination + DestBaseName + the name's suffix from its first "_".
+// `state.ScaleFactor` must be set. Resolves "." and ".." at the end of the
+// destination, derives `state.DestBaseName` from it, creates the destination
+// folder (one level; failure is not fatal), opens both folders once and
+// removes what killed runs left staged in the destination. Then, for each
+// listed file, reads it whole into `state.ModelWords`, runs ScaleHeights and
+// writes it into the destination as DestBaseName (without its "\") followed
+// by the name's suffix from its first "_".
 //
 // A file that fails counts as attempted and not succeeded and the run goes on;
-// a failing listing ends the run. A file this run has written is not taken as
-// a source again. When `stop` is given and becomes true, the run ends after
-// the file in hand, which is finished or abandoned whole. Throws nothing of
-// its own.
+// a failing listing ends the run. A name that leads to a file this run has
+// written is passed over uncounted, so each file is scaled once. When `stop`
+// is given and becomes true, the run ends after the file in hand, which is
+// finished or abandoned whole. Throws nothing of its own.
 BatchOutcome RunBatch(WindowState& state, FileSystem& files, std::u16string_view source,
                       std::u16string_view destination, BatchObserver* observer = nullptr,
                       const std::atomic<bool>* stop = nullptr);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -8,12 +9,44 @@
 
 namespace vendrake::engine {
 
-// The file operations the batch run needs, on Windows-syntax path texts: "\"
-// separates components, runs of separators count as one, and a drive prefix
-// such as C: may lead. Every operation that can fail throws FileError.
+// The file operations the batch run needs. Every implementation keeps the
+// promises written here; tests/engine/file_system_contract_test.cpp holds each
+// one to them.
+//
+// Folders are named by Windows-syntax path texts: "\" separates components,
+// runs of separators count as one, and a drive prefix such as C: may lead.
+// Files are named inside a folder by a plain name, which holds no separator.
+// Every operation that fails throws FileError, whose message names the file
+// or folder and the platform's reason.
+//
+// The folders a run reads and writes may be shared with other people, so
+// nothing found in them is trusted: a name may lead to a link, a link may
+// lead anywhere, and the folder itself may be swapped for another while the
+// run goes on.
 
-// The names (without folder) of one folder's normal files: not folders, not
-// hidden, not system files. Read one at a time in the platform's order.
+// Which file a name leads to, whatever the name: two names of one file, or a
+// link and its target, have the same identity.
+struct FileIdentity {
+  std::uint64_t volume = 0;
+  std::uint64_t file = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+struct FileIdentityHash {
+  std::size_t operator()(const FileIdentity& identity) const noexcept {
+    return std::hash<std::uint64_t>{}(identity.file * 0x9E3779B97F4A7C15ULL ^ identity.volume);
+  }
+};
+
+// Permission bits in the POSIX sense: read, write and execute for owner,
+// group and others (0777 at most). Platforms without them report and take
+// kDefaultPermissions.
+using Permissions = std::uint32_t;
+inline constexpr Permissions kDefaultPermissions = 0666;
+
+// The names of one folder's normal files: not folders, not hidden, not system
+// files, and not the staging files of output in progress. Read one at a time
+// in the platform's order, never collected.
 class FolderListing {
  public:
   virtual ~FolderListing() = default;
@@ -28,35 +61,78 @@ class InputFile {
   virtual std::uint64_t Length() = 0;
   // Fills `bytes` from the start of the file; fails if the file is shorter.
   virtual void Read(std::span<std::uint8_t> bytes) = 0;
+  // Which file this is, however it was reached.
+  virtual FileIdentity Identity() = 0;
+  // Who may use the file; a new output made from it takes these.
+  virtual Permissions PermissionBits() = 0;
 };
 
-// The new contents of one output file. They are staged in a hidden temporary
-// file beside the output and take the output's place only on Commit, so a
-// failure at any point leaves whatever was at the output name untouched.
-// Destroying an uncommitted file removes the temporary file.
+// The new contents of one output file, staged where no listing sees them.
+// They take the output's name only on Commit, so a failure at any point, or a
+// process that stops for good, leaves whatever was at the output name
+// exactly as it was. Destroying an uncommitted file removes what was staged.
 class OutputFile {
  public:
   virtual ~OutputFile() = default;
   // Appends `bytes` to the staged contents.
   virtual void Write(std::span<const std::uint8_t> bytes) = 0;
-  // Replaces the output (a file or a link, never followed) with the staged contents.
-  virtual void Commit() = 0;
+  // Gives the staged contents the output's name and returns their identity.
+  // Whatever had that name is replaced, never followed or written into:
+  // - an existing file that the running user could not write in place (its
+  //   permissions or attributes make it read-only, or they give this user no
+  //   write access) stays as it is, and Commit fails;
+  // - an existing file keeps its permission bits, and only those (never
+  //   set-user-ID, set-group-ID or sticky bits), or where files carry
+  //   attributes instead, its attributes;
+  // - whatever had the name, the staged contents reach the disk before they
+  //   take it, so that after a crash or a power loss either the old file or
+  //   the new one is there, whole;
+  // - a link at the name is replaced by the file, and its target is untouched;
+  // - a new output is never hidden. It gets the source's permission bits
+  //   given to Folder::OpenForReplacing, plus write permission for its owner,
+  //   limited by the process's defaults (the umask), so it is never more
+  //   readable than its source. It needs no flush: a crash leaves it absent
+  //   or whole, and nothing older is lost.
+  virtual FileIdentity Commit() = 0;
+};
+
+// A folder opened once by its path text. Every operation works in that very
+// folder for as long as the object lives, even if its path text comes to name
+// another folder (the folder is moved away, or replaced by a link to
+// somewhere else) in the meantime. A link given as the path text when the
+// folder is opened is followed.
+class Folder {
+ public:
+  virtual ~Folder() = default;
+
+  // Starts a listing of the folder's normal files.
+  virtual std::unique_ptr<FolderListing> ListNormalFiles() = 0;
+  // Opens the normal file `name` for reading; a link is followed.
+  virtual std::unique_ptr<InputFile> OpenForReading(std::u16string_view name) = 0;
+  // Stages new contents for the file `name`, which need not exist yet. A new
+  // output takes `source_permissions` (see OutputFile::Commit).
+  virtual std::unique_ptr<OutputFile> OpenForReplacing(std::u16string_view name,
+                                                       Permissions source_permissions) = 0;
+  // Which folder this is, however it was named.
+  virtual FileIdentity Identity() = 0;
+  // Removes the staging files that outputs of runs which stopped for good
+  // (killed outright, or cut off by a power loss) left in this folder, and
+  // returns how many it removed. The staging file of an output that is still
+  // being written, by this process or another, is never touched.
+  virtual std::size_t RemoveAbandonedStaging() = 0;
 };
 
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
 
-  // Starts a listing of the normal files in `folder`.
-  virtual std::unique_ptr<FolderListing> ListNormalFiles(std::u16string_view folder) = 0;
   // Creates one folder level; fails if it exists or its parent does not.
   virtual void CreateFolder(std::u16string_view folder) = 0;
-  // Opens a normal file for reading.
-  virtual std::unique_ptr<InputFile> OpenForReading(std::u16string_view path) = 0;
-  // Stages new contents for the file at `path`, which need not exist yet.
-  virtual std::unique_ptr<OutputFile> OpenForReplacing(std::u16string_view path) = 0;
-  // Whether both texts name the same existing folder; false when either is missing.
-  virtual bool IsSameFolder(std::u16string_view first, std::u16string_view second) = 0;
+  // Opens the existing folder named by `folder`.
+  virtual std::unique_ptr<Folder> OpenFolder(std::u16string_view folder) = 0;
+  // Whether a file is hidden by its name alone, as names starting with "."
+  // are on POSIX systems; elsewhere hiding is an attribute and this is false.
+  virtual bool HidesByName(std::u16string_view name) const = 0;
 };
 
 }  // namespace vendrake::engine

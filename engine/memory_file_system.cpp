@@ -44,6 +44,21 @@ std::u16string Join(const std::u16string& folder_key, std::u16string_view name) 
   throw FileError(std::string(what) + ": " + Utf16ToUtf8(path));
 }
 
+// A name the folder's own files can have: a plain name, not a path.
+void CheckPlainName(std::u16string_view name) {
+  if (name.empty() || name == u"." || name == u".." ||
+      name.find_first_of(u"\\/") != std::u16string_view::npos) {
+    Fail("not the name of a file in a folder", name);
+  }
+}
+
+bool IsStagingName(std::u16string_view name) {
+  return name.starts_with(u".vendrake-") && name.ends_with(u".tmp");
+}
+
+// Every node of this file system lies on one volume.
+constexpr std::uint64_t kVolume = 1;
+
 }  // namespace
 
 class MemoryFileSystem::Listing : public FolderListing {
@@ -87,6 +102,9 @@ class MemoryFileSystem::Input : public InputFile {
     std::copy_n(contents.begin(), bytes.size(), bytes.begin());
   }
 
+  FileIdentity Identity() override { return {.volume = kVolume, .file = files_.FileAt(key_).id}; }
+  Permissions PermissionBits() override { return kDefaultPermissions; }
+
  private:
   MemoryFileSystem& files_;
   std::u16string key_;
@@ -94,39 +112,102 @@ class MemoryFileSystem::Input : public InputFile {
 
 class MemoryFileSystem::Output : public OutputFile {
  public:
-  Output(MemoryFileSystem& files, std::u16string key, std::u16string temporary_key)
-      : files_(files), key_(std::move(key)), temporary_key_(std::move(temporary_key)) {}
+  Output(MemoryFileSystem& files, std::u16string key, std::u16string staging_key)
+      : files_(files), key_(std::move(key)), staging_key_(std::move(staging_key)) {
+    files_.live_staging_.insert(staging_key_);
+  }
 
   ~Output() override {
-    if (!committed_) files_.nodes_.erase(temporary_key_);
+    files_.live_staging_.erase(staging_key_);
+    if (!committed_) files_.nodes_.erase(staging_key_);
   }
 
   void Write(std::span<const std::uint8_t> bytes) override {
     files_.Enter(Operation::kWrite, key_);
-    auto& staged = files_.FileAt(temporary_key_).bytes;
+    auto& staged = files_.FileAt(staging_key_).bytes;
     staged.insert(staged.end(), bytes.begin(), bytes.end());
   }
 
-  void Commit() override {
+  FileIdentity Commit() override {
     files_.Enter(Operation::kCommit, key_);
     const Node* existing = files_.Find(key_);
-    if (existing != nullptr && existing->is_folder) Fail("a folder has the output's name", key_);
-    auto staged = files_.nodes_.extract(temporary_key_);
-    staged.mapped().attributes = {};
+    FileAttributes attributes;
+    if (existing != nullptr) {
+      if (existing->is_folder) Fail("a folder has the output's name", key_);
+      if (existing->attributes.read_only) Fail("the output is read-only", key_);
+      attributes = existing->attributes;
+    }
+    auto staged = files_.nodes_.extract(staging_key_);
+    staged.mapped().attributes = attributes;
+    const std::uint64_t id = staged.mapped().id;
     files_.nodes_.insert_or_assign(key_, std::move(staged.mapped()));
     committed_ = true;
+    return {.volume = kVolume, .file = id};
   }
 
  private:
   MemoryFileSystem& files_;
   std::u16string key_;
-  std::u16string temporary_key_;
+  std::u16string staging_key_;
   bool committed_ = false;
+};
+
+class MemoryFileSystem::MemoryFolder : public Folder {
+ public:
+  MemoryFolder(MemoryFileSystem& files, std::u16string key) : files_(files), key_(std::move(key)) {}
+
+  std::unique_ptr<FolderListing> ListNormalFiles() override {
+    files_.Enter(Operation::kList, key_);
+    if (!files_.FolderExists(key_)) Fail("no such folder", key_);
+    return std::make_unique<Listing>(files_, key_);
+  }
+
+  std::unique_ptr<InputFile> OpenForReading(std::u16string_view name) override {
+    files_.Enter(Operation::kOpenForReading, Join(key_, name));
+    CheckPlainName(name);
+    std::u16string key = Join(key_, name);
+    files_.FileAt(key);
+    return std::make_unique<Input>(files_, std::move(key));
+  }
+
+  std::unique_ptr<OutputFile> OpenForReplacing(std::u16string_view name,
+                                               Permissions /*source_permissions*/) override {
+    files_.Enter(Operation::kOpenForReplacing, Join(key_, name));
+    CheckPlainName(name);
+    if (!files_.FolderExists(key_)) Fail("no such folder", key_);
+    std::u16string staging_key =
+        Join(key_, u".vendrake-" + Utf8ToUtf16(std::to_string(files_.next_staging_++)) + u".tmp");
+    files_.Place(staging_key, Node{.is_folder = false, .attributes = {.hidden = true}});
+    return std::make_unique<Output>(files_, Join(key_, name), std::move(staging_key));
+  }
+
+  FileIdentity Identity() override {
+    const Node* node = files_.Find(key_);
+    return {.volume = kVolume, .file = node == nullptr ? 0 : node->id};
+  }
+
+  std::size_t RemoveAbandonedStaging() override {
+    files_.Enter(Operation::kRemoveAbandonedStaging, key_);
+    std::size_t removed = 0;
+    std::erase_if(files_.nodes_, [&](const auto& entry) {
+      const auto& [key, node] = entry;
+      const bool abandoned = !key.empty() && ParentKey(key) == key_ && !node.is_folder &&
+                             IsStagingName(NameOf(key)) && !files_.live_staging_.contains(key);
+      if (abandoned) ++removed;
+      return abandoned;
+    });
+    return removed;
+  }
+
+ private:
+  MemoryFileSystem& files_;
+  std::u16string key_;
 };
 
 void MemoryFileSystem::AddFolder(std::u16string_view path) {
   for (std::u16string key = Key(path); !key.empty(); key = ParentKey(key)) {
-    nodes_[key].is_folder = true;
+    const Node* node = Find(key);
+    if (node == nullptr || !node->is_folder) Place(key, Node{.is_folder = true});
   }
 }
 
@@ -134,7 +215,18 @@ void MemoryFileSystem::AddFile(std::u16string_view path, std::vector<std::uint8_
                                FileAttributes attributes) {
   const std::u16string key = Key(path);
   AddFolder(ParentKey(key));
-  nodes_[key] = Node{.is_folder = false, .attributes = attributes, .bytes = std::move(bytes)};
+  Place(key, Node{.is_folder = false, .attributes = attributes, .bytes = std::move(bytes)});
+}
+
+MemoryFileSystem::Node& MemoryFileSystem::Place(const std::u16string& key, Node node) {
+  node.id = next_id_++;
+  return nodes_.insert_or_assign(key, std::move(node)).first->second;
+}
+
+std::optional<FileAttributes> MemoryFileSystem::AttributesOf(std::u16string_view path) const {
+  const Node* node = Find(Key(path));
+  if (node == nullptr || node->is_folder) return std::nullopt;
+  return node->attributes;
 }
 
 std::optional<std::vector<std::uint8_t>> MemoryFileSystem::FileBytes(
@@ -156,6 +248,15 @@ std::vector<std::u16string> MemoryFileSystem::FilePaths() const {
     if (!node.is_folder) paths.push_back(key);
   }
   return paths;
+}
+
+std::vector<std::u16string> MemoryFileSystem::NamesIn(std::u16string_view path) const {
+  const std::u16string folder = Key(path);
+  std::vector<std::u16string> names;
+  for (const auto& [key, node] : nodes_) {
+    if (!key.empty() && ParentKey(key) == folder) names.push_back(NameOf(key));
+  }
+  return names;
 }
 
 void MemoryFileSystem::FailOn(Operation operation, int call_number) {
@@ -195,41 +296,21 @@ MemoryFileSystem::Node& MemoryFileSystem::FileAt(const std::u16string& key) {
   return *node;
 }
 
-std::unique_ptr<FolderListing> MemoryFileSystem::ListNormalFiles(std::u16string_view folder) {
-  Enter(Operation::kList, folder);
-  std::u16string key = Key(folder);
-  if (!FolderExists(key)) Fail("no such folder", folder);
-  return std::make_unique<Listing>(*this, std::move(key));
-}
-
 void MemoryFileSystem::CreateFolder(std::u16string_view folder) {
   Enter(Operation::kCreateFolder, folder);
   const std::u16string key = Key(folder);
   if (key.empty() || Find(key) != nullptr) Fail("already exists", folder);
   if (!FolderExists(ParentKey(key))) Fail("parent folder missing", folder);
-  nodes_[key].is_folder = true;
+  Place(key, Node{.is_folder = true});
 }
 
-std::unique_ptr<InputFile> MemoryFileSystem::OpenForReading(std::u16string_view path) {
-  Enter(Operation::kOpenForReading, path);
-  std::u16string key = Key(path);
-  FileAt(key);
-  return std::make_unique<Input>(*this, std::move(key));
+std::unique_ptr<Folder> MemoryFileSystem::OpenFolder(std::u16string_view folder) {
+  Enter(Operation::kOpenFolder, folder);
+  std::u16string key = Key(folder);
+  if (!FolderExists(key)) Fail("no such folder", folder);
+  return std::make_unique<MemoryFolder>(*this, std::move(key));
 }
 
-std::unique_ptr<OutputFile> MemoryFileSystem::OpenForReplacing(std::u16string_view path) {
-  Enter(Operation::kOpenForReplacing, path);
-  std::u16string key = Key(path);
-  const std::u16string folder = ParentKey(key);
-  if (!FolderExists(folder)) Fail("no such folder", path);
-  std::u16string temporary_key =
-      Join(folder, u".vendrake-" + Utf8ToUtf16(std::to_string(next_temporary_++)) + u".tmp");
-  nodes_[temporary_key] = Node{.is_folder = false, .attributes = {.hidden = true}, .bytes = {}};
-  return std::make_unique<Output>(*this, std::move(key), std::move(temporary_key));
-}
-
-bool MemoryFileSystem::IsSameFolder(std::u16string_view first, std::u16string_view second) {
-  return FolderExists(first) && Key(first) == Key(second);
-}
+bool MemoryFileSystem::HidesByName(std::u16string_view /*name*/) const { return false; }
 
 }  // namespace vendrake::engine

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,20 +14,25 @@
 
 namespace vendrake::engine {
 
-// Windows file attributes that keep a file out of a listing.
+// Windows file attributes: hidden and system files are kept out of a
+// listing, and a read-only file cannot be replaced.
 struct FileAttributes {
   bool hidden = false;
   bool system = false;
+  bool read_only = false;
 };
 
 // A file system held in memory, for tests and for running the conversion
 // without touching disk. Paths follow the Windows rules of FileSystem; a
 // drive prefix is an ordinary first component. Names are listed in code-unit
-// order, and a listing sees files added after it started. Any operation can be
-// made to fail on its n-th call.
+// order, and a listing sees files added after it started. Files carry
+// attributes rather than permission bits. Nothing is ever moved or linked,
+// so a folder's path text always names the folder it opened. Any operation
+// can be made to fail on its n-th call.
 class MemoryFileSystem : public FileSystem {
  public:
   enum class Operation {
+    kOpenFolder,
     kList,
     kListNext,
     kCreateFolder,
@@ -36,6 +42,7 @@ class MemoryFileSystem : public FileSystem {
     kOpenForReplacing,
     kWrite,
     kCommit,
+    kRemoveAbandonedStaging,
   };
   // Adds a file, creating its folders as needed.
   void AddFile(std::u16string_view path, std::vector<std::uint8_t> bytes,
@@ -46,8 +53,13 @@ class MemoryFileSystem : public FileSystem {
   // The bytes of the file at `path`, or nothing if there is no file there.
   std::optional<std::vector<std::uint8_t>> FileBytes(std::u16string_view path) const;
   bool FolderExists(std::u16string_view path) const;
+  // The attributes of the file at `path`, or nothing if there is no file there.
+  std::optional<FileAttributes> AttributesOf(std::u16string_view path) const;
   // The paths of every file, in code-unit order, separators as "\".
   std::vector<std::u16string> FilePaths() const;
+  // The names of everything in the folder `path`, folders and hidden files
+  // included, in code-unit order.
+  std::vector<std::u16string> NamesIn(std::u16string_view path) const;
 
   // Makes the `call_number`-th call (from 1) of `operation` throw FileError.
   void FailOn(Operation operation, int call_number);
@@ -56,13 +68,12 @@ class MemoryFileSystem : public FileSystem {
   // How many operations of any kind have been called.
   int TotalCalls() const;
 
-  std::unique_ptr<FolderListing> ListNormalFiles(std::u16string_view folder) override;
   void CreateFolder(std::u16string_view folder) override;
-  std::unique_ptr<InputFile> OpenForReading(std::u16string_view path) override;
-  std::unique_ptr<OutputFile> OpenForReplacing(std::u16string_view path) override;
-  bool IsSameFolder(std::u16string_view first, std::u16string_view second) override;
+  std::unique_ptr<Folder> OpenFolder(std::u16string_view folder) override;
+  bool HidesByName(std::u16string_view name) const override;
 
  private:
+  class MemoryFolder;
   class Listing;
   class Input;
   class Output;
@@ -71,20 +82,25 @@ class MemoryFileSystem : public FileSystem {
     bool is_folder = false;
     FileAttributes attributes;
     std::vector<std::uint8_t> bytes;
+    std::uint64_t id = 0;
   };
 
-  static constexpr std::size_t kOperationCount = 9;
+  static constexpr std::size_t kOperationCount = 11;
 
   // Counts a call of `operation` and throws if it was told to fail.
   void Enter(Operation operation, std::u16string_view path);
   Node* Find(const std::u16string& key);
   const Node* Find(const std::u16string& key) const;
   Node& FileAt(const std::u16string& key);
+  // Puts `node` at `key` as a new file or folder, with an identity of its own.
+  Node& Place(const std::u16string& key, Node node);
 
   std::map<std::u16string, Node> nodes_;
+  std::set<std::u16string> live_staging_;
   std::array<int, kOperationCount> calls_{};
   std::array<std::vector<int>, kOperationCount> failures_{};
-  int next_temporary_ = 0;
+  int next_staging_ = 0;
+  std::uint64_t next_id_ = 1;
 };
 
 }  // namespace vendrake::engine

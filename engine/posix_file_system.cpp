@@ -6,46 +6,40 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <string>
 #include <utility>
 
 #include "engine/errors.h"
 #include "engine/native_path.h"
+#include "engine/posix_descriptor.h"
+#include "engine/posix_staging.h"
 #include "engine/text_encoding.h"
 
 namespace vendrake::engine {
 namespace {
 
-constexpr int kTemporaryNameAttempts = 64;
+using posix::Descriptor;
+using posix::FailWithErrno;
 
-[[noreturn]] void FailWithErrno(std::string_view what, const std::string& path, int error) {
-  throw FileError(std::string(what) + " " + path + ": " + std::strerror(error));
+// O_PATH holds a folder without asking to read it: a destination needs only
+// write and search permission.
+#ifdef O_PATH
+constexpr int kFolderHandleFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+constexpr int kFolderHandleFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+
+FileIdentity IdentityOf(const struct stat& status) {
+  return {.volume = static_cast<std::uint64_t>(status.st_dev),
+          .file = static_cast<std::uint64_t>(status.st_ino)};
 }
 
-[[noreturn]] void FailWithErrno(std::string_view what, const std::string& path) {
-  FailWithErrno(what, path, errno);
+// The native path for a folder text; a NUL would cut it short.
+std::string NativeFolderPath(std::u16string_view folder) {
+  std::string path = ToNativePath(folder);
+  if (path.find('\0') != std::string::npos) throw FileError("a NUL in the folder text: " + path);
+  return path;
 }
-
-// Closes a descriptor once, whoever owns it last.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int Get() const { return fd_; }
-  // Closes now and reports the result, which for a written file can carry a
-  // deferred write error.
-  int Close() { return ::close(std::exchange(fd_, -1)); }
-  // Hands the descriptor over without closing it.
-  int Release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
 
 class Listing : public FolderListing {
  public:
@@ -62,7 +56,8 @@ class Listing : public FolderListing {
         if (errno != 0) FailWithErrno("cannot list", path_);
         return {};
       }
-      if (entry->d_name[0] == '.') continue;  // hidden, and . and ..
+      // Hidden, staging files among them, and . and ..
+      if (entry->d_name[0] == '.') continue;
       if (IsRegularFile(*entry)) return Utf8ToUtf16(entry->d_name);
     }
   }
@@ -83,10 +78,12 @@ class Listing : public FolderListing {
 
 class Input : public InputFile {
  public:
-  Input(int fd, std::string path, std::uint64_t length)
-      : fd_(fd), path_(std::move(path)), length_(length) {}
+  Input(Descriptor fd, std::string path, const struct stat& status)
+      : fd_(std::move(fd)), path_(std::move(path)), status_(status) {}
 
-  std::uint64_t Length() override { return length_; }
+  std::uint64_t Length() override { return static_cast<std::uint64_t>(status_.st_size); }
+  FileIdentity Identity() override { return IdentityOf(status_); }
+  Permissions PermissionBits() override { return status_.st_mode & 0777; }
 
   void Read(std::span<std::uint8_t> bytes) override {
     std::size_t done = 0;
@@ -102,109 +99,64 @@ class Input : public InputFile {
  private:
   Descriptor fd_;
   std::string path_;
-  std::uint64_t length_;
+  struct stat status_;
 };
 
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Where an output's new contents wait until they are complete: in an unnamed
-// file (O_TMPFILE) that gets the output's name only when the output did not
-// exist yet, and otherwise in a hidden ".vendrake-*.tmp" file that is renamed
-// over the output. Either way nothing incomplete ever carries the output's
-// name, and a process killed mid-write leaves no file behind at all when the
-// file was unnamed.
-class Output : public OutputFile {
+class PosixFolder : public Folder {
  public:
-  // `temporary_path` is empty while the staged file has no name.
-  Output(int fd, std::string path, std::string temporary_path, TemporaryNames& names)
-      : fd_(fd),
+  PosixFolder(Descriptor fd, std::string path, bool stage_unnamed)
+      : fd_(std::make_shared<const Descriptor>(std::move(fd))),
         path_(std::move(path)),
-        temporary_path_(std::move(temporary_path)),
-        names_(names) {}
+        stage_unnamed_(stage_unnamed) {}
 
-  ~Output() override {
-    if (!committed_ && !temporary_path_.empty()) ::unlink(temporary_path_.c_str());
+  std::unique_ptr<FolderListing> ListNormalFiles() override {
+    // A descriptor of its own, so that each listing reads from the start.
+    Descriptor listing_fd(::openat(fd_->Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!listing_fd.IsOpen()) FailWithErrno("cannot list", path_);
+    DIR* dir = ::fdopendir(listing_fd.Get());
+    if (dir == nullptr) FailWithErrno("cannot list", path_);
+    listing_fd.Release();
+    return std::make_unique<Listing>(dir, path_);
   }
 
-  void Write(std::span<const std::uint8_t> bytes) override {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t put = ::write(fd_.Get(), bytes.data() + done, bytes.size() - done);
-      if (put < 0 && errno == EINTR) continue;
-      if (put < 0) FailWithErrno("cannot write", path_);
-      done += static_cast<std::size_t>(put);
-    }
+  std::unique_ptr<InputFile> OpenForReading(std::u16string_view name) override {
+    const std::string native = posix::NativeName(name);
+    std::string path = posix::PathFor(path_, native);
+    // O_NONBLOCK: something put in the file's place since the listing (a
+    // FIFO) must not block the run; it is refused below.
+    Descriptor fd(
+        ::openat(fd_->Get(), native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!fd.IsOpen()) FailWithErrno("cannot open", path);
+    struct stat status {};
+    if (::fstat(fd.Get(), &status) != 0) FailWithErrno("cannot open", path);
+    if (!S_ISREG(status.st_mode)) throw FileError("not a normal file: " + path);
+    return std::make_unique<Input>(std::move(fd), std::move(path), status);
   }
 
-  void Commit() override {
-    if (temporary_path_.empty()) {
-      if (LinkAs(path_)) {
-        // The output did not exist, so there is nothing to keep if the
-        // close reports a deferred write error: remove what was linked.
-        if (fd_.Close() != 0) {
-          const int error = errno;
-          ::unlink(path_.c_str());
-          FailWithErrno("cannot write", path_, error);
-        }
-        committed_ = true;
-        return;
-      }
-      if (errno != EEXIST) FailWithErrno("cannot write", path_);
-      temporary_path_ = LinkUnderTemporaryName();
-    }
-    ReplaceOutput();
+  std::unique_ptr<OutputFile> OpenForReplacing(std::u16string_view name,
+                                               Permissions source_permissions) override {
+    return posix::StageOutput(fd_, path_, posix::NativeName(name), source_permissions,
+                              stage_unnamed_);
+  }
+
+  FileIdentity Identity() override {
+    struct stat status {};
+    if (::fstat(fd_->Get(), &status) != 0) FailWithErrno("cannot look at", path_);
+    return IdentityOf(status);
+  }
+
+  std::size_t RemoveAbandonedStaging() override {
+    return posix::RemoveAbandonedStaging(fd_->Get(), path_);
   }
 
  private:
-  // Gives the unnamed file the name `name`; false with errno set on failure.
-  bool LinkAs(const std::string& name) {
-    const std::string self = "/proc/self/fd/" + std::to_string(fd_.Get());
-    return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
-  }
-
-  std::string LinkUnderTemporaryName() {
-    const std::string folder = FolderOf(path_);
-    for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-      std::string name = names_.Next(folder);
-      if (LinkAs(name)) return name;
-      if (errno != EEXIST) FailWithErrno("cannot write", path_);
-    }
-    throw FileError("no free temporary name in " + folder);
-  }
-
-  // Renames the complete temporary file over the output, a file or a link,
-  // never followed. A replaced regular file's permission bits carry over.
-  void ReplaceOutput() {
-    struct stat existing {};
-    if (::lstat(path_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
-        ::fchmod(fd_.Get(), existing.st_mode & 07777) != 0) {
-      FailWithErrno("cannot set permissions of", temporary_path_);
-    }
-    if (fd_.Close() != 0) FailWithErrno("cannot write", temporary_path_);
-    if (::rename(temporary_path_.c_str(), path_.c_str()) != 0) {
-      FailWithErrno("cannot replace", path_);
-    }
-    committed_ = true;
-  }
-
-  Descriptor fd_;
+  // Shared with the outputs being staged in the folder, which may outlive this.
+  std::shared_ptr<const Descriptor> fd_;
   std::string path_;
-  std::string temporary_path_;
-  TemporaryNames& names_;
-  bool committed_ = false;
+  bool stage_unnamed_;
 };
 
 }  // namespace
-
-TemporaryNames::TemporaryNames() : random_(std::random_device{}()) {}
-
-std::string TemporaryNames::Next(const std::string& folder) {
-  return folder + "/.vendrake-" + std::to_string(random_()) + ".tmp";
-}
 
 PosixFileSystem::PosixFileSystem(Staging staging) {
 #ifdef O_TMPFILE
@@ -216,63 +168,20 @@ PosixFileSystem::PosixFileSystem(Staging staging) {
 #endif
 }
 
-std::unique_ptr<FolderListing> PosixFileSystem::ListNormalFiles(std::u16string_view folder) {
-  std::string path = ToNativePath(folder);
-  DIR* dir = ::opendir(path.c_str());
-  if (dir == nullptr) FailWithErrno("cannot list", path);
-  return std::make_unique<Listing>(dir, std::move(path));
-}
-
 void PosixFileSystem::CreateFolder(std::u16string_view folder) {
-  const std::string path = ToNativePath(folder);
+  const std::string path = NativeFolderPath(folder);
   if (::mkdir(path.c_str(), 0777) != 0) FailWithErrno("cannot create folder", path);
 }
 
-std::unique_ptr<InputFile> PosixFileSystem::OpenForReading(std::u16string_view path) {
-  std::string native = ToNativePath(path);
-  // O_NONBLOCK: something put in the file's place since the listing (a FIFO)
-  // must not block the run; it is refused below.
-  Descriptor fd(::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (fd.Get() < 0) FailWithErrno("cannot open", native);
-  struct stat status {};
-  if (::fstat(fd.Get(), &status) != 0) FailWithErrno("cannot open", native);
-  if (!S_ISREG(status.st_mode)) throw FileError("not a normal file: " + native);
-  return std::make_unique<Input>(fd.Release(), std::move(native),
-                                 static_cast<std::uint64_t>(status.st_size));
+std::unique_ptr<Folder> PosixFileSystem::OpenFolder(std::u16string_view folder) {
+  std::string path = NativeFolderPath(folder);
+  Descriptor fd(::open(path.c_str(), kFolderHandleFlags));
+  if (!fd.IsOpen()) FailWithErrno("cannot open folder", path);
+  return std::make_unique<PosixFolder>(std::move(fd), std::move(path), stage_unnamed_);
 }
 
-std::unique_ptr<OutputFile> PosixFileSystem::OpenForReplacing(std::u16string_view path) {
-  std::string native = ToNativePath(path);
-  const std::string folder = FolderOf(native);
-#ifdef O_TMPFILE
-  if (stage_unnamed_) {
-    const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    if (fd >= 0) return std::make_unique<Output>(fd, std::move(native), "", temporary_names_);
-    // Only a file system without unnamed files falls back to a named one.
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-      FailWithErrno("cannot create a file in", folder);
-    }
-  }
-#endif
-  for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-    std::string temporary = temporary_names_.Next(folder);
-    // O_EXCL with O_CREAT never follows a link at the temporary name.
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      return std::make_unique<Output>(fd, std::move(native), std::move(temporary),
-                                      temporary_names_);
-    }
-    if (errno != EEXIST) FailWithErrno("cannot create a temporary file in", folder);
-  }
-  throw FileError("no free temporary name in " + folder);
-}
-
-bool PosixFileSystem::IsSameFolder(std::u16string_view first, std::u16string_view second) {
-  struct stat a {};
-  struct stat b {};
-  return ::stat(ToNativePath(first).c_str(), &a) == 0 &&
-         ::stat(ToNativePath(second).c_str(), &b) == 0 && S_ISDIR(a.st_mode) &&
-         a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+bool PosixFileSystem::HidesByName(std::u16string_view name) const {
+  return !name.empty() && name.front() == u'.';
 }
 
 }  // namespace vendrake::engine

@@ -15,6 +15,9 @@ packages=(
 #   bench  Google Benchmark, and GNU time for the peak memory of a run
 #   fuzz   clang with libFuzzer and its sanitizer run-time
 #   check  clang-format for the format check (the sanitizer build needs only g++)
+#   dist   dpkg-shlibdeps and file, which CPack uses to work out the .deb's Depends,
+#          and desktop-file-validate for scripts/check-deb.sh
+#   icons  rsvg-convert and icotool, to redraw the committed icon rasters
 #   windows  the mingw-w64 cross compilers (POSIX threads), GoogleTest's sources
 #            to build for the target, and 64-bit Wine to run the tests
 for group in "$@"; do
@@ -22,9 +25,11 @@ for group in "$@"; do
     bench) packages+=(libbenchmark-dev time) ;;
     fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
     check) packages+=(clang-format git) ;;
+    dist) packages+=(dpkg-dev file desktop-file-utils) ;;
+    icons) packages+=(librsvg2-bin icoutils) ;;
     windows) packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine64) ;;
     *)
-      echo "Unknown package group: $group (known: bench, fuzz, check, windows)" >&2
+      echo "Unknown package group: $group (known: bench, fuzz, check, dist, icons, windows)" >&2
       exit 2
       ;;
   esac

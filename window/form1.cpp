@@ -1,6 +1,7 @@
 #include "window/form1.h"
 
-#include <QFont>
+#include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -14,6 +15,8 @@
 
 #include "command/messages.h"
 #include "command/on_scale.h"
+#include "engine/platform_file_system.h"
+#include "window/caption_font.h"
 #include "window/message_box.h"
 #include "window/resize_rule.h"
 #include "window/twips.h"
@@ -33,6 +36,15 @@ constexpr const ControlDescription& DescriptionOf(std::string_view name) {
 // The resize rule measures from these two.
 constexpr const ControlDescription& kText2 = DescriptionOf("Text2");
 constexpr const ControlDescription& kLabel4 = DescriptionOf("Label4");
+
+// The project's icon at each size it is drawn in; the toolkit picks among them.
+QIcon ProjectIcon() {
+  QIcon icon;
+  for (const int size : {16, 32, 48, 256}) {
+    icon.addFile(QStringLiteral(":/vendrake/vendrake-%1.png").arg(size), QSize(size, size));
+  }
+  return icon;
+}
 
 QWidget* CreateControl(const ControlDescription& description, QWidget* parent) {
   const QString text = QString::fromUtf16(description.text);
@@ -67,20 +79,21 @@ QWidget* CreateControl(const ControlDescription& description, QWidget* parent) {
 
 }  // namespace
 
-Form1::Form1(QWidget* parent) : QWidget(parent), present_message_(&ShowMessageBox) {
+Form1::Form1(QWidget* parent)
+    : QWidget(parent), files_(engine::MakePlatformFileSystem()), present_message_(&ShowMessageBox) {
   setWindowTitle(QString::fromUtf16(command::kApplicationTitle));
-  // The description's fixed heights (17-pixel captions, 25-pixel boxes) were
-  // made for an 8-point font; a larger desktop font would be clipped.
-  QFont small_font = font();
-  small_font.setPointSize(8);
-  setFont(small_font);
+  setWindowIcon(ProjectIcon());
   CreateControls();
+  // The description's fixed sizes (17-pixel captions, 25-pixel boxes) were
+  // made for a small, narrow font; a desktop font would be clipped.
+  FitCaptionFont(*this);
   resize(TwipsToPixels(static_cast<float>(kClientWidth)),
          TwipsToPixels(static_cast<float>(kClientHeight)));
   // A hidden window gets its first resize event only when shown; fit now so
   // the layout is right from the start.
   FitToWidth();
   command1_->setFocus();
+  command1_->installEventFilter(this);
   connect(command1_, &QPushButton::clicked, this, &Form1::OnCommand1Click);
 }
 
@@ -120,6 +133,19 @@ void Form1::resizeEvent(QResizeEvent* event) {
   FitToWidth();
 }
 
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+  // A button that is not the default ignores Enter; this one is pressed by it
+  // when it has the focus, as by Space. Keys reach only the focused widget.
+  if (watched == command1_ && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<const QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      command1_->click();
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
 void Form1::FitToWidth() {
   const FittedLayout layout = ApplyResizeRule(
       PixelsToTwips(width()), static_cast<float>(kText2.left), static_cast<float>(kLabel4.width));
@@ -129,7 +155,12 @@ void Form1::FitToWidth() {
   label4_->move(TwipsToPixels(layout.credit_left), label4_->y());
 }
 
-void Form1::OnCommand1Click() { command::OnScale(*this, state_, files_); }
+void Form1::OnCommand1Click() {
+  command::OnScale(*this, state_, *files_);
+  // Disabling the button for the run handed the focus on to Text1, selecting
+  // its text, where the next Space would replace the scale.
+  command1_->setFocus();
+}
 
 std::u16string Form1::SourceText() { return text2_->text().toStdU16String(); }
 

@@ -2,10 +2,11 @@
 
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "command/control_surface.h"
-#include "engine/posix_file_system.h"
+#include "engine/file_system.h"
 #include "engine/window_state.h"
 
 class QLineEdit;
@@ -41,6 +42,7 @@ class Form1 : public QWidget, public command::ControlSurface {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void CreateControls();
@@ -54,7 +56,7 @@ class Form1 : public QWidget, public command::ControlSurface {
   QWidget* label4_ = nullptr;
 
   engine::WindowState state_;
-  engine::PosixFileSystem files_;
+  std::unique_ptr<engine::FileSystem> files_;
   MessagePresenter present_message_;
 };
 

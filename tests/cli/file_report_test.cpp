@@ -25,7 +25,8 @@ constexpr std::int32_t kTag = 0x55385F5F;
 
 // One source file for every way a file can fail, named so that the listing
 // (in code-unit order) yields them in the order of the expected lines. The
-// write fails because a folder already holds the output's name.
+// write fails because a folder already holds the output's name; the name that
+// fails to read holds a newline and an ESC, in its line and in its detail.
 TEST(FileReport, PrintsEveryFilesFateBeforeTheSummary) {
   MemoryFileSystem files;
   files.AddFile(u"C:\\In\\a_good", tools::MakeModel({.vertex_count = 4, .face_count = 6}));
@@ -40,7 +41,7 @@ TEST(FileReport, PrintsEveryFilesFateBeforeTheSummary) {
                                       kTag, 12, 32, 0, 0, 0x7F800001, 0, 0, 0, 0, 0}));
   files.AddFile(u"C:\\In\\g_write", tools::MakeModel({.vertex_count = 4, .face_count = 6}));
   files.AddFolder(u"C:\\Out\\Out_write");
-  files.AddFile(u"C:\\In\\h_read", tools::MakeModel({.vertex_count = 4, .face_count = 6}));
+  files.AddFile(u"C:\\In\\h_re\nad\x1B", tools::MakeModel({.vertex_count = 4, .face_count = 6}));
   files.FailOn(MemoryFileSystem::Operation::kOpenForReading, 8);
   files.AddFile(u"C:\\In\\readme", tools::MakeModel({.vertex_count = 4, .face_count = 6}));
 
@@ -64,7 +65,7 @@ TEST(FileReport, PrintsEveryFilesFateBeforeTheSummary) {
             "(signalling NaN in a height product)\n"
             "g_write: failed: cannot write the output "
             "(a folder has the output's name: C:\\Out\\Out_write)\n"
-            "h_read: failed: cannot read the file (injected failure: C:\\In\\h_read)\n"
+            "h_re%0Aad%1B: failed: cannot read the file (injected failure: C:\\In\\h_re%0Aad%1B)\n"
             "readme: failed: no \"_\" in the name "
             "(the output suffix starts at the first \"_\", and readme has none)\n"
             "Attempted model scales: 9. Success count: 1.\n");

@@ -4,15 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "command/defaults.h"
 #include "engine/memory_file_system.h"
+#include "tests/support/hooked_file_system.h"
 #include "tools/synthetic_model.h"
 
 namespace vendrake::cli {
@@ -32,9 +35,9 @@ float HeightOfFirstVertex(const std::vector<std::uint8_t>& bytes) {
 
 class RunCliTest : public ::testing::Test {
  protected:
-  int Run(std::vector<const char*> options) {
+  int Run(std::vector<const char*> options, const StopRequest* stop = nullptr) {
     options.insert(options.begin(), "vendrake-cli");
-    return RunCli(static_cast<int>(options.size()), options.data(), out_, err_, files_);
+    return RunCli(static_cast<int>(options.size()), options.data(), out_, err_, files_, stop);
   }
 
   MemoryFileSystem files_;
@@ -43,8 +46,12 @@ class RunCliTest : public ::testing::Test {
 };
 
 TEST_F(RunCliTest, WithoutOptionsScalesTheDefaultFolderByTwo) {
-  const std::u16string source = command::kDefaultSourceText;
-  const std::u16string destination = command::kDefaultDestinationText;
+  // The window's starting texts, spelled out rather than taken from the
+  // constants that hold them.
+  const std::u16string source =
+      u"C:\\Program Files (x86)\\Orvantis\\Work\\Assets\\Cliffs\\CliffNatural0";
+  const std::u16string destination =
+      u"C:\\Program Files (x86)\\Orvantis\\Work\\Assets\\Cliffs\\CliffNatural0_2x";
   const auto model = tools::MakeModel(kShape);
   files_.AddFile(source + u"\\CliffNatural0_A1", model);
   files_.AddFile(source + u"\\CliffNatural0_A2", model);
@@ -69,21 +76,93 @@ TEST_F(RunCliTest, SlashesInOptionTextsNameTheSameFolders) {
   EXPECT_EQ(HeightOfFirstVertex(*written), -HeightOfFirstVertex(tools::MakeModel(kShape)));
 }
 
-TEST_F(RunCliTest, AFailedFileGivesStatusOneWithTheSummaryOnStandardOutput) {
+TEST_F(RunCliTest, AFailedFileGivesStatusOneWithTheSummaryAndTheFirstReason) {
   files_.AddFile(u"C:\\In\\rock_A1", tools::MakeModel(kShape));
   files_.AddFile(u"C:\\In\\readme", tools::MakeModel(kShape));
+  files_.AddFile(u"C:\\In\\short_B2", {1, 2, 3});
 
   EXPECT_EQ(Run({"--source", "C:\\In", "--dest", "C:\\Out"}), kExitSomeFailed);
-  EXPECT_EQ(out_.str(), "Attempted model scales: 2. Success count: 1.\n");
-  EXPECT_EQ(err_.str(), "");
+  EXPECT_EQ(out_.str(), "Attempted model scales: 3. Success count: 1.\n");
+  EXPECT_EQ(err_.str(),
+            "vendrake-cli: 2 failed, the first is readme: no \"_\" in the name (the output suffix "
+            "starts at the first \"_\", and readme has none); --report lists every file\n");
 }
 
-TEST_F(RunCliTest, AnEmptySourceGivesStatusOneWithTheMessageOnStandardError) {
-  files_.AddFolder(u"C:\\In");
+// A source folder that yields no file, or whose listing breaks off.
+struct ListingCase {
+  const char* name;
+  bool folder;                                         // whether C:\In exists
+  int files;                                           // models in it, rock_0, rock_1...
+  std::optional<MemoryFileSystem::Operation> failing;  // fails on its `call`-th call
+  int call;
+  std::string out;
+  std::string err;
+};
+
+void PrintTo(const ListingCase& c, std::ostream* os) { *os << c.name; }
+
+class RunCliListing : public RunCliTest, public ::testing::WithParamInterface<ListingCase> {};
+
+TEST_P(RunCliListing, GivesStatusOneAndSaysWhy) {
+  if (GetParam().folder) {
+    // A hidden file is no model to scale.
+    files_.AddFile(u"C:\\In\\.x_A1", tools::MakeModel(kShape), {.hidden = true});
+  }
+  for (int k = 0; k < GetParam().files; ++k) {
+    files_.AddFile(u"C:\\In\\rock_" + std::u16string(1, static_cast<char16_t>(u'0' + k)),
+                   tools::MakeModel(kShape));
+  }
+  if (GetParam().failing) files_.FailOn(*GetParam().failing, GetParam().call);
 
   EXPECT_EQ(Run({"--source", "C:\\In", "--dest", "C:\\Out"}), kExitSomeFailed);
-  EXPECT_EQ(out_.str(), "");
-  EXPECT_EQ(err_.str(), "The source path does not exist.\n");
+  EXPECT_EQ(out_.str(), GetParam().out);
+  EXPECT_EQ(err_.str(), GetParam().err);
+}
+
+constexpr char kSourceMissing[] = "The source path does not exist.\n";
+using Op = MemoryFileSystem::Operation;
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, RunCliListing,
+    ::testing::Values(
+        ListingCase{"empty", true, 0, std::nullopt, 0, "",
+                    kSourceMissing + std::string("vendrake-cli: /In/ holds no normal file "
+                                                 "(folders and hidden files are not scaled)\n")},
+        ListingCase{"missing", false, 0, std::nullopt, 0, "",
+                    kSourceMissing + std::string("vendrake-cli: the source folder cannot be read "
+                                                 "(no such folder: C:\\In\\)\n")},
+        ListingCase{"unlistable", true, 1, Op::kList, 1, "",
+                    kSourceMissing + std::string("vendrake-cli: the source folder cannot be read "
+                                                 "(injected failure: C:\\In)\n")},
+        ListingCase{"unreadable", true, 1, Op::kListNext, 1, "",
+                    kSourceMissing + std::string("vendrake-cli: the source folder cannot be read "
+                                                 "(injected failure: C:\\In)\n")},
+        ListingCase{"broken off", true, 3, Op::kListNext, 3,
+                    "Attempted model scales: 2. Success count: 2.\n",
+                    "vendrake-cli: the listing of the source folder broke off, later files were "
+                    "not tried (injected failure: C:\\In)\n"}));
+
+TEST(RunCliStop, FinishesTheFileInHandPrintsTheSummarySoFarAndExitsWithTheSignal) {
+  StopRequest stop;
+  MemoryFileSystem memory;
+  memory.AddFile(u"C:\\In\\rock_A1", tools::MakeModel(kShape));
+  memory.AddFile(u"C:\\In\\rock_A2", tools::MakeModel(kShape));
+  // Asks the run to stop, as SIGTERM would, while the first file is being read.
+  testing::HookedFileSystem files(memory);
+  files.Before(testing::HookedFileSystem::Operation::kOpenForReading, u"rock_A1", [&] {
+    stop.signal = SIGTERM;
+    stop.requested = true;
+  });
+  std::ostringstream out;
+  std::ostringstream err;
+  const char* const argv[] = {"vendrake-cli", "--source", "C:\\In", "--dest", "C:\\Out"};
+
+  EXPECT_EQ(RunCli(5, argv, out, err, files, &stop), 128 + SIGTERM);
+  EXPECT_EQ(out.str(), "Attempted model scales: 1. Success count: 1.\n");
+  EXPECT_EQ(err.str(),
+            "vendrake-cli: interrupted by SIGTERM before the end of the source folder\n");
+  EXPECT_EQ(memory.FilePaths(), (std::vector<std::u16string>{u"C:\\In\\rock_A1", u"C:\\In\\rock_A2",
+                                                             u"C:\\Out\\Out_A1"}));
 }
 
 // Options, and the message (or, for usage errors, a part of it) on standard error.
@@ -112,6 +191,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         OptionsCase{{"--source", "C:", "--dest", "C:\\Out"}, "Source must be a valid path name."},
         OptionsCase{{"--source", "C:\\In", "--dest", ""}, "Destination must be a valid path name."},
+        // An empty text after "=" is that text, not a reason to take the next argument.
+        OptionsCase{{"--source=", "--dest", "C:\\Out"}, "Source must be a valid path name."},
+        OptionsCase{{"--source", "C:\\In", "--dest=", "--report"},
+                    "Destination must be a valid path name."},
+        OptionsCase{{"--scale=", "--source", "C:\\In"},
+                    "Scale value must be numeric. Please use . as the decimal separator."},
         OptionsCase{{"--source", "C:\\In", "--scale", "two"},
                     "Scale value must be numeric. Please use . as the decimal separator."},
         OptionsCase{{"--source", "C:\\In", "--scale", "1e39"}, "Scale value is out of range."}));
@@ -129,6 +214,8 @@ INSTANTIATE_TEST_SUITE_P(Arguments, RunCliUsage,
                          ::testing::Values(OptionsCase{{"--bogus"}, "--bogus"},
                                            OptionsCase{{"--scale"}, "--scale"},
                                            OptionsCase{{"--source", "C:\\In", "extra"}, "extra"},
+                                           OptionsCase{{"--source", "C:\\In", "ex\ntra\x1B"},
+                                                       "not expected: ex%0Atra%1B\n"},
                                            OptionsCase{{"--dest", "a", "--dest", "b"}, "--dest"}));
 
 TEST_F(RunCliTest, HelpListsEveryOptionOnStandardOutput) {

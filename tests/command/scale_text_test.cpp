@@ -99,7 +99,9 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedCase{u"\u00A02", kNotNumeric},  // no-break space
                       RefusedCase{u"\uFF12", kNotNumeric},   // fullwidth 2
                       RefusedCase{u"\u0662", kNotNumeric},   // Arabic-Indic 2
-                      RefusedCase{u"1e\u0662", kNotNumeric}));
+                      RefusedCase{u"1e\u0662", kNotNumeric},
+                      // Code units whose low byte is an ASCII digit.
+                      RefusedCase{u"\u0132", kNotNumeric}, RefusedCase{u"\u0432.5", kNotNumeric}));
 
 INSTANTIATE_TEST_SUITE_P(
     OutOfRange, ParseScaleTextRefused,
@@ -109,6 +111,8 @@ INSTANTIATE_TEST_SUITE_P(
                       // Exactly halfway to 2^128; the even neighbour is infinity.
                       RefusedCase{u"340282356779733661637539395458142568448", kOutOfRange},
                       RefusedCase{u"0.01e41", kOutOfRange},
+                      // 10^40 with a negative exponent: the magnitude decides, not its sign.
+                      RefusedCase{u"1" + std::u16string(45, u'0') + u"e-5", kOutOfRange},
                       RefusedCase{u"1e99999999999", kOutOfRange},
                       RefusedCase{u"-0.000001e99999999999", kOutOfRange}));
 

@@ -101,6 +101,44 @@ TEST_F(BatchRunOnDisk, ExistingOutputsAreReplacedWholeAndLinksAreNotFollowed) {
   EXPECT_THAT(NamesIn(dest_), ElementsAre("CliffNatural0_2x_A1", "CliffNatural0_2x_B2"));
 }
 
+TEST_F(BatchRunOnDisk, EachFileIsScaledOnceHoweverItIsReached) {
+  // In place, eight links all lead to the one file every name is written to.
+  const fs::path work = root_.Path() / "Work";
+  fs::create_directory(work);
+  WriteFile(work / "Work_A1", tools::MakeModel(Shape(1)));
+  for (int k = 1; k <= 8; ++k) {
+    fs::create_symlink("Work_A1", work / ("Link" + std::to_string(k) + "_A1"));
+  }
+  // Across folders, a link in the source leads to an output of the same run.
+  WriteFile(source_ / "CliffNatural0_B2", tools::MakeModel(Shape(2)));
+  fs::create_symlink(dest_ / "CliffNatural0_2x_B2", source_ / "Linked_B2");
+
+  const BatchOutcome in_place =
+      RunBatch(state_, files_, testing::FolderText(work), testing::FolderText(work));
+  const BatchOutcome across = Run(testing::FolderText(dest_));
+
+  EXPECT_EQ(in_place.tally, (RunTally{.attempted = 1, .succeeded = 1}));
+  EXPECT_EQ(ReadFile(work / "Work_A1"), Doubled(Shape(1)));
+  for (int k = 1; k <= 8; ++k) {
+    EXPECT_EQ(ReadFile(work / ("Link" + std::to_string(k) + "_A1")), Doubled(Shape(1)));
+  }
+  EXPECT_EQ(across.tally, (RunTally{.attempted = 1, .succeeded = 1}));
+  EXPECT_THAT(NamesIn(dest_), ElementsAre("CliffNatural0_2x_B2"));
+  EXPECT_EQ(ReadFile(dest_ / "CliffNatural0_2x_B2"), Doubled(Shape(2)));
+}
+
+TEST_F(BatchRunOnDisk, DotsAtTheEndOfTheDestinationNameTheFolderItself) {
+  WriteFile(source_ / "CliffNatural0_A1", tools::MakeModel(Shape(1)));
+  fs::create_directories(root_.Path() / "up" / "sub");
+
+  Run(testing::FolderText(dest_) + u".\\");
+  Run(testing::FolderText(root_.Path() / "up" / "sub") + u"..\\");
+
+  EXPECT_THAT(NamesIn(dest_), ElementsAre("CliffNatural0_2x_A1"));
+  EXPECT_THAT(NamesIn(root_.Path() / "up"), ElementsAre("sub", "up_A1"));
+  EXPECT_EQ(ReadFile(root_.Path() / "up" / "up_A1"), Doubled(Shape(1)));
+}
+
 TEST_F(BatchRunOnDisk, NameHoldingABackslashIsNotTakenAsAPath) {
   // Read as a path, the name would reach Sub/Inner_A1.
   WriteFile(source_ / "Sub\\Inner_A1", {0, 0, 0, 0});

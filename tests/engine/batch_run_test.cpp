@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <ostream>
@@ -85,8 +86,8 @@ TEST_F(BatchRunTest, WritesEachNormalFileScaledUnderItsNewName) {
                           In(u"Sub_F1\\Inner_F2"), In(u"System_S1"), In(u"readme"),
                           Out(u"CliffNatural0_2x_A1"), Out(u"CliffNatural0_2x_A_B")));
   EXPECT_THAT(recorder_.events,
-              ElementsAre("CliffNatural0_A1 -> C:\\Work\\CliffNatural0_2x\\\\CliffNatural0_2x_A1",
-                          "CliffNatural0_A_B -> C:\\Work\\CliffNatural0_2x\\\\CliffNatural0_2x_A_B",
+              ElementsAre("CliffNatural0_A1 -> C:\\Work\\CliffNatural0_2x\\CliffNatural0_2x_A1",
+                          "CliffNatural0_A_B -> C:\\Work\\CliffNatural0_2x\\CliffNatural0_2x_A_B",
                           "readme failed at name output: invalid argument"));
   EXPECT_EQ(files_.Calls(Op::kOpenForReading), 3);
 }
@@ -94,6 +95,7 @@ TEST_F(BatchRunTest, WritesEachNormalFileScaledUnderItsNewName) {
 struct EmptySourceCase {
   const char* name;
   void (*setup)(MemoryFileSystem&);
+  bool has_reason;  // the folder could not be listed, rather than held nothing
 };
 
 void PrintTo(const EmptySourceCase& source, std::ostream* out) { *out << source.name; }
@@ -109,6 +111,7 @@ TEST_P(EmptySourceTest, RunsNothingButCreatesTheDestination) {
 
   EXPECT_EQ(outcome.kind, BatchOutcome::Kind::kSourceEmpty);
   EXPECT_EQ(outcome.tally, RunTally{});
+  EXPECT_EQ(outcome.listing_error.empty(), !GetParam().has_reason) << outcome.listing_error;
   EXPECT_TRUE(files_.FolderExists(kDest));
   EXPECT_EQ(files_.Calls(Op::kOpenForReading), 0);
   EXPECT_THAT(recorder_.events, IsEmpty());
@@ -116,23 +119,26 @@ TEST_P(EmptySourceTest, RunsNothingButCreatesTheDestination) {
 
 INSTANTIATE_TEST_SUITE_P(
     BatchRun, EmptySourceTest,
-    ::testing::Values(EmptySourceCase{"Missing", [](MemoryFileSystem&) {}},
+    ::testing::Values(EmptySourceCase{"Missing", [](MemoryFileSystem&) {}, true},
                       EmptySourceCase{"OnlyHiddenSystemAndSubfolders",
                                       [](MemoryFileSystem& files) {
                                         files.AddFile(In(u"H_1"), {1, 2, 3, 4}, {.hidden = true});
                                         files.AddFile(In(u"S_1"), {1, 2, 3, 4}, {.system = true});
                                         files.AddFile(In(u"Sub_1\\F_1"), {1, 2, 3, 4});
-                                      }},
+                                      },
+                                      false},
                       EmptySourceCase{"ListingFails",
                                       [](MemoryFileSystem& files) {
                                         files.AddFile(In(u"F_1"), {1, 2, 3, 4});
                                         files.FailOn(Op::kList, 1);
-                                      }},
+                                      },
+                                      true},
                       EmptySourceCase{"FirstNameFails",
                                       [](MemoryFileSystem& files) {
                                         files.AddFile(In(u"F_1"), {1, 2, 3, 4});
                                         files.FailOn(Op::kListNext, 1);
-                                      }}),
+                                      },
+                                      true}),
     [](const auto& test) { return std::string(test.param.name); });
 
 struct SizeCase {
@@ -248,7 +254,9 @@ TEST_F(BatchRunTest, InPlaceRunScalesEachFileOnceAndSkipsItsOwnOutputs) {
   EXPECT_EQ(files_.FileBytes(In(u"CliffNatural0_A1")), Scaled(Shape(2)));
   EXPECT_EQ(files_.FileBytes(In(u"CliffNatural0_Z9")), Scaled(Shape(1)));
   EXPECT_EQ(files_.FilePaths().size(), 3U);
-  EXPECT_EQ(files_.Calls(Op::kOpenForReading), 2);
+  // The output is opened only to learn that it is one.
+  EXPECT_EQ(files_.Calls(Op::kOpenForReading), 3);
+  EXPECT_EQ(files_.Calls(Op::kRead), 2);
 }
 
 TEST_F(BatchRunTest, EachRunDerivesItsBaseNameAndCountsAfresh) {
@@ -279,29 +287,52 @@ TEST_F(BatchRunTest, TallyStaysExactPastSixteenBits) {
   ExpectFinished(Run(), kFiles, kFiles);
 }
 
-// Lists `extra` before its own names: a name holding a separator, which the
-// memory file system cannot store.
+// The memory file system, except that every listing yields `extra` first: a
+// name holding a separator, which the memory file system cannot store.
 class ExtraNameFileSystem : public MemoryFileSystem {
  public:
   explicit ExtraNameFileSystem(std::u16string extra) : extra_(std::move(extra)) {}
 
-  std::unique_ptr<FolderListing> ListNormalFiles(std::u16string_view folder) override {
-    class ListingWithExtra : public FolderListing {
-     public:
-      ListingWithExtra(std::unique_ptr<FolderListing> inner, std::u16string extra)
-          : inner_(std::move(inner)), extra_(std::move(extra)) {}
-      std::u16string Next() override {
-        return extra_.empty() ? inner_->Next() : std::exchange(extra_, u"");
-      }
-
-     private:
-      std::unique_ptr<FolderListing> inner_;
-      std::u16string extra_;
-    };
-    return std::make_unique<ListingWithExtra>(MemoryFileSystem::ListNormalFiles(folder), extra_);
+  std::unique_ptr<Folder> OpenFolder(std::u16string_view folder) override {
+    return std::make_unique<FolderWithExtra>(MemoryFileSystem::OpenFolder(folder), extra_);
   }
 
  private:
+  class ListingWithExtra : public FolderListing {
+   public:
+    ListingWithExtra(std::unique_ptr<FolderListing> inner, std::u16string extra)
+        : inner_(std::move(inner)), extra_(std::move(extra)) {}
+    std::u16string Next() override {
+      return extra_.empty() ? inner_->Next() : std::exchange(extra_, u"");
+    }
+
+   private:
+    std::unique_ptr<FolderListing> inner_;
+    std::u16string extra_;
+  };
+
+  class FolderWithExtra : public Folder {
+   public:
+    FolderWithExtra(std::unique_ptr<Folder> inner, std::u16string extra)
+        : inner_(std::move(inner)), extra_(std::move(extra)) {}
+    std::unique_ptr<FolderListing> ListNormalFiles() override {
+      return std::make_unique<ListingWithExtra>(inner_->ListNormalFiles(), extra_);
+    }
+    std::unique_ptr<InputFile> OpenForReading(std::u16string_view name) override {
+      return inner_->OpenForReading(name);
+    }
+    std::unique_ptr<OutputFile> OpenForReplacing(std::u16string_view name,
+                                                 Permissions permissions) override {
+      return inner_->OpenForReplacing(name, permissions);
+    }
+    FileIdentity Identity() override { return inner_->Identity(); }
+    std::size_t RemoveAbandonedStaging() override { return inner_->RemoveAbandonedStaging(); }
+
+   private:
+    std::unique_ptr<Folder> inner_;
+    std::u16string extra_;
+  };
+
   std::u16string extra_;
 };
 
@@ -367,10 +398,59 @@ TEST_F(BatchRunTest, FailingListingEndsTheRunWithTheCountsSoFar) {
   AddThreeModels();
   files_.FailOn(Op::kListNext, 3);
 
-  ExpectFinished(Run(), 2, 2);
+  const BatchOutcome outcome = Run();
+
+  ExpectFinished(outcome, 2, 2);
+  EXPECT_THAT(outcome.listing_error, ::testing::HasSubstr("injected failure"));
+  EXPECT_FALSE(outcome.interrupted);
 
   EXPECT_EQ(files_.Calls(Op::kOpenForReading), 2);
   EXPECT_EQ(files_.Calls(Op::kListNext), 3);
+}
+
+// Asks the run to stop as soon as one file is written.
+class StopAfterFirstFile : public testing::BatchRecorder {
+ public:
+  void FileWritten(std::u16string_view entry, std::u16string_view output_path) override {
+    BatchRecorder::FileWritten(entry, output_path);
+    stop.store(true);
+  }
+  std::atomic<bool> stop{false};
+};
+
+TEST_F(BatchRunTest, AStopRequestEndsTheRunAfterTheFileInHand) {
+  AddThreeModels();
+  StopAfterFirstFile observer;
+
+  const BatchOutcome outcome = RunBatch(state_, files_, kSource, kDest, &observer, &observer.stop);
+
+  ExpectFinished(outcome, 1, 1);
+  EXPECT_TRUE(outcome.interrupted);
+  EXPECT_TRUE(outcome.listing_error.empty());
+  EXPECT_THAT(files_.FilePaths(), ElementsAre(In(u"CliffNatural0_A1"), In(u"CliffNatural0_B2"),
+                                              In(u"readme"), Out(u"CliffNatural0_2x_A1")));
+}
+
+TEST_F(BatchRunTest, RemovesWhatKilledRunsLeftStagedInTheDestination) {
+  AddThreeModels();
+  files_.AddFile(Out(u".vendrake-17.tmp"), {1, 2}, {.hidden = true});
+  files_.AddFile(Out(u".vendrake-notes"), {3}, {.hidden = true});
+
+  ExpectFinished(Run(), 3, 2);
+
+  EXPECT_THAT(files_.NamesIn(kDest),
+              ElementsAre(u".vendrake-notes", u"CliffNatural0_2x_A1", u"CliffNatural0_2x_B2"));
+}
+
+TEST_F(BatchRunTest, DotsAtTheEndOfTheDestinationAreResolvedBeforeNaming) {
+  AddThreeModels();
+  files_.AddFolder(u"C:\\Work\\Up\\Sub");
+
+  ExpectFinished(Run(kSource, u"C:\\Work\\Up\\Sub\\..\\.\\"), 3, 2);
+
+  EXPECT_EQ(state_.DestBaseName, u"\\Up");
+  EXPECT_EQ(files_.FileBytes(u"C:\\Work\\Up\\Up_A1"), Scaled(Shape(1)));
+  EXPECT_THAT(recorder_.events.at(0), ::testing::EndsWith(" -> C:\\Work\\Up\\Up_A1"));
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include <grp.h>
+#include <signal.h>
 #include <sys/mount.h>
+#include <sys/ptrace.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <sstream>
@@ -227,6 +231,9 @@ constexpr int kCannotBecomeNobody = 77;
 
 class FaultInjectionAsUser : public FaultInjection {
  protected:
+  // A file that root keeps owning when the rest goes to nobody.
+  fs::path give_to_root_;
+
   // Runs the batch where permission bits hold. Root passes every permission
   // check, so then the run goes to a child process that has become nobody,
   // owning the temporary folder and all it holds. Empty when that cannot be.
@@ -238,6 +245,7 @@ class FaultInjectionAsUser : public FaultInjection {
     for (const auto& entry : fs::recursive_directory_iterator(root_.Path())) {
       if (::lchown(entry.path().c_str(), kNobody, kNobody) != 0) return std::nullopt;
     }
+    if (!give_to_root_.empty() && ::lchown(give_to_root_.c_str(), 0, 0) != 0) return std::nullopt;
     int ends[2];
     if (::chown(root_.Path().c_str(), kNobody, kNobody) != 0 || ::pipe(ends) != 0) {
       return std::nullopt;
@@ -315,6 +323,144 @@ TEST_F(FaultInjectionAsUser, ReadOnlyDestinationFailsEveryWriteAndKeepsItsFiles)
                                                 "CliffNatural0_C3 failed at write: file"));
   EXPECT_THAT(NamesIn(dest_), ElementsAre("CliffNatural0_2x_B2"));
   EXPECT_EQ(ReadFile(Output(2)), OldOutput());
+}
+
+TEST_F(FaultInjectionAsUser, AnOutputTheUserMayNotWriteStaysAndFails) {
+  AddModels();
+  fs::create_directory(dest_);
+  WriteFile(Output(1), OldOutput());
+  WriteFile(Output(2), OldOutput());
+  // Read-only to its owner; another user's file, writable only by them.
+  fs::permissions(Output(1), fs::perms::owner_read | fs::perms::group_read);
+  fs::permissions(Output(2), fs::perms::owner_read | fs::perms::owner_write |
+                                 fs::perms::group_read | fs::perms::others_read);
+  if (::geteuid() == 0) {
+    give_to_root_ = Output(2);
+  } else {
+    // No other owner to give it to: the nearest is a file closed to writing.
+    fs::permissions(Output(2), fs::perms::owner_write, fs::perm_options::remove);
+  }
+
+  const auto run = RunUnprivileged();
+  if (!run) GTEST_SKIP() << "cannot drop root's powers here";
+
+  EXPECT_EQ(run->tally, (RunTally{.attempted = 3, .succeeded = 1}));
+  EXPECT_THAT(run->events, UnorderedElementsAre("CliffNatural0_A1 failed at write: file",
+                                                "CliffNatural0_B2 failed at write: file",
+                                                StartsWith("CliffNatural0_C3 -> ")));
+  EXPECT_EQ(ReadFile(Output(1)), OldOutput());
+  EXPECT_EQ(ReadFile(Output(2)), OldOutput());
+  EXPECT_THAT(NamesIn(dest_),
+              ElementsAre("CliffNatural0_2x_A1", "CliffNatural0_2x_B2", "CliffNatural0_2x_C3"));
+}
+
+TEST_F(FaultInjection, ADestinationSwappedMidRunReceivesNothingMore) {
+  AddModels();
+  fs::create_directory(dest_);
+  const fs::path elsewhere = root_.Path() / "Elsewhere";
+  const fs::path moved = root_.Path() / "Moved";
+  fs::create_directory(elsewhere);
+  testing::HookedFileSystem files(disk_);
+  files.Before(Hook::kCommit, u"CliffNatural0_2x_B2", [&] {
+    fs::rename(dest_, moved);
+    fs::create_directory_symlink(elsewhere, dest_);
+  });
+
+  ExpectFinished(Run(files, dest_), 3, 3);
+
+  EXPECT_THAT(NamesIn(elsewhere), ::testing::IsEmpty());
+  EXPECT_THAT(NamesIn(moved),
+              ElementsAre("CliffNatural0_2x_A1", "CliffNatural0_2x_B2", "CliffNatural0_2x_C3"));
+}
+
+TEST_F(FaultInjection, ADestinationThatIsALinkWhenTheRunStartsIsFollowed) {
+  AddModels();
+  const fs::path real = root_.Path() / "Real";
+  fs::create_directory(real);
+  fs::create_directory_symlink(real, dest_);
+
+  ExpectFinished(Run(disk_, dest_), 3, 3);
+
+  EXPECT_TRUE(fs::is_symlink(dest_));
+  EXPECT_THAT(NamesIn(real),
+              ElementsAre("CliffNatural0_2x_A1", "CliffNatural0_2x_B2", "CliffNatural0_2x_C3"));
+}
+
+TEST_F(FaultInjection, TheNextRunRemovesWhatAKilledRunLeftStaged) {
+  AddModels();
+  fs::create_directory(dest_);
+  WriteFile(Output(1), OldOutput());
+  // Killed outright half way through replacing an output; only a named
+  // staging file can outlive its process.
+  const pid_t child = ::fork();
+  if (child == 0) {
+    PosixFileSystem named(PosixFileSystem::Staging::kNamedOnly);
+    const auto output = named.OpenFolder(testing::FolderText(dest_))
+                            ->OpenForReplacing(u"CliffNatural0_2x_A1", 0644);
+    output->Write(Bytes(1000, 0x11));
+    ::raise(SIGKILL);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+  ASSERT_EQ(NamesIn(dest_).size(), 2U) << "the killed run left no staging file to clean up";
+
+  ExpectFinished(Run(disk_, dest_), 3, 3);
+
+  EXPECT_THAT(NamesIn(dest_),
+              ElementsAre("CliffNatural0_2x_A1", "CliffNatural0_2x_B2", "CliffNatural0_2x_C3"));
+  EXPECT_EQ(ReadFile(Output(1)), testing::ScaledModel(Shape(1), kFactor));
+}
+
+// The fdatasync calls `run` makes, counted by tracing the child process that
+// runs it; nothing when this system does not let a process trace its child.
+std::optional<int> CountFlushes(const std::function<void()>& run) {
+  constexpr int kCannotTrace = 78;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) ::_exit(kCannotTrace);
+    ::raise(SIGSTOP);
+    run();
+    ::_exit(0);
+  }
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFSTOPPED(status)) {
+    return std::nullopt;
+  }
+  ::ptrace(PTRACE_SETOPTIONS, child, nullptr,
+           reinterpret_cast<void*>(PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL));
+  int flushes = 0;
+  int signal = 0;  // one to pass on to the child
+  for (;;) {
+    ::ptrace(PTRACE_SYSCALL, child, nullptr, reinterpret_cast<void*>(std::intptr_t{signal}));
+    signal = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFSTOPPED(status)) break;
+    if (WSTOPSIG(status) != (SIGTRAP | 0x80)) {
+      signal = WSTOPSIG(status);
+      continue;
+    }
+    __ptrace_syscall_info info{};
+    if (::ptrace(PTRACE_GET_SYSCALL_INFO, child, reinterpret_cast<void*>(sizeof info), &info) > 0 &&
+        info.op == PTRACE_SYSCALL_INFO_ENTRY && info.entry.nr == SYS_fdatasync) {
+      ++flushes;
+    }
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) == kCannotTrace) return std::nullopt;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  return flushes;
+}
+
+TEST_F(FaultInjection, OnlyAReplacementIsFlushedBeforeItTakesTheName) {
+  AddModels();
+
+  const auto into_new_folder = CountFlushes([&] { Run(disk_, dest_); });
+  const auto in_place = CountFlushes([&] { Run(disk_, source_); });
+  if (!into_new_folder || !in_place) GTEST_SKIP() << "cannot trace a child process here";
+
+  EXPECT_EQ(*into_new_folder, 0);
+  EXPECT_EQ(*in_place, 3);
+  EXPECT_EQ(ReadFile(Source(2)), testing::ScaledModel(Shape(2), kFactor));
+  EXPECT_EQ(ReadFile(Output(2)), testing::ScaledModel(Shape(2), kFactor));
 }
 
 TEST_F(FaultInjection, CountsStayExactOverManyFilesOnDisk) {

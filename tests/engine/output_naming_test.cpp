@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/errors.h"
+#include "engine/folder_text.h"
 
 namespace vendrake::engine {
 namespace {
@@ -36,6 +37,28 @@ INSTANTIATE_TEST_SUITE_P(Cases, DestBaseNameOf,
                                            TextCase{"FolderUnderTheRoot", u"\\Out\\", u"\\Out"},
                                            TextCase{"NonAscii", u"a\\H\u00F6he\\", u"\\H\u00F6he"}),
                          NameOf);
+
+class FolderTextResolved : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(FolderTextResolved, LosesTheDotsAtItsEnd) {
+  EXPECT_EQ(ResolveTrailingDots(GetParam().in), GetParam().out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FolderTextResolved,
+    ::testing::Values(TextCase{"NoDots", u"C:\\\\X\\Out\\", u"C:\\\\X\\Out\\"},
+                      TextCase{"Dot", u"out\\.\\", u"out\\"},
+                      TextCase{"DotDot", u"up\\sub\\..\\", u"up\\"},
+                      TextCase{"Mixed", u"C:\\a\\b\\.\\c\\..\\..\\.\\\\", u"C:\\a\\"},
+                      TextCase{"DotsInsideStay", u"a\\..\\b\\.\\c\\", u"a\\..\\b\\.\\c\\"},
+                      TextCase{"DotDotAtTheRoot", u"C:\\..\\", u"C:\\"},
+                      TextCase{"DotDotAtTheBareRoot", u"\\..\\.\\", u"\\"},
+                      TextCase{"NothingToTakeAway", u"..\\", u"..\\"},
+                      TextCase{"MoreUpsThanNames", u"a\\..\\..\\", u"..\\"},
+                      TextCase{"EveryNameGoes", u"a\\b\\..\\..\\", u".\\"},
+                      // A name merely made of dots is a name.
+                      TextCase{"ThreeDots", u"x\\...\\", u"x\\...\\"}),
+    NameOf);
 
 class SuffixOfName : public ::testing::TestWithParam<TextCase> {};
 

@@ -1,6 +1,7 @@
 #include "engine/posix_file_system.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -19,41 +20,111 @@
 
 #include "engine/errors.h"
 #include "engine/text_encoding.h"
+#include "tests/support/file_system_contract.h"
 #include "tests/support/temporary_folder.h"
 
 namespace vendrake::engine {
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
+using testing::Bytes;
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
-using testing::NamesIn;
+using testing::FileSystemContract;
 using testing::ReadFile;
 using testing::WriteFile;
 
-class PosixFileSystemTest : public ::testing::Test {
- protected:
-  // The text of `name` inside the temporary folder.
-  std::u16string Text(const std::string& name) const {
-    return folder_.FolderText() + Utf8ToUtf16(name);
-  }
-  fs::path Path(const std::string& name) const { return folder_.Path() / name; }
+fs::path Native(std::u16string_view relative) {
+  std::string path = Utf16ToUtf8(relative);
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
 
-  std::vector<std::string> List(const std::u16string& folder) {
-    std::vector<std::string> names;
-    const auto listing = files_.ListNormalFiles(folder);
-    for (std::u16string name = listing->Next(); !name.empty(); name = listing->Next()) {
-      names.push_back(Utf16ToUtf8(name));
+class PosixHarness : public testing::FileSystemHarness {
+ public:
+  explicit PosixHarness(PosixFileSystem::Staging staging) : files_(staging) {}
+
+  FileSystem& Files() override { return files_; }
+  std::u16string Root() override { return folder_.FolderText(); }
+  void PutFile(std::u16string_view path, const Bytes& bytes) override {
+    WriteFile(Path(path), bytes);
+  }
+  void PutFolder(std::u16string_view path) override { fs::create_directory(Path(path)); }
+  std::optional<Bytes> FileBytes(std::u16string_view path) override {
+    if (!fs::is_regular_file(fs::symlink_status(Path(path)))) return std::nullopt;
+    return ReadFile(Path(path));
+  }
+  std::vector<std::u16string> AllNames(std::u16string_view folder) override {
+    std::vector<std::u16string> names;
+    for (const std::string& name : testing::NamesIn(Path(folder))) {
+      names.push_back(Utf8ToUtf16(name));
     }
-    std::sort(names.begin(), names.end());
     return names;
   }
+  std::u16string PutHiddenFile(std::u16string_view folder) override {
+    WriteFile(Path(folder) / ".hidden_H1", {1});
+    return u".hidden_H1";
+  }
+  void MakeReadOnly(std::u16string_view path) override {
+    fs::permissions(Path(path),
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  }
+  std::u16string PutAbandonedStaging(std::u16string_view folder) override {
+    WriteFile(Path(folder) / ".vendrake-4242.tmp", {1, 2});
+    return u".vendrake-4242.tmp";
+  }
+  bool Link(std::u16string_view target, std::u16string_view name) override {
+    fs::create_symlink(Path(target), Path(name));
+    return true;
+  }
+  bool SwapFolder(std::u16string_view path, std::u16string_view moved_to) override {
+    fs::rename(Path(path), Path(moved_to));
+    fs::create_directory(Path(path));
+    return true;
+  }
+  std::vector<std::u16string> OtherTextsFor(std::u16string_view path) override {
+    fs::create_directory_symlink(Path(path), Path(u"link"));
+    fs::create_directory(Path(u"other"));
+    return {u"C:" + Root() + std::u16string(path), Root() + u"link\\",
+            Root() + u"other\\..\\" + std::u16string(path) + u"\\"};
+  }
 
-  void Replace(const std::u16string& path, const Bytes& bytes) {
-    const auto output = files_.OpenForReplacing(path);
+  fs::path Path(std::u16string_view relative) const { return folder_.Path() / Native(relative); }
+
+ private:
+  testing::TemporaryFolder folder_;
+  PosixFileSystem files_;
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    Posix, FileSystemContract,
+    ::testing::Values(testing::HarnessMaker{"UnnamedStaging",
+                                            [] {
+                                              return std::make_unique<PosixHarness>(
+                                                  PosixFileSystem::Staging::kUnnamedWherePossible);
+                                            }},
+                      // As on systems without O_TMPFILE.
+                      testing::HarnessMaker{"NamedStaging",
+                                            [] {
+                                              return std::make_unique<PosixHarness>(
+                                                  PosixFileSystem::Staging::kNamedOnly);
+                                            }}),
+    testing::HarnessName);
+
+// What only a POSIX host has: FIFOs, sockets, dangling links, permission
+// bits, the umask, and file names that are not text.
+class PosixFileSystemTest : public ::testing::TestWithParam<PosixFileSystem::Staging> {
+ protected:
+  fs::path Path(const std::string& name) const { return harness_.Path(Utf8ToUtf16(name)); }
+  std::unique_ptr<Folder> Open() { return files_.OpenFolder(harness_.Root()); }
+
+  void Replace(const std::string& name, const Bytes& bytes, Permissions source_permissions) {
+    const auto output = Open()->OpenForReplacing(Utf8ToUtf16(name), source_permissions);
     output->Write(bytes);
     output->Commit();
+  }
+
+  fs::perms PermissionsOf(const std::string& name) const {
+    return fs::symlink_status(Path(name)).permissions();
   }
 
   void MakeFifo(const std::string& name) { ASSERT_EQ(::mkfifo(Path(name).c_str(), 0600), 0); }
@@ -70,161 +141,121 @@ class PosixFileSystemTest : public ::testing::Test {
     ::close(fd);
   }
 
-  testing::TemporaryFolder folder_;
-  PosixFileSystem files_;
+  PosixHarness harness_{GetParam()};
+  PosixFileSystem files_{GetParam()};
 };
 
-TEST_F(PosixFileSystemTest, ListsOnlyRegularFilesAndLinksToThem) {
+INSTANTIATE_TEST_SUITE_P(Staging, PosixFileSystemTest,
+                         ::testing::Values(PosixFileSystem::Staging::kUnnamedWherePossible,
+                                           PosixFileSystem::Staging::kNamedOnly),
+                         [](const auto& info) {
+                           return info.param == PosixFileSystem::Staging::kNamedOnly
+                                      ? "NamedStaging"
+                                      : "UnnamedStaging";
+                         });
+
+TEST_P(PosixFileSystemTest, ListsAndOpensOnlyRegularFilesAndLinksToThem) {
   WriteFile(Path("plain_A1"), {1});
-  WriteFile(Path(".hidden_A2"), {2});
   fs::create_directory(Path("folder_A3"));
   MakeFifo("fifo_A4");
   MakeSocket("socket_A5");
   fs::create_symlink(Path("missing"), Path("dangling_A6"));
   fs::create_directory_symlink(Path("folder_A3"), Path("folderlink_A7"));
   fs::create_symlink(Path("plain_A1"), Path("filelink_A8"));
+  const auto folder = Open();
 
-  EXPECT_THAT(List(folder_.FolderText()), ElementsAre("filelink_A8", "plain_A1"));
-}
+  std::vector<std::string> names;
+  const auto listing = folder->ListNormalFiles();
+  for (std::u16string name = listing->Next(); !name.empty(); name = listing->Next()) {
+    names.push_back(Utf16ToUtf8(name));
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_THAT(names, ElementsAre("filelink_A8", "plain_A1"));
 
-TEST_F(PosixFileSystemTest, RefusesToOpenWhatIsNotARegularFile) {
-  fs::create_directory(Path("folder"));
-  MakeFifo("fifo");
-  MakeSocket("socket");
-  fs::create_symlink(Path("missing"), Path("dangling"));
-
-  for (const char* name : {"folder", "fifo", "socket", "dangling", "missing"}) {
+  for (const char* name : {"folder_A3", "fifo_A4", "socket_A5", "dangling_A6", "folderlink_A7"}) {
     SCOPED_TRACE(name);
     // A FIFO without a writer would block a plain open; if it does, a writer
     // frees it and the test fails instead of hanging.
-    auto opening = std::async(std::launch::async, [&] { (void)files_.OpenForReading(Text(name)); });
+    auto opening =
+        std::async(std::launch::async, [&] { (void)folder->OpenForReading(Utf8ToUtf16(name)); });
     if (opening.wait_for(std::chrono::seconds(5)) == std::future_status::timeout) {
       ::close(::open(Path(name).c_str(), O_WRONLY | O_NONBLOCK));
       ADD_FAILURE() << "opening blocked";
     }
     EXPECT_THROW(opening.get(), FileError);
   }
-  EXPECT_THROW((void)files_.OpenForReading(u"\\dev\\null"), FileError);
 }
 
-TEST_F(PosixFileSystemTest, CreatesOneFolderLevelOnly) {
-  files_.CreateFolder(Text("new\\"));
-  EXPECT_TRUE(fs::is_directory(Path("new")));
-  EXPECT_THROW(files_.CreateFolder(Text("new\\")), FileError);
-  EXPECT_THROW(files_.CreateFolder(Text("absent\\child\\")), FileError);
-  EXPECT_FALSE(fs::exists(Path("absent")));
+TEST_P(PosixFileSystemTest, OutputsGetOnlyPermissionBitsAndNeverMoreThanTheSource) {
+  constexpr auto kOwnerReadWrite = fs::perms::owner_read | fs::perms::owner_write;
+  // Replaced: the old file's bits stay, all but set-user-ID, set-group-ID
+  // and sticky.
+  WriteFile(Path("kept_A1"), {7});
+  fs::permissions(Path("kept_A1"), kOwnerReadWrite | fs::perms::others_read);
+  WriteFile(Path("setuid_A1"), {7});
+  ASSERT_EQ(::chmod(Path("setuid_A1").c_str(), 07755), 0);
+  Replace("kept_A1", {1}, 0600);
+  Replace("setuid_A1", {1}, 0600);
+  EXPECT_EQ(PermissionsOf("kept_A1"), kOwnerReadWrite | fs::perms::others_read);
+  EXPECT_EQ(PermissionsOf("setuid_A1"), fs::perms::owner_all | fs::perms::group_read |
+                                            fs::perms::group_exec | fs::perms::others_read |
+                                            fs::perms::others_exec);
+
+  // New: the source's bits and owner write, less the umask.
+  const mode_t umask = ::umask(022);
+  Replace("private_A1", {1}, 0600);
+  Replace("readonly_A1", {1}, 0444);
+  Replace("open_A1", {1}, 0777);
+  ::umask(umask);
+  EXPECT_EQ(PermissionsOf("private_A1"), kOwnerReadWrite);
+  EXPECT_EQ(PermissionsOf("readonly_A1"),
+            kOwnerReadWrite | fs::perms::group_read | fs::perms::others_read);
+  EXPECT_EQ(PermissionsOf("open_A1"), fs::perms::owner_all | fs::perms::group_read |
+                                          fs::perms::group_exec | fs::perms::others_read |
+                                          fs::perms::others_exec);
 }
 
-// Output staging both ways: unnamed where the file system allows it, and
-// under a hidden name as where it does not.
-class PosixStagingTest : public PosixFileSystemTest,
-                         public ::testing::WithParamInterface<PosixFileSystem::Staging> {
- protected:
-  PosixStagingTest() { files_ = PosixFileSystem(GetParam()); }
-};
-
-INSTANTIATE_TEST_SUITE_P(Staging, PosixStagingTest,
-                         ::testing::Values(PosixFileSystem::Staging::kUnnamedWherePossible,
-                                           PosixFileSystem::Staging::kNamedOnly));
-
-TEST_P(PosixStagingTest, CommitCreatesAMissingOutput) {
-  Replace(Text("new_A1"), {1, 2, 3});
-
-  EXPECT_EQ(ReadFile(Path("new_A1")), (Bytes{1, 2, 3}));
-  EXPECT_THAT(NamesIn(folder_.Path()), ElementsAre("new_A1"));
-}
-
-TEST_P(PosixStagingTest, CommitReplacesTheFileAndKeepsItsPermissions) {
-  WriteFile(Path("out_A1"), Bytes(100, 7));
-  constexpr auto kUnusual = fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read;
-  fs::permissions(Path("out_A1"), kUnusual);
-
-  Replace(Text("out_A1"), {1, 2, 3});
-
-  EXPECT_EQ(ReadFile(Path("out_A1")), (Bytes{1, 2, 3}));
-  EXPECT_EQ(fs::status(Path("out_A1")).permissions(), kUnusual);
-  EXPECT_THAT(NamesIn(folder_.Path()), ElementsAre("out_A1"));
-}
-
-TEST_P(PosixStagingTest, CommitReplacesALinkWithoutTouchingItsTarget) {
+TEST_P(PosixFileSystemTest, ReplacesALinkWithoutTouchingItsTarget) {
   WriteFile(Path("target"), {9, 9});
   fs::create_symlink(Path("target"), Path("out_A1"));
 
-  Replace(Text("out_A1"), {1, 2, 3});
+  Replace("out_A1", {1, 2, 3}, 0644);
 
   EXPECT_FALSE(fs::is_symlink(Path("out_A1")));
   EXPECT_EQ(ReadFile(Path("out_A1")), (Bytes{1, 2, 3}));
   EXPECT_EQ(ReadFile(Path("target")), (Bytes{9, 9}));
 }
 
-TEST_P(PosixStagingTest, UncommittedOutputLeavesOnlyTheOldFile) {
-  WriteFile(Path("out_A1"), {5, 6});
-  {
-    const auto output = files_.OpenForReplacing(Text("out_A1"));
-    output->Write(Bytes{1, 2, 3});
-    // Staged unnamed, or under a hidden name that no listing yields.
-    for (const std::string& name : NamesIn(folder_.Path())) {
-      EXPECT_TRUE(name == "out_A1" || name.starts_with(".vendrake-")) << name;
-    }
-    EXPECT_THAT(List(folder_.FolderText()), ElementsAre("out_A1"));
-  }
-  EXPECT_THAT(NamesIn(folder_.Path()), ElementsAre("out_A1"));
-  EXPECT_EQ(ReadFile(Path("out_A1")), (Bytes{5, 6}));
+TEST_P(PosixFileSystemTest, KeepsAStagingFileInUseAndFilesOfOtherNames) {
+  const fs::path staging = Path(".vendrake-2.tmp");
+  WriteFile(staging, {2});
+  WriteFile(Path(".vendrake-notes.tmp"), {3});
+  fs::create_symlink(staging, Path(".vendrake-3.tmp"));
+  // A lock held through a descriptor of its own, as another process would.
+  const int fd = ::open(staging.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+
+  EXPECT_EQ(Open()->RemoveAbandonedStaging(), 0U);
+  ::close(fd);
+  EXPECT_EQ(Open()->RemoveAbandonedStaging(), 1U);
+
+  EXPECT_THAT(testing::NamesIn(harness_.Path(u"")),
+              ElementsAre(".vendrake-3.tmp", ".vendrake-notes.tmp"));
 }
 
-TEST_P(PosixStagingTest, FailedCommitOntoAFolderRemovesTheStagedFile) {
-  fs::create_directories(Path("out_A1/inside"));
-  auto output = files_.OpenForReplacing(Text("out_A1"));
-  output->Write(Bytes{1, 2, 3});
+TEST_P(PosixFileSystemTest, NamesThatAreNotUtf8SurviveTheRoundTrip) {
+  WriteFile(Path("model_\xFF\xC3"), {1, 2, 3, 4});
+  const auto folder = Open();
 
-  EXPECT_THROW(output->Commit(), FileError);
-  output.reset();
-
-  EXPECT_THAT(NamesIn(folder_.Path()), ElementsAre("out_A1"));
-  EXPECT_TRUE(fs::is_directory(Path("out_A1/inside")));
-}
-
-TEST_F(PosixFileSystemTest, CannotStageInAReadOnlyFolder) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
-  fs::create_directory(Path("locked"));
-  WriteFile(Path("locked/out_A1"), {5});
-  fs::permissions(Path("locked"), fs::perms::owner_read | fs::perms::owner_exec);
-
-  EXPECT_THROW((void)files_.OpenForReplacing(Text("locked\\out_A1")), FileError);
-  EXPECT_EQ(ReadFile(Path("locked/out_A1")), (Bytes{5}));
-}
-
-TEST_F(PosixFileSystemTest, SameFolderIsRecognisedThroughAnyOfItsTexts) {
-  fs::create_directory(Path("a"));
-  fs::create_directory(Path("b"));
-  WriteFile(Path("file"), {1});
-  fs::create_directory_symlink(Path("a"), Path("link"));
-  const std::u16string a = Text("a\\");
-
-  EXPECT_TRUE(files_.IsSameFolder(a, a));
-  EXPECT_TRUE(files_.IsSameFolder(a, Text("a\\\\\\")));
-  EXPECT_TRUE(files_.IsSameFolder(a, u"C:" + a));
-  EXPECT_TRUE(files_.IsSameFolder(a, Text("link\\")));
-  EXPECT_TRUE(files_.IsSameFolder(a, Text("b\\..\\a\\")));
-  EXPECT_FALSE(files_.IsSameFolder(a, Text("b\\")));
-  EXPECT_FALSE(files_.IsSameFolder(Text("missing\\"), Text("missing\\")));
-  EXPECT_FALSE(files_.IsSameFolder(Text("file"), Text("file")));
-}
-
-TEST_F(PosixFileSystemTest, NamesThatAreNotUtf8SurviveTheRoundTrip) {
-  const std::string name = "model_\xFF\xC3";
-  WriteFile(Path(name), {1, 2, 3, 4});
-
-  const auto listing = files_.ListNormalFiles(folder_.FolderText());
-  const std::u16string listed = listing->Next();
+  const std::u16string listed = folder->ListNormalFiles()->Next();
   EXPECT_EQ(listed, u"model_\xDCFF\xDCC3");
-
-  const auto input = files_.OpenForReading(folder_.FolderText() + listed);
+  const auto input = folder->OpenForReading(listed);
   Bytes bytes(input->Length());
   input->Read(bytes);
   EXPECT_EQ(bytes, (Bytes{1, 2, 3, 4}));
 
-  Replace(folder_.FolderText() + u"copy" + listed.substr(5), bytes);
+  Replace(Utf16ToUtf8(u"copy" + listed.substr(5)), bytes, 0644);
   EXPECT_EQ(ReadFile(Path("copy_\xFF\xC3")), bytes);
 }
 

@@ -10,64 +10,93 @@ namespace vendrake::testing {
 
 class HookedFileSystem::Input : public engine::InputFile {
  public:
-  Input(HookedFileSystem& owner, std::unique_ptr<engine::InputFile> inner, std::u16string path)
-      : owner_(owner), inner_(std::move(inner)), path_(std::move(path)) {}
+  Input(HookedFileSystem& owner, std::unique_ptr<engine::InputFile> inner, std::u16string name)
+      : owner_(owner), inner_(std::move(inner)), name_(std::move(name)) {}
 
   std::uint64_t Length() override { return inner_->Length(); }
   void Read(std::span<std::uint8_t> bytes) override {
-    owner_.Fire(Operation::kRead, path_);
+    owner_.Fire(Operation::kRead, name_);
     inner_->Read(bytes);
   }
+  engine::FileIdentity Identity() override { return inner_->Identity(); }
+  engine::Permissions PermissionBits() override { return inner_->PermissionBits(); }
 
  private:
   HookedFileSystem& owner_;
   std::unique_ptr<engine::InputFile> inner_;
-  std::u16string path_;
+  std::u16string name_;
 };
 
 class HookedFileSystem::Output : public engine::OutputFile {
  public:
-  Output(HookedFileSystem& owner, std::unique_ptr<engine::OutputFile> inner, std::u16string path)
-      : owner_(owner), inner_(std::move(inner)), path_(std::move(path)) {}
+  Output(HookedFileSystem& owner, std::unique_ptr<engine::OutputFile> inner, std::u16string name)
+      : owner_(owner), inner_(std::move(inner)), name_(std::move(name)) {}
 
   void Write(std::span<const std::uint8_t> bytes) override {
-    if (const auto kept = owner_.TakeCut(path_)) {
+    if (const auto kept = owner_.TakeCut(name_)) {
       inner_->Write(bytes.first(std::min(*kept, bytes.size())));
-      throw engine::FileError("cannot write " + engine::Utf16ToUtf8(path_) +
+      throw engine::FileError("cannot write " + engine::Utf16ToUtf8(name_) +
                               ": No space left on device");
     }
     inner_->Write(bytes);
   }
-  void Commit() override { inner_->Commit(); }
+  engine::FileIdentity Commit() override {
+    owner_.Fire(Operation::kCommit, name_);
+    return inner_->Commit();
+  }
 
  private:
   HookedFileSystem& owner_;
   std::unique_ptr<engine::OutputFile> inner_;
-  std::u16string path_;
+  std::u16string name_;
+};
+
+class HookedFileSystem::HookedFolder : public engine::Folder {
+ public:
+  HookedFolder(HookedFileSystem& owner, std::unique_ptr<engine::Folder> inner)
+      : owner_(owner), inner_(std::move(inner)) {}
+
+  std::unique_ptr<engine::FolderListing> ListNormalFiles() override {
+    return inner_->ListNormalFiles();
+  }
+  std::unique_ptr<engine::InputFile> OpenForReading(std::u16string_view name) override {
+    owner_.Fire(Operation::kOpenForReading, name);
+    return std::make_unique<Input>(owner_, inner_->OpenForReading(name), std::u16string(name));
+  }
+  std::unique_ptr<engine::OutputFile> OpenForReplacing(
+      std::u16string_view name, engine::Permissions source_permissions) override {
+    return std::make_unique<Output>(owner_, inner_->OpenForReplacing(name, source_permissions),
+                                    std::u16string(name));
+  }
+  engine::FileIdentity Identity() override { return inner_->Identity(); }
+  std::size_t RemoveAbandonedStaging() override { return inner_->RemoveAbandonedStaging(); }
+
+ private:
+  HookedFileSystem& owner_;
+  std::unique_ptr<engine::Folder> inner_;
 };
 
 void HookedFileSystem::Before(Operation operation, std::u16string name,
                               std::function<void()> action) {
-  hooks_.push_back({operation, u"\\" + std::move(name), std::move(action)});
+  hooks_.push_back({operation, std::move(name), std::move(action)});
 }
 
 void HookedFileSystem::FailWrite(std::u16string name, std::size_t kept) {
-  cuts_.push_back({u"\\" + std::move(name), kept});
+  cuts_.push_back({std::move(name), kept});
 }
 
-std::optional<std::size_t> HookedFileSystem::TakeCut(std::u16string_view path) {
-  const auto cut = std::find_if(cuts_.begin(), cuts_.end(), [&](const Cut& candidate) {
-    return path.ends_with(candidate.name);
-  });
+std::optional<std::size_t> HookedFileSystem::TakeCut(std::u16string_view name) {
+  const auto cut = std::find_if(cuts_.begin(), cuts_.end(),
+                                [&](const Cut& candidate) { return name == candidate.name; });
   if (cut == cuts_.end()) return std::nullopt;
   const std::size_t kept = cut->kept;
   cuts_.erase(cut);
   return kept;
 }
 
-void HookedFileSystem::Fire(Operation operation, std::u16string_view path) {
+void HookedFileSystem::Fire(Operation operation, std::u16string_view name) {
   const auto hook = std::find_if(hooks_.begin(), hooks_.end(), [&](const Hook& candidate) {
-    return candidate.operation == operation && path.ends_with(candidate.name);
+    return candidate.operation == operation && name == candidate.name;
   });
   if (hook == hooks_.end()) return;
   const std::function<void()> action = std::move(hook->action);
@@ -75,24 +104,14 @@ void HookedFileSystem::Fire(Operation operation, std::u16string_view path) {
   action();
 }
 
-std::unique_ptr<engine::FolderListing> HookedFileSystem::ListNormalFiles(
-    std::u16string_view folder) {
-  return inner_.ListNormalFiles(folder);
-}
-
 void HookedFileSystem::CreateFolder(std::u16string_view folder) { inner_.CreateFolder(folder); }
 
-std::unique_ptr<engine::InputFile> HookedFileSystem::OpenForReading(std::u16string_view path) {
-  Fire(Operation::kOpenForReading, path);
-  return std::make_unique<Input>(*this, inner_.OpenForReading(path), std::u16string(path));
+std::unique_ptr<engine::Folder> HookedFileSystem::OpenFolder(std::u16string_view folder) {
+  return std::make_unique<HookedFolder>(*this, inner_.OpenFolder(folder));
 }
 
-std::unique_ptr<engine::OutputFile> HookedFileSystem::OpenForReplacing(std::u16string_view path) {
-  return std::make_unique<Output>(*this, inner_.OpenForReplacing(path), std::u16string(path));
-}
-
-bool HookedFileSystem::IsSameFolder(std::u16string_view first, std::u16string_view second) {
-  return inner_.IsSameFolder(first, second);
+bool HookedFileSystem::HidesByName(std::u16string_view name) const {
+  return inner_.HidesByName(name);
 }
 
 }  // namespace vendrake::testing

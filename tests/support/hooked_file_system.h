@@ -18,24 +18,25 @@ namespace vendrake::testing {
 // way with a FileError, as they do on a full disk.
 class HookedFileSystem : public engine::FileSystem {
  public:
-  enum class Operation { kOpenForReading, kRead };
+  enum class Operation { kOpenForReading, kRead, kCommit };
 
   explicit HookedFileSystem(engine::FileSystem& inner) : inner_(inner) {}
 
-  // Runs `action` once, just before the first `operation` on a file whose
-  // path text ends in "\" + `name` (for kRead, the path it was opened with).
+  // Runs `action` once, just before the first `operation` on the file
+  // `name` (for kRead, the name it was opened by; for kCommit, the output's
+  // name).
   void Before(Operation operation, std::u16string name, std::function<void()> action);
   // Makes the first write to the output named `name` pass on only its first
   // `kept` bytes and then throw FileError.
   void FailWrite(std::u16string name, std::size_t kept);
+  // Runs `action` once, just before the first output named `name` is committed.
 
-  std::unique_ptr<engine::FolderListing> ListNormalFiles(std::u16string_view folder) override;
   void CreateFolder(std::u16string_view folder) override;
-  std::unique_ptr<engine::InputFile> OpenForReading(std::u16string_view path) override;
-  std::unique_ptr<engine::OutputFile> OpenForReplacing(std::u16string_view path) override;
-  bool IsSameFolder(std::u16string_view first, std::u16string_view second) override;
+  std::unique_ptr<engine::Folder> OpenFolder(std::u16string_view folder) override;
+  bool HidesByName(std::u16string_view name) const override;
 
  private:
+  class HookedFolder;
   class Input;
   class Output;
 
@@ -50,10 +51,10 @@ class HookedFileSystem : public engine::FileSystem {
     std::size_t kept;
   };
 
-  // Runs and drops the first hook for `operation` on `path`.
-  void Fire(Operation operation, std::u16string_view path);
-  // Drops and returns the bytes to keep of the first cut for `path`, if any.
-  std::optional<std::size_t> TakeCut(std::u16string_view path);
+  // Runs and drops the first hook for `operation` on `name`.
+  void Fire(Operation operation, std::u16string_view name);
+  // Drops and returns the bytes to keep of the first cut for `name`, if any.
+  std::optional<std::size_t> TakeCut(std::u16string_view name);
 
   engine::FileSystem& inner_;
   std::vector<Hook> hooks_;

@@ -5,12 +5,15 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSize>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -24,9 +27,12 @@
 #include "tests/support/temporary_folder.h"
 #include "tools/synthetic_model.h"
 
-// Readable failure messages for texts.
+// Readable failure messages for texts and sizes.
 inline void PrintTo(const QString& text, std::ostream* out) {
   *out << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QSize& size, std::ostream* out) {
+  *out << size.width() << 'x' << size.height();
 }
 
 namespace vendrake::window {
@@ -110,10 +116,13 @@ INSTANTIATE_TEST_SUITE_P(
         DescribedControl{"Label4", "QLabel", u"", {4560, 1200, 2415, 255}}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
-TEST(Form1, HasTheCaptionAndClientArea) {
+TEST(Form1, HasTheCaptionIconAndClientArea) {
   Form1 form;
   ShowAndWait(form);
   EXPECT_EQ(form.windowTitle(), "Vendrake");
+  for (const int size : {16, 32, 48, 256}) {
+    EXPECT_EQ(form.windowIcon().pixmap(QSize(size, size), 1.0).size(), QSize(size, size)) << size;
+  }
   EXPECT_EQ(form.width() * kTwipsPerPixel, 7095);
   EXPECT_EQ(form.height() * kTwipsPerPixel, 1545);
 }
@@ -156,6 +165,43 @@ TEST(Form1, EnterInATextBoxStartsNoRun) {
     QTest::keyClick(TextBox(form, name), Qt::Key_Enter);
   }
   EXPECT_EQ(messages, 0);
+}
+
+TEST(Form1, EnterOnTheFocusedButtonPressesIt) {
+  Form1 form;
+  int messages = 0;
+  form.SetMessagePresenter([&messages](QWidget*, const QString&) { ++messages; });
+  ShowAndWait(form);
+  form.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  // Too short a source: each run stops at once with a message.
+  TextBox(form, "Text2")->setText("C:");
+  ASSERT_EQ(QApplication::focusWidget(), Command1(form));
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter, Qt::KeypadModifier);
+  EXPECT_EQ(messages, 2);
+}
+
+// Measured on the widgets as drawn, against whatever box or button lies over
+// each label, rather than from the window description.
+TEST(Form1, EveryCaptionShowsWholeBesideTheBoxes) {
+  Form1 form;
+  ShowAndWait(form);
+  const QList<QLabel*> labels = form.findChildren<QLabel*>();
+  ASSERT_EQ(labels.size(), 4);
+  for (const QLabel* label : labels) {
+    SCOPED_TRACE(label->objectName().toStdString());
+    int room = label->width();
+    for (const QWidget* control : form.findChildren<QWidget*>()) {
+      if (qobject_cast<const QLabel*>(control) != nullptr) continue;
+      if (control->geometry().intersects(label->geometry())) {
+        room = std::min(room, control->x() - label->x());
+      }
+    }
+    const QFontMetrics metrics = label->fontMetrics();
+    EXPECT_LE(metrics.horizontalAdvance(label->text()), room);
+    EXPECT_LE(metrics.height(), label->height());
+  }
 }
 
 struct ResizeCase {
@@ -273,6 +319,53 @@ TEST_F(Form1Run, WorkingIsPaintedAndTheButtonLockedUntilTheMessageIsRead) {
   EXPECT_TRUE(Command1(form_)->isEnabled());
   EXPECT_EQ(Command1(form_)->text(), "Scale");
 }
+
+enum class RunEnd { kInputRejected, kSourceEmpty, kFinished };
+
+struct RunEndCase {
+  const char* name;
+  RunEnd end;
+  const char* message;
+};
+
+void PrintTo(const RunEndCase& c, std::ostream* out) { *out << c.name; }
+
+class Form1RunEnd : public Form1Run, public ::testing::WithParamInterface<RunEndCase> {};
+
+// Disabling the button for the run hands the focus on to Text1, which selects
+// its text on the way in; a second Space there would replace the scale.
+TEST_P(Form1RunEnd, FocusGoesBackToTheButtonSoASecondSpaceRunsAgain) {
+  const RunEndCase& c = GetParam();
+  if (c.end == RunEnd::kFinished) {
+    testing::WriteFile(source_ / "CliffNatural0_A1", tools::MakeModel({}));
+  }
+  TextBox(form_, "Text2")
+      ->setText(c.end == RunEnd::kInputRejected
+                    ? QStringLiteral("C:")
+                    : QString::fromStdU16String(testing::FolderText(source_)));
+  TextBox(form_, "Text3")->setText(QString::fromStdU16String(testing::FolderText(destination_)));
+  form_.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form_));
+  ASSERT_EQ(QApplication::focusWidget(), Command1(form_));
+
+  for (int press = 0; press < 2; ++press) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_EQ(QApplication::focusWidget(), Command1(form_)) << "after run " << press + 1;
+  }
+
+  EXPECT_EQ(form_.ScaleText(), u"2.0");
+  EXPECT_FALSE(TextBox(form_, "Text1")->hasSelectedText());
+  ASSERT_EQ(shown_.size(), 2U);
+  EXPECT_EQ(shown_[1].text, c.message);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, Form1RunEnd,
+    ::testing::Values(
+        RunEndCase{"InputRejected", RunEnd::kInputRejected, "Source must be a valid path name."},
+        RunEndCase{"SourceEmpty", RunEnd::kSourceEmpty, "The source path does not exist."},
+        RunEndCase{"Finished", RunEnd::kFinished, "Attempted model scales: 1. Success count: 1."}),
+    [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST(Form1MessageBox, IsModalTitledVendrakeWithOneOkButtonAndNoIcon) {
   Form1 form;

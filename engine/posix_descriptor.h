@@ -1,0 +1,57 @@
+#pragma once
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace vendrake::engine::posix {
+
+// Closes a descriptor once, whoever owns it last.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
+  Descriptor(Descriptor&& other) noexcept : fd_(other.Release()) {}
+  Descriptor& operator=(Descriptor&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() { Reset(-1); }
+
+  int Get() const { return fd_; }
+  bool IsOpen() const { return fd_ >= 0; }
+  // Closes now and reports the result, which for a written file can carry a
+  // deferred write error.
+  int Close() { return ::close(std::exchange(fd_, -1)); }
+  // Hands the descriptor over without closing it.
+  int Release() { return std::exchange(fd_, -1); }
+
+ private:
+  void Reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
+
+  int fd_;
+};
+
+// Throws FileError: "<what> <path>: <the system's reason for `error`>".
+[[noreturn]] void FailWithErrno(std::string_view what, std::string_view path, int error);
+[[noreturn]] inline void FailWithErrno(std::string_view what, std::string_view path) {
+  FailWithErrno(what, path, errno);
+}
+
+// The file name bytes for a plain name inside a folder; throws FileError for
+// a name that is empty, "." or "..", or holds a separator ("/", or "\" as the
+// folder texts read it) or a NUL, none of which names a file of the folder
+// itself.
+std::string NativeName(std::u16string_view name);
+
+// The folder's path joined with a name, for messages only.
+std::string PathFor(const std::string& folder, const std::string& name);
+
+}  // namespace vendrake::engine::posix

@@ -1,0 +1,263 @@
+#include "engine/posix_staging.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <random>
+#include <span>
+#include <utility>
+
+#include "engine/errors.h"
+#include "engine/posix_descriptor.h"
+
+namespace vendrake::engine::posix {
+namespace {
+
+constexpr std::string_view kStagingPrefix = ".vendrake-";
+constexpr std::string_view kStagingSuffix = ".tmp";
+constexpr int kStagingNameAttempts = 64;
+constexpr Permissions kOwnerWrite = 0200;
+constexpr mode_t kPermissionBits = 0777;
+
+std::string NextStagingName() {
+  thread_local std::mt19937_64 random{std::random_device{}()};
+  return std::string(kStagingPrefix) + std::to_string(random()) + std::string(kStagingSuffix);
+}
+
+FileIdentity IdentityOf(const struct stat& status) {
+  return {.volume = static_cast<std::uint64_t>(status.st_dev),
+          .file = static_cast<std::uint64_t>(status.st_ino)};
+}
+
+// Holds the staged contents until Commit gives them the output's name. The
+// descriptor stays open, and so locked, until the name is taken, so no other
+// run's clean-up can mistake the staging file for an abandoned one.
+class StagedOutput : public OutputFile {
+ public:
+  // `staging_name` is empty while the staged file has no name.
+  StagedOutput(std::shared_ptr<const Descriptor> folder, std::string path, std::string name,
+               Descriptor fd, std::string staging_name)
+      : folder_(std::move(folder)),
+        folder_fd_(folder_->Get()),
+        path_(std::move(path)),
+        name_(std::move(name)),
+        fd_(std::move(fd)),
+        staging_name_(std::move(staging_name)) {}
+
+  StagedOutput(const StagedOutput&) = delete;
+  StagedOutput& operator=(const StagedOutput&) = delete;
+
+  ~StagedOutput() override {
+    if (!committed_ && !staging_name_.empty()) ::unlinkat(folder_fd_, staging_name_.c_str(), 0);
+  }
+
+  void Write(std::span<const std::uint8_t> bytes) override {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t put = ::write(fd_.Get(), bytes.data() + done, bytes.size() - done);
+      if (put < 0 && errno == EINTR) continue;
+      if (put < 0) FailWithErrno("cannot write", path_);
+      done += static_cast<std::size_t>(put);
+    }
+  }
+
+  FileIdentity Commit() override {
+    struct stat staged {};
+    if (::fstat(fd_.Get(), &staged) != 0) FailWithErrno("cannot write", path_);
+    // An unnamed file just tries to take the name, which fails if it is taken.
+    if (staging_name_.empty() && TakeNewName()) return IdentityOf(staged);
+    struct stat existing {};
+    if (::fstatat(folder_fd_, name_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+      Replace(existing);
+    } else if (errno != ENOENT) {
+      FailWithErrno("cannot replace", path_);
+    } else if (!TakeNewName()) {
+      // Something took the name since it was looked at: replace that instead.
+      if (::fstatat(folder_fd_, name_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) {
+        FailWithErrno("cannot replace", path_);
+      }
+      Replace(existing);
+    }
+    return IdentityOf(staged);
+  }
+
+ private:
+  // Gives the unnamed staged file the name `name`; false with errno set.
+  bool LinkAs(const std::string& name) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_.Get());
+    return ::linkat(AT_FDCWD, self.c_str(), folder_fd_, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  }
+
+  // Names a new output; false (errno EEXIST) when the name turned up meanwhile.
+  bool TakeNewName() {
+    if (staging_name_.empty()) {
+      if (!LinkAs(name_)) {
+        if (errno == EEXIST) return false;
+        FailWithErrno("cannot write", path_);
+      }
+    } else if (::renameat(folder_fd_, staging_name_.c_str(), folder_fd_, name_.c_str()) != 0) {
+      FailWithErrno("cannot write", path_);
+    }
+    committed_ = true;
+    // A deferred write error surfaces at the latest on close. Nothing was at
+    // the name before, so nothing is lost by taking the incomplete file away.
+    if (fd_.Close() != 0) {
+      const int error = errno;
+      ::unlinkat(folder_fd_, name_.c_str(), 0);
+      FailWithErrno("cannot write", path_, error);
+    }
+    return true;
+  }
+
+  // Renames the staged file over `existing`, a file or a link at the name,
+  // never followed.
+  void Replace(const struct stat& existing) {
+    if (S_ISDIR(existing.st_mode)) throw FileError("a folder has the output's name: " + path_);
+    if (S_ISREG(existing.st_mode)) {
+      RefuseIfNotWritable(existing);
+      // Only the permission bits: a set-user-ID bit carried over to a file
+      // now owned by whoever runs this would hand out their rights.
+      if (::fchmod(fd_.Get(), existing.st_mode & kPermissionBits) != 0) {
+        FailWithErrno("cannot set the permissions of", path_);
+      }
+    }
+    // The old contents are about to go; the new ones must be on disk first,
+    // or a crash could leave an empty file where a good one stood.
+    if (::fdatasync(fd_.Get()) != 0) FailWithErrno("cannot write", path_);
+    if (staging_name_.empty()) staging_name_ = LinkUnderStagingName();
+    if (::renameat(folder_fd_, staging_name_.c_str(), folder_fd_, name_.c_str()) != 0) {
+      FailWithErrno("cannot replace", path_);
+    }
+    committed_ = true;
+    fd_.Close();  // fdatasync has reported any write error already
+  }
+
+  // An output that could not be written in place is not replaced either:
+  // write permission on the folder must not override the file's own.
+  void RefuseIfNotWritable(const struct stat& existing) const {
+    if ((existing.st_mode & 0222) == 0) throw FileError("the output is read-only: " + path_);
+    if (::faccessat(folder_fd_, name_.c_str(), W_OK, AT_EACCESS) != 0) {
+      FailWithErrno("cannot replace", path_);
+    }
+  }
+
+  std::string LinkUnderStagingName() {
+    for (int attempt = 0; attempt < kStagingNameAttempts; ++attempt) {
+      std::string name = NextStagingName();
+      if (LinkAs(name)) return name;
+      if (errno != EEXIST) FailWithErrno("cannot write", path_);
+    }
+    throw FileError("no free staging name beside " + path_);
+  }
+
+  std::shared_ptr<const Descriptor> folder_;
+  int folder_fd_;
+  std::string path_;
+  std::string name_;
+  Descriptor fd_;
+  std::string staging_name_;
+  bool committed_ = false;
+};
+
+// Whether `name` in the folder is, without following a link, the regular
+// file open as `fd`.
+bool NameLeadsTo(int folder_fd, const char* name, int fd) {
+  struct stat named {};
+  struct stat open {};
+  return ::fstatat(folder_fd, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(fd, &open) == 0 &&
+         S_ISREG(named.st_mode) && named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+}
+
+// Opens a staging file to see whether anyone still holds it; a closed
+// descriptor when it cannot be opened at all (then it is left alone).
+Descriptor OpenStagingFile(int folder_fd, const char* name) {
+  constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  // A staging file always has owner write, but may lack owner read.
+  Descriptor fd(::openat(folder_fd, name, O_RDONLY | kFlags));
+  if (!fd.IsOpen()) fd = Descriptor(::openat(folder_fd, name, O_WRONLY | kFlags));
+  return fd;
+}
+
+}  // namespace
+
+bool IsStagingName(std::string_view name) {
+  if (!name.starts_with(kStagingPrefix) || !name.ends_with(kStagingSuffix)) return false;
+  const std::string_view digits = name.substr(
+      kStagingPrefix.size(), name.size() - kStagingPrefix.size() - kStagingSuffix.size());
+  return !digits.empty() && digits.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<const Descriptor> folder,
+                                        const std::string& folder_path, std::string name,
+                                        Permissions source_permissions, bool unnamed) {
+  const int folder_fd = folder->Get();
+  std::string path = PathFor(folder_path, name);
+  // open() applies the umask to these.
+  const auto mode = static_cast<mode_t>((source_permissions & kPermissionBits) | kOwnerWrite);
+#ifdef O_TMPFILE
+  if (unnamed) {
+    Descriptor fd(::openat(folder_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+    if (fd.IsOpen()) {
+      if (::flock(fd.Get(), LOCK_EX) != 0) FailWithErrno("cannot lock a staging file for", path);
+      return std::make_unique<StagedOutput>(folder, std::move(path), std::move(name), std::move(fd),
+                                            "");
+    }
+    // Only a file system without unnamed files falls back to a named one.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+      FailWithErrno("cannot create a file in", folder_path);
+    }
+  }
+#else
+  (void)unnamed;
+#endif
+  for (int attempt = 0; attempt < kStagingNameAttempts; ++attempt) {
+    std::string staging = NextStagingName();
+    // O_EXCL with O_CREAT never follows a link at the staging name.
+    Descriptor fd(::openat(folder_fd, staging.c_str(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+    if (!fd.IsOpen()) {
+      if (errno == EEXIST) continue;
+      FailWithErrno("cannot create a staging file in", folder_path);
+    }
+    if (::flock(fd.Get(), LOCK_EX) != 0) {
+      const int error = errno;
+      ::unlinkat(folder_fd, staging.c_str(), 0);
+      FailWithErrno("cannot lock a staging file for", path, error);
+    }
+    // Until the lock was taken, another run's clean-up could take the new
+    // file for an abandoned one and remove it; then start again.
+    if (!NameLeadsTo(folder_fd, staging.c_str(), fd.Get())) continue;
+    return std::make_unique<StagedOutput>(folder, std::move(path), std::move(name), std::move(fd),
+                                          std::move(staging));
+  }
+  throw FileError("no free staging name in " + folder_path);
+}
+
+std::size_t RemoveAbandonedStaging(int folder_fd, const std::string& folder_path) {
+  Descriptor listing_fd(::openat(folder_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!listing_fd.IsOpen()) FailWithErrno("cannot list", folder_path);
+  DIR* dir = ::fdopendir(listing_fd.Get());
+  if (dir == nullptr) FailWithErrno("cannot list", folder_path);
+  listing_fd.Release();
+
+  std::size_t removed = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (!IsStagingName(entry->d_name)) continue;
+    const Descriptor fd = OpenStagingFile(folder_fd, entry->d_name);
+    // The output that owns it holds the lock for as long as it lives.
+    if (!fd.IsOpen() || ::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) continue;
+    // Only the very file that was found unlocked goes.
+    if (NameLeadsTo(folder_fd, entry->d_name, fd.Get()) &&
+        ::unlinkat(folder_fd, entry->d_name, 0) == 0) {
+      ++removed;
+    }
+  }
+  ::closedir(dir);
+  return removed;
+}
+
+}  // namespace vendrake::engine::posix

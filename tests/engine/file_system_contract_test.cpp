@@ -1,0 +1,194 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "engine/errors.h"
+#include "tests/support/file_system_contract.h"
+
+namespace vendrake::testing {
+namespace {
+
+using engine::FileError;
+using engine::FileIdentity;
+using engine::kDefaultPermissions;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAre;
+
+std::vector<std::u16string> List(engine::Folder& folder) {
+  std::vector<std::u16string> names;
+  const auto listing = folder.ListNormalFiles();
+  for (std::u16string name = listing->Next(); !name.empty(); name = listing->Next()) {
+    names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+FileIdentity Replace(engine::Folder& folder, std::u16string_view name, const Bytes& bytes) {
+  const auto output = folder.OpenForReplacing(name, kDefaultPermissions);
+  output->Write(bytes);
+  return output->Commit();
+}
+
+Bytes ReadAll(engine::Folder& folder, std::u16string_view name) {
+  const auto input = folder.OpenForReading(name);
+  Bytes bytes(input->Length());
+  input->Read(bytes);
+  return bytes;
+}
+
+TEST_P(FileSystemContract, ListsOnlyNormalFiles) {
+  harness_->PutFile(u"plain_A1", {1});
+  harness_->PutFile(u"plain_B2", {2});
+  harness_->PutFolder(u"folder_C3");
+  harness_->PutHiddenFile(u"");
+  harness_->PutAbandonedStaging(u"");
+  const auto folder = Open();
+  const auto in_progress = folder->OpenForReplacing(u"new_D4", kDefaultPermissions);
+  in_progress->Write(Bytes{4});
+
+  EXPECT_THAT(List(*folder), ElementsAre(u"plain_A1", u"plain_B2"));
+}
+
+TEST_P(FileSystemContract, CreatesOneFolderLevelOnly) {
+  Files().CreateFolder(Text(u"new\\"));
+  EXPECT_THAT(harness_->AllNames(u""), ElementsAre(u"new"));
+  EXPECT_THROW(Files().CreateFolder(Text(u"new\\")), FileError);
+  EXPECT_THROW(Files().CreateFolder(Text(u"absent\\child\\")), FileError);
+  EXPECT_THAT(harness_->AllNames(u""), ElementsAre(u"new"));
+  EXPECT_THROW(Open(u"absent\\"), FileError);
+}
+
+TEST_P(FileSystemContract, ReadsOnlyPlainNamesOfTheFolderItself) {
+  harness_->PutFile(u"model_A1", {1, 2, 3, 4, 5});
+  harness_->PutFolder(u"sub");
+  harness_->PutFile(u"sub\\inner_A1", {9});
+  const auto folder = Open();
+
+  EXPECT_EQ(ReadAll(*folder, u"model_A1"), (Bytes{1, 2, 3, 4, 5}));
+  for (const std::u16string_view name :
+       {u"missing", u"sub", u"sub\\inner_A1", u"sub/inner_A1", u"", u".", u".."}) {
+    SCOPED_TRACE(std::string(name.begin(), name.end()));
+    EXPECT_THROW(folder->OpenForReading(name), FileError);
+  }
+  EXPECT_THROW(folder->OpenForReplacing(u"sub\\inner_A1", kDefaultPermissions), FileError);
+  EXPECT_EQ(harness_->FileBytes(u"sub\\inner_A1"), (Bytes{9}));
+}
+
+TEST_P(FileSystemContract, CommitGivesANewOutputItsNameUnhidden) {
+  const auto folder = Open();
+  Replace(*folder, u"new_A1", {1, 2, 3});
+
+  EXPECT_EQ(harness_->FileBytes(u"new_A1"), (Bytes{1, 2, 3}));
+  EXPECT_THAT(harness_->AllNames(u""), ElementsAre(u"new_A1"));
+  EXPECT_THAT(List(*folder), ElementsAre(u"new_A1"));
+}
+
+TEST_P(FileSystemContract, CommitReplacesAnExistingFileWhole) {
+  harness_->PutFile(u"out_A1", Bytes(100, 7));
+  const auto folder = Open();
+  Replace(*folder, u"out_A1", {1, 2, 3});
+
+  EXPECT_EQ(harness_->FileBytes(u"out_A1"), (Bytes{1, 2, 3}));
+  EXPECT_THAT(harness_->AllNames(u""), ElementsAre(u"out_A1"));
+  EXPECT_THAT(List(*folder), ElementsAre(u"out_A1"));
+}
+
+TEST_P(FileSystemContract, UncommittedOutputLeavesOnlyTheOldFile) {
+  harness_->PutFile(u"out_A1", {5, 6});
+  const auto folder = Open();
+  {
+    const auto output = folder->OpenForReplacing(u"out_A1", kDefaultPermissions);
+    output->Write(Bytes{1, 2, 3});
+    EXPECT_THAT(List(*folder), ElementsAre(u"out_A1"));
+    EXPECT_EQ(harness_->FileBytes(u"out_A1"), (Bytes{5, 6}));
+  }
+  EXPECT_THAT(harness_->AllNames(u""), ElementsAre(u"out_A1"));
+  EXPECT_EQ(harness_->FileBytes(u"out_A1"), (Bytes{5, 6}));
+}
+
+TEST_P(FileSystemContract, CommitOntoAFolderOrAReadOnlyFileFailsAndKeepsIt) {
+  harness_->PutFolder(u"folder_A1");
+  harness_->PutFile(u"folder_A1\\inside", {8});
+  harness_->PutFile(u"locked_A1", {5});
+  harness_->MakeReadOnly(u"locked_A1");
+  const auto folder = Open();
+
+  for (const std::u16string_view name : {u"folder_A1", u"locked_A1"}) {
+    SCOPED_TRACE(std::string(name.begin(), name.end()));
+    auto output = folder->OpenForReplacing(name, kDefaultPermissions);
+    output->Write(Bytes{1, 2, 3});
+    EXPECT_THROW(output->Commit(), FileError);
+  }
+
+  EXPECT_THAT(harness_->AllNames(u""), ElementsAre(u"folder_A1", u"locked_A1"));
+  EXPECT_EQ(harness_->FileBytes(u"folder_A1\\inside"), (Bytes{8}));
+  EXPECT_EQ(harness_->FileBytes(u"locked_A1"), (Bytes{5}));
+}
+
+TEST_P(FileSystemContract, IdentityFollowsTheFileNotTheName) {
+  harness_->PutFile(u"first_A1", {1});
+  harness_->PutFile(u"second_A1", {1});
+  const auto folder = Open();
+
+  const FileIdentity written = Replace(*folder, u"out_A1", {2});
+  EXPECT_EQ(folder->OpenForReading(u"out_A1")->Identity(), written);
+  const FileIdentity first = folder->OpenForReading(u"first_A1")->Identity();
+  EXPECT_NE(first, folder->OpenForReading(u"second_A1")->Identity());
+  EXPECT_NE(first, written);
+  if (harness_->Link(u"first_A1", u"again_A1")) {
+    EXPECT_EQ(folder->OpenForReading(u"again_A1")->Identity(), first);
+  }
+}
+
+TEST_P(FileSystemContract, FolderIdentityIsTheSameThroughAnyOfItsTexts) {
+  harness_->PutFolder(u"a");
+  harness_->PutFolder(u"b");
+  const FileIdentity a = Open(u"a\\")->Identity();
+
+  EXPECT_EQ(Open(u"a\\\\\\")->Identity(), a);
+  EXPECT_NE(Open(u"b\\")->Identity(), a);
+  for (const std::u16string& text : harness_->OtherTextsFor(u"a")) {
+    SCOPED_TRACE(std::string(text.begin(), text.end()));
+    EXPECT_EQ(Files().OpenFolder(text)->Identity(), a);
+  }
+}
+
+TEST_P(FileSystemContract, AnOpenFolderStaysTheFolderItOpened) {
+  harness_->PutFolder(u"out");
+  harness_->PutFile(u"out\\old_A1", {1});
+  const auto folder = Open(u"out\\");
+  if (!harness_->SwapFolder(u"out", u"moved")) {
+    GTEST_SKIP() << "nothing on this file system can move a folder away";
+  }
+
+  Replace(*folder, u"new_A1", {2});
+
+  EXPECT_THAT(harness_->AllNames(u"out"), IsEmpty());
+  EXPECT_THAT(harness_->AllNames(u"moved"), ElementsAre(u"new_A1", u"old_A1"));
+  EXPECT_THAT(List(*folder), ElementsAre(u"new_A1", u"old_A1"));
+  EXPECT_EQ(ReadAll(*folder, u"old_A1"), (Bytes{1}));
+}
+
+TEST_P(FileSystemContract, RemovesOnlyAbandonedStaging) {
+  const std::u16string hidden = harness_->PutHiddenFile(u"");
+  harness_->PutAbandonedStaging(u"");
+  const auto folder = Open();
+  const auto in_progress = folder->OpenForReplacing(u"new_A1", kDefaultPermissions);
+  in_progress->Write(Bytes{4});
+
+  // Another run's handle on the same folder, as a second process would have.
+  EXPECT_EQ(Open()->RemoveAbandonedStaging(), 1U);
+  in_progress->Commit();
+
+  EXPECT_THAT(harness_->AllNames(u""), UnorderedElementsAre(hidden, u"new_A1"));
+  EXPECT_EQ(harness_->FileBytes(u"new_A1"), (Bytes{4}));
+  EXPECT_EQ(folder->RemoveAbandonedStaging(), 0U);
+}
+
+}  // namespace
+}  // namespace vendrake::testing
