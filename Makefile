@@ -58,7 +58,7 @@ dist-deb:
 FUZZ_SECONDS ?= 60
 FUZZ_DIR := build/fuzz
 
-.PHONY: bench fuzz asan format-check
+.PHONY: bench fuzz asan format-check windows windows-test
 
 bench:
 	scripts/install-deps.sh bench
@@ -88,3 +88,13 @@ format-check:
 	scripts/install-deps.sh check
 	git ls-files --cached --others --exclude-standard -- '*.h' '*.cpp' \
 	  | xargs -r clang-format --dry-run --Werror
+
+# vendrake-cli.exe for 64-bit Windows, cross-built with mingw-w64 and linked
+# statically; its tests run under Wine.
+windows:
+	scripts/install-deps.sh windows
+	cmake --preset windows
+	cmake --build --preset windows
+
+windows-test: windows
+	ctest --preset windows

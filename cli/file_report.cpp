@@ -49,7 +49,7 @@ std::u16string FailureText(std::u16string_view entry, BatchStep step, const engi
 
 void FileReport::FileWritten(std::u16string_view entry, std::u16string_view output_path) {
   out_ << engine::Utf16ToUtf8(EscapeForLine(entry)) << " -> "
-       << EscapeBytesForLine(engine::ToNativePath(output_path)) << '\n';
+       << engine::Utf16ToUtf8(EscapeForLine(engine::DisplayPath(output_path))) << '\n';
 }
 
 void FileReport::FileFailed(std::u16string_view entry, BatchStep step, const engine::Error& error) {

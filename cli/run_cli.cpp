@@ -127,7 +127,7 @@ void PrintCause(std::ostream& err, const command::ScaleOutcome& outcome,
   using Kind = command::ScaleOutcome::Kind;
   if (outcome.kind == Kind::kSourceEmpty) {
     if (outcome.listing_error.empty()) {
-      err << kProgram << EscapeBytesForLine(engine::ToNativePath(source))
+      err << kProgram << engine::Utf16ToUtf8(EscapeForLine(engine::DisplayPath(source)))
           << " holds no normal file (folders and hidden files are not scaled)\n";
     } else {
       err << kProgram << "the source folder cannot be read ("

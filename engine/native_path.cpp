@@ -29,4 +29,28 @@ std::string ToNativePath(std::u16string_view path) {
   return Utf16ToUtf8(unified);
 }
 
+std::u16string ToWindowsPath(std::u16string_view path) {
+  std::u16string unified;
+  unified.reserve(path.size());
+  // A leading pair opens a UNC path (\\server\share), not "\server" on the
+  // current drive, so it stays a pair.
+  if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) unified = u"\\\\";
+  for (const char16_t unit : path) {
+    if (!IsSeparator(unit)) {
+      unified.push_back(unit);
+    } else if (unified.empty() || unified.back() != u'\\') {
+      unified.push_back(u'\\');
+    }
+  }
+  return unified;
+}
+
+std::u16string DisplayPath(std::u16string_view path) {
+#ifdef _WIN32
+  return ToWindowsPath(path);
+#else
+  return Utf8ToUtf16(ToNativePath(path));
+#endif
+}
+
 }  // namespace vendrake::engine

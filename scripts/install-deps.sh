@@ -18,6 +18,8 @@ packages=(
 #   dist   dpkg-shlibdeps and file, which CPack uses to work out the .deb's Depends,
 #          and desktop-file-validate for scripts/check-deb.sh
 #   icons  rsvg-convert and icotool, to redraw the committed icon rasters
+#   windows  the mingw-w64 cross compilers (POSIX threads), GoogleTest's sources
+#            to build for the target, and 64-bit Wine to run the tests
 for group in "$@"; do
   case "$group" in
     bench) packages+=(libbenchmark-dev time) ;;
@@ -25,8 +27,9 @@ for group in "$@"; do
     check) packages+=(clang-format git) ;;
     dist) packages+=(dpkg-dev file desktop-file-utils) ;;
     icons) packages+=(librsvg2-bin icoutils) ;;
+    windows) packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine64) ;;
     *)
-      echo "Unknown package group: $group (known: bench, fuzz, check, dist, icons)" >&2
+      echo "Unknown package group: $group (known: bench, fuzz, check, dist, icons, windows)" >&2
       exit 2
       ;;
   esac

@@ -16,6 +16,13 @@ using engine::MemoryFileSystem;
 
 constexpr std::int32_t kTag = 0x55385F5F;
 
+// A written file's path is printed in the platform's own form.
+#ifdef _WIN32
+#define GOOD_OUTPUT_PATH "C:\\Out\\Out_good"
+#else
+#define GOOD_OUTPUT_PATH "/Out/Out_good"
+#endif
+
 // One source file for every way a file can fail, named so that the listing
 // (in code-unit order) yields them in the order of the expected lines. The
 // write fails because a folder already holds the output's name; the name that
@@ -45,7 +52,8 @@ TEST(FileReport, PrintsEveryFilesFateBeforeTheSummary) {
   EXPECT_EQ(RunCli(6, argv, out, err, files), kExitSomeFailed);
 
   EXPECT_EQ(out.str(),
-            "a_good -> /Out/Out_good\n"
+            "a_good -> " GOOD_OUTPUT_PATH
+            "\n"
             "b_short: failed: shorter than 4 bytes (the file holds 3 bytes, no whole word)\n"
             "c_huge: failed: too large for the scaling pass "
             "(last word index 32768 does not fit in 16 bits)\n"

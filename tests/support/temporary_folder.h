@@ -28,10 +28,17 @@ class TemporaryFolder {
 void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path);
 
-// Every name in `folder`, hidden ones included, sorted.
+// Every name in `folder`, hidden ones included, sorted, as Utf8Text gives them.
 std::vector<std::string> NamesIn(const std::filesystem::path& folder);
 
-// Windows-syntax folder text ("\" separators, final "\") for a POSIX path.
+// The path's text in the system's UTF-16, whatever the platform's own form:
+// POSIX file name bytes as text_encoding.h maps them, Windows names as they are.
+std::u16string Utf16Text(const std::filesystem::path& path);
+// The same text in UTF-8, as program arguments and printed lines carry it (on
+// POSIX, the file name bytes unchanged).
+std::string Utf8Text(const std::filesystem::path& path);
+
+// Windows-syntax folder text ("\" separators, final "\") for a path.
 std::u16string FolderText(const std::filesystem::path& path);
 
 }  // namespace vendrake::testing

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
+#include "tests/support/process.h"
 #include "tests/support/temporary_folder.h"
 
 namespace vendrake::testing {
@@ -16,9 +16,8 @@ namespace fs = std::filesystem;
 TEST(BundledSamples, AreWhatTheGeneratorWritesByDefault) {
   TemporaryFolder scratch;
   const fs::path generated = scratch.Path() / "CliffNatural0";
-  const std::string command =
-      std::string(VENDRAKE_MAKE_SAMPLES_PATH) + " --out '" + generated.string() + "'";
-  ASSERT_EQ(std::system(command.c_str()), 0);
+  const ProcessResult run = RunProcess(VENDRAKE_MAKE_SAMPLES_PATH, {"--out", Utf8Text(generated)});
+  ASSERT_EQ(run.status, 0) << run.err;
 
   const fs::path bundled = VENDRAKE_SAMPLES_DIR;
   ASSERT_EQ(NamesIn(generated), NamesIn(bundled));
