@@ -96,5 +96,6 @@ windows:
 	cmake --preset windows
 	cmake --build --preset windows
 
+# Wine draws vendrake.exe's window on a virtual X display.
 windows-test: windows
-	ctest --preset windows
+	xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset windows

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "command/control_surface.h"
+#include "engine/file_system.h"
+#include "engine/window_state.h"
+
+namespace vendrake::window {
+
+// The window class of the main window, for whoever looks for it.
+inline constexpr wchar_t kForm1ClassName[] = L"VendrakeForm1";
+
+// The child-window identifier of the described control called `name`.
+int ControlId(std::string_view name);
+
+// The program's one window on Windows, made of the system's own controls: the
+// three input boxes, the "Scale" button and four captions, laid out from the
+// window description at the window's DPI and kept fitted to its width. It
+// owns the window state the Scale command works on and runs the command, to
+// its end, inside the button's click.
+class Win32Form1 : public command::ControlSurface {
+ public:
+  // Creates the window, hidden. Throws std::system_error when the system
+  // refuses to create it.
+  explicit Win32Form1(HINSTANCE instance);
+  Win32Form1(const Win32Form1&) = delete;
+  Win32Form1& operator=(const Win32Form1&) = delete;
+  ~Win32Form1() override;
+
+  HWND Handle() const { return hwnd_; }
+
+  // Shows the window as `show_command` (a SW_ value) asks, with the focus on
+  // the button.
+  void Show(int show_command);
+
+  // Runs the thread's message loop, with the keyboard handled as in a dialog
+  // box, until the window is closed; returns the program's exit status.
+  int RunMessageLoop();
+
+  std::u16string SourceText() override;
+  void SetSourceText(const std::u16string& text) override;
+  std::u16string DestinationText() override;
+  void SetDestinationText(const std::u16string& text) override;
+  std::u16string ScaleText() override;
+  void SetButtonEnabled(bool enabled) override;
+  void SetButtonCaption(const std::u16string& caption) override;
+  void ShowMessage(const std::u16string& text) override;
+
+ private:
+  static LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+  LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
+
+  void CreateControls();
+  void ScaleTo(int dpi);
+  // Shows the two icons as the window's, destroying the ones shown before.
+  void SetIcons(HICON icon_big, HICON icon_small);
+  void FitToWidth(int client_width);
+  void OnCommand(int id, int notification);
+  void OnCommand1Click();
+
+  HINSTANCE instance_;
+  HWND hwnd_ = nullptr;
+  HWND command1_ = nullptr;
+  HWND text1_ = nullptr;
+  HWND text2_ = nullptr;
+  HWND text3_ = nullptr;
+  HWND label4_ = nullptr;
+  // The control that had the focus when the window was last deactivated.
+  HWND focus_ = nullptr;
+  HFONT font_ = nullptr;
+  HICON big_icon_ = nullptr;
+  HICON small_icon_ = nullptr;
+  int dpi_ = 96;
+  bool running_ = false;
+
+  engine::WindowState state_;
+  std::unique_ptr<engine::FileSystem> files_;
+};
+
+}  // namespace vendrake::window
