@@ -19,8 +19,8 @@ packages=(
 #          and desktop-file-validate for scripts/check-deb.sh
 #   icons  rsvg-convert and icotool, to redraw the committed icon rasters
 #   windows  the mingw-w64 cross compilers (POSIX threads), GoogleTest's sources
-#            to build for the target, 64-bit Wine to run the tests, with the
-#            fonts it stands in for Windows' with, and Xvfb to draw the window on
+#            to build for the target, 64-bit Wine to run the tests, and Xvfb
+#            to draw the window on
 for group in "$@"; do
   case "$group" in
     bench) packages+=(libbenchmark-dev time) ;;
@@ -28,9 +28,7 @@ for group in "$@"; do
     check) packages+=(clang-format git) ;;
     dist) packages+=(dpkg-dev file desktop-file-utils) ;;
     icons) packages+=(librsvg2-bin icoutils) ;;
-    windows)
-      packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine64 fonts-wine xvfb xauth)
-      ;;
+    windows) packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine64 xvfb xauth) ;;
     *)
       echo "Unknown package group: $group (known: bench, fuzz, check, dist, icons, windows)" >&2
       exit 2
