@@ -79,11 +79,7 @@ class StagedOutput : public OutputFile {
   // Renames the staged file over what has the name, a file or a link, never
   // followed.
   void Replace() {
-    Handle existing;
-    const NTSTATUS status = OpenInFolder(folder_->Get(), name_, FILE_READ_ATTRIBUTES, kShareAll,
-                                         FILE_OPEN, FILE_OPEN_REPARSE_POINT, 0, existing);
-    if (!NT_SUCCESS(status)) FailWithStatus("cannot replace", path_, status);
-    const DWORD attributes = InformationOf(existing.Get(), path_).dwFileAttributes;
+    const DWORD attributes = ExistingAttributes();
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       throw FileError("a folder has the output's name: " + Utf16ToUtf8(path_));
     }
@@ -99,6 +95,16 @@ class StagedOutput : public OutputFile {
     if (!FlushFileBuffers(file_.Get())) FailWithError("cannot write", path_);
     const NTSTATUS renamed = RenameInFolder(file_.Get(), folder_->Get(), name_, true);
     if (!NT_SUCCESS(renamed)) FailWithStatus("cannot replace", path_, renamed);
+  }
+
+  // The attributes of what has the name, looked at without following a link.
+  // The handle is closed again at once: Windows renames over no open file.
+  DWORD ExistingAttributes() const {
+    Handle existing;
+    const NTSTATUS status = OpenInFolder(folder_->Get(), name_, FILE_READ_ATTRIBUTES, kShareAll,
+                                         FILE_OPEN, FILE_OPEN_REPARSE_POINT, 0, existing);
+    if (!NT_SUCCESS(status)) FailWithStatus("cannot replace", path_, status);
+    return InformationOf(existing.Get(), path_).dwFileAttributes;
   }
 
   // An output that could not be written in place is not replaced either. The
