@@ -96,5 +96,8 @@ windows:
 	cmake --preset windows
 	cmake --build --preset windows
 
+# The Linux build's vendrake-cli is what the Windows outputs are compared with.
 windows-test: windows
+	cmake --preset dev
+	cmake --build --preset dev --target vendrake-cli
 	ctest --preset windows
