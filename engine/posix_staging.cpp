@@ -33,9 +33,10 @@ FileIdentity IdentityOf(const struct stat& status) {
           .file = static_cast<std::uint64_t>(status.st_ino)};
 }
 
-// Holds the staged contents until Commit gives them the output's name. The
-// descriptor stays open, and so locked, until the name is taken, so no other
-// run's clean-up can mistake the staging file for an abandoned one.
+// Holds the staged contents until Commit gives them the output's name. A
+// staging file with a name is locked, and its descriptor stays open until the
+// output's name is taken, so no other run's clean-up can mistake it for an
+// abandoned one.
 class StagedOutput : public OutputFile {
  public:
   // `staging_name` is empty while the staged file has no name.
@@ -128,7 +129,11 @@ class StagedOutput : public OutputFile {
     // The old contents are about to go; the new ones must be on disk first,
     // or a crash could leave an empty file where a good one stood.
     if (::fdatasync(fd_.Get()) != 0) FailWithErrno("cannot write", path_);
-    if (staging_name_.empty()) staging_name_ = LinkUnderStagingName();
+    if (staging_name_.empty()) {
+      // Locked before it has a name that another run's clean-up could see.
+      if (::flock(fd_.Get(), LOCK_EX) != 0) FailWithErrno("cannot lock a staging file for", path_);
+      staging_name_ = LinkUnderStagingName();
+    }
     if (::renameat(folder_fd_, staging_name_.c_str(), folder_fd_, name_.c_str()) != 0) {
       FailWithErrno("cannot replace", path_);
     }
@@ -202,7 +207,6 @@ std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<const Descriptor> folder
   if (unnamed) {
     Descriptor fd(::openat(folder_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
     if (fd.IsOpen()) {
-      if (::flock(fd.Get(), LOCK_EX) != 0) FailWithErrno("cannot lock a staging file for", path);
       return std::make_unique<StagedOutput>(folder, std::move(path), std::move(name), std::move(fd),
                                             "");
     }

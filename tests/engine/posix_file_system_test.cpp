@@ -148,8 +148,8 @@ class PosixFileSystemTest : public ::testing::TestWithParam<PosixFileSystem::Sta
 INSTANTIATE_TEST_SUITE_P(Staging, PosixFileSystemTest,
                          ::testing::Values(PosixFileSystem::Staging::kUnnamedWherePossible,
                                            PosixFileSystem::Staging::kNamedOnly),
-                         [](const auto& info) {
-                           return info.param == PosixFileSystem::Staging::kNamedOnly
+                         [](const auto& staging) {
+                           return staging.param == PosixFileSystem::Staging::kNamedOnly
                                       ? "NamedStaging"
                                       : "UnnamedStaging";
                          });
