@@ -81,7 +81,11 @@ class StagedOutput : public OutputFile {
   void Replace() {
     const DWORD attributes = ExistingAttributes();
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      throw FileError("a folder has the output's name: " + Utf16ToUtf8(path_));
+      if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        throw FileError("a folder has the output's name: " + Utf16ToUtf8(path_));
+      }
+      ReplaceFolderLink();
+      return;
     }
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
       RefuseIfNotWritable(attributes);
@@ -95,6 +99,28 @@ class StagedOutput : public OutputFile {
     if (!FlushFileBuffers(file_.Get())) FailWithError("cannot write", path_);
     const NTSTATUS renamed = RenameInFolder(file_.Get(), folder_->Get(), name_, true);
     if (!NT_SUCCESS(renamed)) FailWithStatus("cannot replace", path_, renamed);
+  }
+
+  // Windows renames a file over no folder, not even over a link to one
+  // (a junction or a folder's symbolic link). So the link steps aside under a
+  // staging name, the output takes the name, and only then does the link go;
+  // if the output cannot take the name, the link comes back.
+  void ReplaceFolderLink() {
+    Handle link;
+    NTSTATUS status =
+        OpenInFolder(folder_->Get(), name_, DELETE | FILE_READ_ATTRIBUTES, kShareAll, FILE_OPEN,
+                     FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, 0, link);
+    if (!NT_SUCCESS(status)) FailWithStatus("cannot replace", path_, status);
+    if (!FlushFileBuffers(file_.Get())) FailWithError("cannot write", path_);
+    status = RenameInFolder(link.Get(), folder_->Get(), NextStagingName(), false);
+    if (!NT_SUCCESS(status)) FailWithStatus("cannot replace", path_, status);
+    status = RenameInFolder(file_.Get(), folder_->Get(), name_, false);
+    if (!NT_SUCCESS(status)) {
+      RenameInFolder(link.Get(), folder_->Get(), name_, false);
+      FailWithStatus("cannot replace", path_, status);
+    }
+    // Opened as the link itself, so only the link goes, never its target.
+    MarkForDeletion(link.Get());
   }
 
   // The attributes of what has the name, looked at without following a link.

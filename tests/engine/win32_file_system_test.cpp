@@ -248,18 +248,33 @@ TEST_F(Win32FileSystemTest, ADestinationThatIsTheSourceInOtherCaseIsScaledInPlac
   EXPECT_EQ(harness_.FileBytes(u"Models\\" + names[1]), testing::ScaledModel(second, 2.0F));
 }
 
-TEST_F(Win32FileSystemTest, ReplacesASymbolicLinkWithoutTouchingItsTarget) {
-  harness_.PutFile(u"target", {9, 9});
+// A link to a file and one to a folder: either is replaced, never followed.
+class Win32LinkAtTheOutput : public Win32FileSystemTest,
+                             public ::testing::WithParamInterface<bool> {};
+
+TEST_P(Win32LinkAtTheOutput, IsReplacedWithoutTouchingItsTarget) {
+  const bool to_folder = GetParam();
+  if (to_folder) {
+    harness_.PutFolder(u"target");
+    harness_.PutFile(u"target\\inside", {9, 9});
+  } else {
+    harness_.PutFile(u"target", {9, 9});
+  }
   if (!CreateSymbolicLinkW(harness_.Path(u"out_A1").c_str(), harness_.Path(u"target").c_str(),
-                           SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)) {
+                           SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE |
+                               (to_folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0))) {
     GTEST_SKIP() << "this account may not create symbolic links (error " << GetLastError() << ")";
   }
   Replace(*Open(), u"out_A1", {1, 2, 3});
 
   EXPECT_EQ(harness_.AttributesOf(u"out_A1") & FILE_ATTRIBUTE_REPARSE_POINT, 0U);
   EXPECT_EQ(harness_.FileBytes(u"out_A1"), (Bytes{1, 2, 3}));
-  EXPECT_EQ(harness_.FileBytes(u"target"), (Bytes{9, 9}));
+  EXPECT_EQ(harness_.FileBytes(to_folder ? u"target\\inside" : u"target"), (Bytes{9, 9}));
+  EXPECT_THAT(harness_.AllNames(u""), ElementsAre(u"out_A1", u"target"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Win32, Win32LinkAtTheOutput, ::testing::Bool(),
+                         [](const auto& link) { return link.param ? "ToAFolder" : "ToAFile"; });
 
 TEST_F(Win32FileSystemTest, AnOpenFolderCannotBeMovedAwayOrDeleted) {
   harness_.PutFolder(u"out");
