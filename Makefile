@@ -101,3 +101,4 @@ windows-test: windows
 	cmake --preset dev
 	cmake --build --preset dev --target vendrake-cli
 	ctest --preset windows
+	scripts/check-test-count.sh build/windows
