@@ -96,6 +96,10 @@ windows:
 	cmake --preset windows
 	cmake --build --preset windows
 
+# The Linux build's vendrake-cli is what the Windows outputs are compared with;
 # Wine draws vendrake.exe's window on a virtual X display.
 windows-test: windows
+	cmake --preset dev
+	cmake --build --preset dev --target vendrake-cli
 	xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset windows
+	scripts/check-test-count.sh build/windows

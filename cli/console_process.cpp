@@ -1,8 +1,16 @@
 #include "cli/console_process.h"
 
 #include <csignal>
+#include <iostream>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+
+#include "cli/utf16_output_buffer.h"
+#include "engine/text_encoding.h"
+#else
 #include <fcntl.h>
 #include <unistd.h>
 #endif
@@ -37,7 +45,57 @@ void Catch(int signal) {
 }
 #endif
 
+#ifdef _WIN32
+// Sends std::cout or std::cerr to the console behind `handle` as UTF-16, if
+// there is one.
+void WriteToConsole(std::ostream& stream, HANDLE handle) {
+  DWORD mode = 0;
+  if (handle == INVALID_HANDLE_VALUE || handle == nullptr || !GetConsoleMode(handle, &mode)) {
+    return;
+  }
+  // Never destroyed: the stream may be flushed as the program ends, after
+  // every object of this program is gone.
+  auto* buffer = new Utf16OutputBuffer([handle](std::u16string_view text) {
+    while (!text.empty()) {
+      DWORD written = 0;
+      if (!WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+          written == 0) {
+        return false;
+      }
+      text.remove_prefix(written);
+    }
+    return true;
+  });
+  stream.flush();
+  stream.rdbuf(buffer);
+}
+#endif
+
 }  // namespace
+
+ProgramArguments::ProgramArguments(int argc, char** argv) {
+#ifdef _WIN32
+  (void)argc;
+  (void)argv;
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  for (int k = 0; wide != nullptr && k < count; ++k) {
+    const std::wstring_view argument(wide[k]);
+    texts_.push_back(engine::Utf16ToUtf8(std::u16string(argument.begin(), argument.end())));
+  }
+  LocalFree(wide);
+#else
+  texts_.assign(argv, argv + argc);
+#endif
+  for (const std::string& text : texts_) pointers_.push_back(text.c_str());
+}
+
+void UseConsoleText() {
+#ifdef _WIN32
+  WriteToConsole(std::cout, GetStdHandle(STD_OUTPUT_HANDLE));
+  WriteToConsole(std::cerr, GetStdHandle(STD_ERROR_HANDLE));
+#endif
+}
 
 void ReopenClosedStandardStreams() {
 #ifndef _WIN32

@@ -30,3 +30,7 @@ if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_COMMAND} -E env ${VENDRAKE_WINE_ENVIRONMENT}
                                     ${VENDRAKE_WINE})
 endif()
+
+# The Linux build whose outputs the Windows build's must match byte for byte.
+set(VENDRAKE_LINUX_CLI "${PROJECT_SOURCE_DIR}/build/dev/cli/vendrake-cli"
+    CACHE FILEPATH "The Linux build's vendrake-cli, for the end-to-end comparison")

@@ -1,0 +1,168 @@
+#include "engine/win32_file_system.h"
+
+#include <algorithm>
+#include <memory>
+#include <span>
+#include <string>
+#include <utility>
+
+#include "engine/errors.h"
+#include "engine/native_path.h"
+#include "engine/text_encoding.h"
+#include "engine/win32_entries.h"
+#include "engine/win32_handle.h"
+#include "engine/win32_staging.h"
+
+namespace vendrake::engine {
+namespace {
+
+using win32::FailWithError;
+using win32::FailWithStatus;
+using win32::Handle;
+using win32::kShareAll;
+
+// CreateDirectoryW takes at most MAX_PATH less room for an 8.3 file name.
+constexpr std::size_t kLongestPlainPath = MAX_PATH - 12 - 1;
+constexpr DWORD kMostPerRead = 1U << 30;
+// Not a normal file.
+constexpr DWORD kSkippedAttributes =
+    FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+const wchar_t* Wide(const std::u16string& text) {
+  return reinterpret_cast<const wchar_t*>(text.c_str());
+}
+
+class Listing : public FolderListing {
+ public:
+  Listing(HANDLE folder, std::u16string path) : entries_(folder, std::move(path)) {}
+
+  std::u16string Next() override {
+    while (const win32::FolderEntries::Entry* entry = entries_.Next()) {
+      // Staging files are HIDDEN; the name also keeps out one that lost it.
+      if ((entry->attributes & kSkippedAttributes) == 0 && !win32::IsStagingName(entry->name)) {
+        return entry->name;
+      }
+    }
+    return {};
+  }
+
+ private:
+  win32::FolderEntries entries_;
+};
+
+class Input : public InputFile {
+ public:
+  Input(Handle file, std::u16string path, const BY_HANDLE_FILE_INFORMATION& information)
+      : file_(std::move(file)), path_(std::move(path)), information_(information) {}
+
+  std::uint64_t Length() override {
+    return (std::uint64_t{information_.nFileSizeHigh} << 32) | information_.nFileSizeLow;
+  }
+  FileIdentity Identity() override { return win32::IdentityOf(information_); }
+  Permissions PermissionBits() override { return kDefaultPermissions; }
+
+  void Read(std::span<std::uint8_t> bytes) override {
+    while (!bytes.empty()) {
+      const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), kMostPerRead));
+      DWORD got = 0;
+      if (!ReadFile(file_.Get(), bytes.data(), chunk, &got, nullptr)) {
+        FailWithError("cannot read", path_);
+      }
+      if (got == 0) throw FileError("file shrank while being read: " + Utf16ToUtf8(path_));
+      bytes = bytes.subspan(got);
+    }
+  }
+
+ private:
+  Handle file_;
+  std::u16string path_;
+  BY_HANDLE_FILE_INFORMATION information_;
+};
+
+class Win32Folder : public Folder {
+ public:
+  Win32Folder(Handle handle, std::u16string path)
+      : handle_(std::make_shared<const Handle>(std::move(handle))), path_(std::move(path)) {}
+
+  std::unique_ptr<FolderListing> ListNormalFiles() override {
+    return std::make_unique<Listing>(handle_->Get(), path_);
+  }
+
+  std::unique_ptr<InputFile> OpenForReading(std::u16string_view name) override {
+    std::u16string path = win32::PathFor(path_, win32::CheckedName(name));
+    // Whatever else has the file open may go on writing, renaming or
+    // deleting it; only a program that denies reading makes this fail.
+    Handle file;
+    const NTSTATUS status =
+        win32::OpenInFolder(handle_->Get(), name, GENERIC_READ, kShareAll, FILE_OPEN,
+                            FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, 0, file);
+    if (!NT_SUCCESS(status)) FailWithStatus("cannot open", path, status);
+    const BY_HANDLE_FILE_INFORMATION information = win32::InformationOf(file.Get(), path);
+    return std::make_unique<Input>(std::move(file), std::move(path), information);
+  }
+
+  std::unique_ptr<OutputFile> OpenForReplacing(std::u16string_view name,
+                                               Permissions /*source_permissions*/) override {
+    return win32::StageOutput(handle_, path_, std::u16string(win32::CheckedName(name)));
+  }
+
+  FileIdentity Identity() override {
+    return win32::IdentityOf(win32::InformationOf(handle_->Get(), path_));
+  }
+
+  std::size_t RemoveAbandonedStaging() override {
+    return win32::RemoveAbandonedStaging(handle_->Get(), path_);
+  }
+
+ private:
+  // Shared with the outputs being staged in the folder, which may outlive this.
+  std::shared_ptr<const Handle> handle_;
+  std::u16string path_;
+};
+
+}  // namespace
+
+std::u16string ToWin32Path(std::u16string_view path) {
+  std::u16string windows = ToWindowsPath(path);
+  if (windows.size() <= kLongestPlainPath || windows.starts_with(u"\\\\?\\")) return windows;
+  const DWORD needed = GetFullPathNameW(Wide(windows), 0, nullptr, nullptr);
+  if (needed == 0) return windows;  // the system will say what is wrong with it
+  std::u16string full(needed, u'\0');
+  const DWORD length =
+      GetFullPathNameW(Wide(windows), needed, reinterpret_cast<wchar_t*>(full.data()), nullptr);
+  full.resize(length);
+  if (full.starts_with(u"\\\\")) return u"\\\\?\\UNC\\" + full.substr(2);
+  return u"\\\\?\\" + full;
+}
+
+void Win32FileSystem::CreateFolder(std::u16string_view folder) {
+  if (!CreateDirectoryW(Wide(ToWin32Path(folder)), nullptr)) {
+    FailWithError("cannot create folder", ToWindowsPath(folder));
+  }
+}
+
+std::unique_ptr<Folder> Win32FileSystem::OpenFolder(std::u16string_view folder) {
+  std::u16string path = ToWindowsPath(folder);
+  const std::u16string win32_path = ToWin32Path(folder);
+  // No delete sharing: while the run holds the folder, nobody can move it
+  // away or delete it, and its path keeps naming it. A link is followed.
+  constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  constexpr DWORD kHold = FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+  Handle handle(CreateFileW(Wide(win32_path), kHold | FILE_LIST_DIRECTORY, kShare, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!handle.IsOpen() && GetLastError() == ERROR_ACCESS_DENIED) {
+    // A folder one may write into but not list still takes outputs.
+    handle = Handle(CreateFileW(Wide(win32_path), kHold, kShare, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  }
+  if (!handle.IsOpen()) FailWithError("cannot open folder", path);
+  const DWORD attributes = win32::InformationOf(handle.Get(), path).dwFileAttributes;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    throw FileError("not a folder: " + Utf16ToUtf8(path));
+  }
+  return std::make_unique<Win32Folder>(std::move(handle), std::move(path));
+}
+
+bool Win32FileSystem::HidesByName(std::u16string_view /*name*/) const { return false; }
+
+}  // namespace vendrake::engine

@@ -1,0 +1,379 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/support/temporary_folder.h"
+#include "tools/synthetic_model.h"
+
+extern char** environ;
+
+namespace vendrake::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  int status = -1;  // the exit status, or minus the signal that killed the program
+  std::string out;
+  std::string err;
+};
+
+std::string TextOf(const fs::path& path) {
+  const std::vector<std::uint8_t> bytes = ReadFile(path);
+  return {bytes.begin(), bytes.end()};
+}
+
+// Starts vendrake-cli with `options` and the standard streams `actions` sets
+// up. It starts with the usual signal dispositions and no signal blocked,
+// whatever the test runner inherited: a shell starts a background job with
+// SIGINT ignored, which the program would keep.
+pid_t Spawn(const std::vector<std::string>& options, const posix_spawn_file_actions_t& actions) {
+  std::vector<std::string> args = {VENDRAKE_CLI_PATH};
+  args.insert(args.end(), options.begin(), options.end());
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t signals;
+  sigemptyset(&signals);
+  posix_spawnattr_setsigmask(&attributes, &signals);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&signals, signal);
+  posix_spawnattr_setsigdefault(&attributes, &signals);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  pid_t pid = -1;
+  const int spawned =
+      posix_spawn(&pid, VENDRAKE_CLI_PATH, &actions, &attributes, argv.data(), environ);
+  posix_spawnattr_destroy(&attributes);
+  if (spawned != 0) {
+    ADD_FAILURE() << "cannot start " << VENDRAKE_CLI_PATH << ": " << std::strerror(spawned);
+    return -1;
+  }
+  return pid;
+}
+
+int WaitForExit(pid_t pid) {
+  int wait_status = 0;
+  if (pid < 0 || waitpid(pid, &wait_status, 0) != pid) return -1;
+  if (WIFSIGNALED(wait_status)) return -WTERMSIG(wait_status);
+  return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+}
+
+// Where the program's standard output goes, besides a file the test reads.
+enum class Output { kFile, kFullDevice, kClosed };
+
+// Runs vendrake-cli with `options`; its standard output and error go to files
+// so that neither can block the other.
+Result RunProgram(const std::vector<std::string>& options, Output output = Output::kFile) {
+  const TemporaryFolder capture;
+  const std::string out_path = (capture.Path() / "out").string();
+  const std::string err_path = (capture.Path() / "err").string();
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (output == Output::kFile) {
+    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+  } else if (output == Output::kFullDevice) {
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/full", O_WRONLY, 0);
+  } else {
+    posix_spawn_file_actions_addclose(&actions, 1);
+  }
+  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  Result result;
+  result.status = WaitForExit(Spawn(options, actions));
+  posix_spawn_file_actions_destroy(&actions);
+  if (output == Output::kFile) result.out = TextOf(out_path);
+  result.err = TextOf(err_path);
+  return result;
+}
+
+// vendrake-cli with its standard output into a pipe whose reading end the
+// test holds, and its standard error into a file.
+class PipedProgram {
+ public:
+  explicit PipedProgram(const std::vector<std::string>& options) {
+    int ends[2] = {-1, -1};
+    if (pipe2(ends, O_CLOEXEC) != 0) {
+      ADD_FAILURE() << "pipe2: " << std::strerror(errno);
+      return;
+    }
+    reading_ = ends[0];
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, ErrPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    pid_ = Spawn(options, actions);
+    posix_spawn_file_actions_destroy(&actions);
+    close(ends[1]);
+  }
+  PipedProgram(const PipedProgram&) = delete;
+  PipedProgram& operator=(const PipedProgram&) = delete;
+  ~PipedProgram() {
+    CloseReadingEnd();
+    if (pid_ > 0) WaitForExit(pid_);
+  }
+
+  pid_t Pid() const { return pid_; }
+  int PipeCapacity() const { return fcntl(reading_, F_GETPIPE_SZ); }
+
+  // Reads until the first whole line has come; what came is kept for ReadAll.
+  std::string FirstLine() {
+    while (read_.find('\n') == std::string::npos && ReadSome()) {
+    }
+    return read_.substr(0, read_.find('\n'));
+  }
+  // Everything the program wrote, once it has closed its end.
+  std::string ReadAll() {
+    while (ReadSome()) {
+    }
+    return read_;
+  }
+  void CloseReadingEnd() {
+    if (reading_ >= 0) close(std::exchange(reading_, -1));
+  }
+  int Wait() { return WaitForExit(std::exchange(pid_, -1)); }
+  std::string Err() const { return TextOf(ErrPath()); }
+
+ private:
+  fs::path ErrPath() const { return capture_.Path() / "err"; }
+
+  bool ReadSome() {
+    char chunk[4096];
+    const ssize_t got = read(reading_, chunk, sizeof chunk);
+    if (got <= 0) return false;
+    read_.append(chunk, static_cast<std::size_t>(got));
+    return true;
+  }
+
+  TemporaryFolder capture_;
+  int reading_ = -1;
+  pid_t pid_ = -1;
+  std::string read_;
+};
+
+std::vector<std::string> LinesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// The model with every vertex height multiplied by `factor`, worked out from
+// the generator's layout rather than by the program's own pass.
+std::vector<std::uint8_t> ScaledModel(const tools::ModelShape& shape, float factor) {
+  static_assert(std::endian::native == std::endian::little);
+  std::vector<std::uint8_t> bytes = tools::MakeModel(shape);
+  const tools::ModelLayout layout = tools::LayoutOf(shape);
+  for (std::size_t record = 0; record < shape.vertex_count; ++record) {
+    std::uint8_t* height = bytes.data() + layout.vertex_block + 32 * record + 8;
+    float value = 0.0F;
+    std::memcpy(&value, height, 4);
+    value *= factor;
+    std::memcpy(height, &value, 4);
+  }
+  return bytes;
+}
+
+// What vendrake-cli does that only a POSIX host can show: hidden names,
+// file names that are no UTF-8, standard streams that fail, and signals. The
+// rest is in vendrake_cli_end_to_end_test.cpp, on every platform.
+class VendrakeCliPosix : public ::testing::Test {
+ protected:
+  VendrakeCliPosix()
+      : source_(root_.Path() / "CliffNatural0"), dest_(root_.Path() / "CliffNatural0_2x") {
+    fs::create_directory(source_);
+  }
+
+  TemporaryFolder root_;
+  fs::path source_;
+  fs::path dest_;
+};
+
+TEST_F(VendrakeCliPosix, ADestinationNamedWithADotGivesHiddenOutputsAndSaysSo) {
+  WriteFile(source_ / "rock_A1", tools::MakeModel({}));
+  const fs::path hidden = root_.Path() / ".cliffs";
+
+  const Result run = RunProgram({"--source", source_.string(), "--dest", hidden.string()});
+
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "Attempted model scales: 1. Success count: 1.\n");
+  EXPECT_EQ(run.err,
+            "vendrake-cli: the outputs are hidden files: their names start with \".cliffs\", the "
+            "destination folder's own name\n");
+  EXPECT_EQ(NamesIn(hidden), std::vector<std::string>{".cliffs_A1"});
+}
+
+// Names that try to forge lines and drive the terminal, one that folder texts
+// cannot hold, and POSIX name bytes that are no UTF-8.
+TEST_F(VendrakeCliPosix, EveryNameGivesExactlyOneEscapedLine) {
+  const std::string forged =
+      "CliffNatural0_A1\nAttempted model scales: 9. Success count: 9.\x1B[2J";
+  WriteFile(source_ / forged, tools::MakeModel({}));
+  WriteFile(source_ / "back\\slash_B2", tools::MakeModel({}));
+  WriteFile(source_ / "odd_C3\xFF%", tools::MakeModel({}));
+
+  const Result run =
+      RunProgram({"--report", "--source", source_.string(), "--dest", dest_.string()});
+
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "");
+  std::vector<std::string> lines = LinesOf(run.out);
+  ASSERT_EQ(lines.size(), 4U) << run.out;
+  EXPECT_EQ(lines[3], "Attempted model scales: 3. Success count: 2.");
+  lines.pop_back();
+  std::sort(lines.begin(), lines.end());
+  const std::string forged_escaped = "_A1%0AAttempted model scales: 9. Success count: 9.%1B[2J";
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "CliffNatural0" + forged_escaped + " -> " + dest_.string() +
+                           "/CliffNatural0_2x" + forged_escaped,
+                       "back\\slash_B2: failed: the name holds a \"\\\", which folder texts read "
+                       "as a separator",
+                       "odd_C3%FF%25 -> " + dest_.string() + "/CliffNatural0_2x_C3%FF%25"}));
+  EXPECT_EQ(NamesIn(dest_), (std::vector<std::string>{"CliffNatural0_2x_A1\nAttempted model "
+                                                      "scales: 9. Success count: 9.\x1B[2J",
+                                                      "CliffNatural0_2x_C3\xFF%"}));
+}
+
+// Where the standard output goes that cannot take what is written to it.
+struct UnwritableCase {
+  const char* name;
+  Output output;
+  std::vector<std::string> options;  // the folders of the fixture follow
+  bool runs;                         // whether the models are scaled
+};
+
+void PrintTo(const UnwritableCase& c, std::ostream* os) { *os << c.name; }
+
+class VendrakeCliUnwritable : public VendrakeCliPosix,
+                              public ::testing::WithParamInterface<UnwritableCase> {};
+
+TEST_P(VendrakeCliUnwritable, GivesStatusOneAndSaysSo) {
+  WriteFile(source_ / "CliffNatural0_A1", tools::MakeModel({}));
+  std::vector<std::string> options = GetParam().options;
+  if (GetParam().runs) {
+    options.insert(options.end(), {"--source", source_.string(), "--dest", dest_.string()});
+  }
+
+  const Result run = RunProgram(options, GetParam().output);
+
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "vendrake-cli: cannot write to standard output\n");
+  if (GetParam().runs) {
+    EXPECT_EQ(NamesIn(dest_), std::vector<std::string>{"CliffNatural0_2x_A1"});
+    EXPECT_EQ(ReadFile(dest_ / "CliffNatural0_2x_A1"), ScaledModel({}, 2.0F));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StandardOutput, VendrakeCliUnwritable,
+    ::testing::Values(UnwritableCase{"full disk", Output::kFullDevice, {}, true},
+                      UnwritableCase{"full disk, report", Output::kFullDevice, {"--report"}, true},
+                      UnwritableCase{"full disk, help", Output::kFullDevice, {"--help"}, false},
+                      UnwritableCase{
+                          "full disk, version", Output::kFullDevice, {"--version"}, false},
+                      UnwritableCase{"closed, report", Output::kClosed, {"--report"}, true}));
+
+// Enough models with names long enough that the report outgrows any pipe
+// buffer many times over: while the test holds back reading, the program
+// cannot get to the end.
+class VendrakeCliPiped : public VendrakeCliPosix {
+ protected:
+  static constexpr int kFiles = 1000;
+  static constexpr std::size_t kLineBytes = 200;  // at least, each line of the report
+
+  VendrakeCliPiped() {
+    for (int k = 0; k < kFiles; ++k) {
+      WriteFile(source_ / Name(k), tools::MakeModel({.vertex_count = 4, .face_count = 6}));
+    }
+  }
+
+  static std::string Name(int k) {
+    return "CliffNatural0_" + std::string(100, 'x') + "_" + std::to_string(k);
+  }
+
+  std::vector<std::string> ReportOptions() const {
+    return {"--report", "--source", source_.string(), "--dest", dest_.string()};
+  }
+
+  // Whether the report cannot all be in the pipe and the program's own buffer
+  // when the test has read one chunk.
+  static bool OutgrowsThePipe(const PipedProgram& program) {
+    const int capacity = program.PipeCapacity();
+    return capacity > 0 && kFiles * kLineBytes > 2 * (static_cast<std::size_t>(capacity) + 8192);
+  }
+};
+
+TEST_F(VendrakeCliPiped, AClosedPipeDoesNotCutTheRunShort) {
+  PipedProgram program(ReportOptions());
+  ASSERT_TRUE(OutgrowsThePipe(program));
+  EXPECT_NE(program.FirstLine(), "");
+  program.CloseReadingEnd();
+
+  EXPECT_EQ(program.Wait(), 1);
+  EXPECT_EQ(program.Err(), "vendrake-cli: cannot write to standard output\n");
+  EXPECT_EQ(NamesIn(dest_).size(), static_cast<std::size_t>(kFiles));
+  EXPECT_EQ(ReadFile(dest_ / ("CliffNatural0_2x_" + std::string(100, 'x') + "_999")),
+            ScaledModel({.vertex_count = 4, .face_count = 6}, 2.0F));
+}
+
+struct SignalCase {
+  int signal;
+  int status;
+  const char* name;
+};
+
+void PrintTo(const SignalCase& c, std::ostream* os) { *os << c.name; }
+
+class VendrakeCliSignal : public VendrakeCliPiped,
+                          public ::testing::WithParamInterface<SignalCase> {};
+
+// The signal comes while the program is at most a pipe's worth past its first
+// report line, so it always lands mid-run.
+TEST_P(VendrakeCliSignal, StopsBetweenFilesWithTheSummarySoFar) {
+  PipedProgram program(ReportOptions());
+  ASSERT_TRUE(OutgrowsThePipe(program));
+  EXPECT_NE(program.FirstLine(), "");
+  ASSERT_EQ(kill(program.Pid(), GetParam().signal), 0);
+
+  const std::vector<std::string> lines = LinesOf(program.ReadAll());
+  EXPECT_EQ(program.Wait(), GetParam().status);
+  ASSERT_GE(lines.size(), 2U);
+  const std::size_t written = lines.size() - 1;
+  EXPECT_LT(written, static_cast<std::size_t>(kFiles));
+  EXPECT_EQ(lines.back(), "Attempted model scales: " + std::to_string(written) +
+                              ". Success count: " + std::to_string(written) + ".");
+  EXPECT_EQ(program.Err(), std::string("vendrake-cli: interrupted by ") + GetParam().name +
+                               " before the end of the source folder\n");
+  // Every file tried was written whole, and nothing else was left behind.
+  const std::vector<std::string> names = NamesIn(dest_);
+  EXPECT_EQ(names.size(), written);
+  for (const std::string& name : names) {
+    EXPECT_EQ(ReadFile(dest_ / name), ScaledModel({.vertex_count = 4, .face_count = 6}, 2.0F))
+        << name;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, VendrakeCliSignal,
+                         ::testing::Values(SignalCase{SIGINT, 130, "SIGINT"},
+                                           SignalCase{SIGTERM, 143, "SIGTERM"},
+                                           SignalCase{SIGHUP, 129, "SIGHUP"}));
+
+}  // namespace
+}  // namespace vendrake::testing

@@ -1,0 +1,290 @@
+#include "engine/win32_file_system.h"
+
+#include <windows.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/batch_run.h"
+#include "engine/errors.h"
+#include "engine/text_encoding.h"
+#include "tests/support/batch_recorder.h"
+#include "tests/support/file_system_contract.h"
+#include "tests/support/scaled_model.h"
+#include "tests/support/temporary_folder.h"
+#include "tools/synthetic_model.h"
+
+namespace vendrake::engine {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Bytes;
+using ::testing::ElementsAre;
+using testing::FileSystemContract;
+using testing::ReadFile;
+using testing::WriteFile;
+
+std::wstring Wide(std::u16string_view text) { return {text.begin(), text.end()}; }
+
+class Win32Harness : public testing::FileSystemHarness {
+ public:
+  FileSystem& Files() override { return files_; }
+  std::u16string Root() override { return folder_.FolderText(); }
+  void PutFile(std::u16string_view path, const Bytes& bytes) override {
+    WriteFile(Path(path), bytes);
+  }
+  void PutFolder(std::u16string_view path) override { fs::create_directory(Path(path)); }
+  std::optional<Bytes> FileBytes(std::u16string_view path) override {
+    if (!fs::is_regular_file(fs::symlink_status(Path(path)))) return std::nullopt;
+    return ReadFile(Path(path));
+  }
+  std::vector<std::u16string> AllNames(std::u16string_view folder) override {
+    std::vector<std::u16string> names;
+    for (const std::string& name : testing::NamesIn(Path(folder))) {
+      names.push_back(Utf8ToUtf16(name));
+    }
+    return names;
+  }
+  std::u16string PutHiddenFile(std::u16string_view folder) override {
+    PutFileWithAttributes(Path(folder) / L"hidden_H1", {1}, FILE_ATTRIBUTE_HIDDEN);
+    return u"hidden_H1";
+  }
+  void MakeReadOnly(std::u16string_view path) override {
+    SetAttributes(path, FILE_ATTRIBUTE_READONLY);
+  }
+  std::u16string PutAbandonedStaging(std::u16string_view folder) override {
+    PutFileWithAttributes(Path(folder) / L".vendrake-4242.tmp", {1, 2}, FILE_ATTRIBUTE_HIDDEN);
+    return u".vendrake-4242.tmp";
+  }
+  bool Link(std::u16string_view target, std::u16string_view name) override {
+    return CreateHardLinkW(Path(name).c_str(), Path(target).c_str(), nullptr) != 0;
+  }
+  // Windows refuses while the suite holds the folder open, which is how an
+  // open folder stays the folder it opened there.
+  bool SwapFolder(std::u16string_view path, std::u16string_view moved_to) override {
+    if (!MoveFileExW(Path(path).c_str(), Path(moved_to).c_str(), 0)) return false;
+    fs::create_directory(Path(path));
+    return true;
+  }
+  std::vector<std::u16string> OtherTextsFor(std::u16string_view path) override {
+    fs::create_directory(Path(u"other"));
+    const std::u16string text = Root() + std::u16string(path);
+    std::u16string slashes = text;
+    std::replace(slashes.begin(), slashes.end(), u'\\', u'/');
+    std::u16string upper = text;
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](char16_t unit) { return unit >= u'a' && unit <= u'z' ? unit - 32 : unit; });
+    return {slashes, upper, Root() + u"other\\..\\" + std::u16string(path) + u"\\",
+            u"\\\\?\\" + text + u"\\"};
+  }
+
+  fs::path Path(std::u16string_view relative) const { return folder_.Path() / Wide(relative); }
+  static void PutFileWithAttributes(const fs::path& path, const Bytes& bytes, DWORD attributes) {
+    WriteFile(path, bytes);
+    ASSERT_TRUE(SetFileAttributesW(path.c_str(), attributes)) << GetLastError();
+  }
+  void SetAttributes(std::u16string_view path, DWORD attributes) const {
+    ASSERT_TRUE(SetFileAttributesW(Path(path).c_str(), attributes)) << GetLastError();
+  }
+  DWORD AttributesOf(std::u16string_view path) const {
+    return GetFileAttributesW(Path(path).c_str());
+  }
+
+ private:
+  testing::TemporaryFolder folder_;
+  Win32FileSystem files_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Win32, FileSystemContract,
+                         ::testing::Values(testing::HarnessMaker{
+                             "Win32", [] { return std::make_unique<Win32Harness>(); }}),
+                         testing::HarnessName);
+
+// What only Windows has: attributes, names in UTF-16, long paths, share modes
+// and names that match regardless of case.
+class Win32FileSystemTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<Folder> Open(std::u16string_view path = u"") {
+    return files_.OpenFolder(harness_.Root() + std::u16string(path));
+  }
+  void Replace(Folder& folder, std::u16string_view name, const Bytes& bytes) {
+    const auto output = folder.OpenForReplacing(name, kDefaultPermissions);
+    output->Write(bytes);
+    output->Commit();
+  }
+  std::vector<std::u16string> List(Folder& folder) {
+    std::vector<std::u16string> names;
+    const auto listing = folder.ListNormalFiles();
+    for (std::u16string name = listing->Next(); !name.empty(); name = listing->Next()) {
+      names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  // Whether Wine keeps `attributes` on a file here: it stores them in
+  // extended attributes, which not every Linux file system takes.
+  bool KeepsAttributes(DWORD attributes) {
+    harness_.PutFile(u"probe", {0});
+    harness_.SetAttributes(u"probe", attributes);
+    const bool kept = (harness_.AttributesOf(u"probe") & attributes) == attributes;
+    harness_.SetAttributes(u"probe", FILE_ATTRIBUTE_NORMAL);
+    fs::remove(harness_.Path(u"probe"));
+    return kept;
+  }
+
+  Win32Harness harness_;
+  Win32FileSystem files_;
+};
+
+TEST_F(Win32FileSystemTest, ListsNeitherHiddenNorSystemFilesNorFolders) {
+  if (!KeepsAttributes(FILE_ATTRIBUTE_SYSTEM)) {
+    GTEST_SKIP() << "Wine cannot keep file attributes on this Linux file system (no user "
+                    "extended attributes)";
+  }
+  for (const char16_t* name : {u"plain_A1", u"hidden_A2", u"system_A3", u"both_A4"}) {
+    harness_.PutFile(name, {1});
+  }
+  harness_.SetAttributes(u"hidden_A2", FILE_ATTRIBUTE_HIDDEN);
+  harness_.SetAttributes(u"system_A3", FILE_ATTRIBUTE_SYSTEM);
+  harness_.SetAttributes(u"both_A4", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  harness_.PutFolder(u"folder_A5");
+
+  EXPECT_THAT(List(*Open()), ElementsAre(u"plain_A1"));
+}
+
+TEST_F(Win32FileSystemTest, AReplacedOutputKeepsItsAttributesAndANewOneHasNoHiddenAttribute) {
+  if (!KeepsAttributes(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) {
+    GTEST_SKIP() << "Wine cannot keep file attributes on this Linux file system (no user "
+                    "extended attributes)";
+  }
+  harness_.PutFile(u"kept_A1", {7});
+  harness_.SetAttributes(u"kept_A1", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  const auto folder = Open();
+
+  Replace(*folder, u"kept_A1", {1});
+  Replace(*folder, u"new_A1", {2});
+
+  EXPECT_EQ(harness_.FileBytes(u"kept_A1"), (Bytes{1}));
+  EXPECT_EQ(harness_.AttributesOf(u"kept_A1") & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
+            FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  EXPECT_EQ(harness_.AttributesOf(u"new_A1") & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY),
+            0U);
+}
+
+// U+1F600 is a surrogate pair in UTF-16; the name must come back unit for unit.
+TEST_F(Win32FileSystemTest, NamesOutsideTheBasicPlaneRoundTrip) {
+  const std::u16string name = u"model_\U0001F600_A1";
+  harness_.PutFile(name, {1, 2, 3, 4});
+  const auto folder = Open();
+
+  EXPECT_THAT(List(*folder), ElementsAre(name));
+  const auto input = folder->OpenForReading(name);
+  Bytes bytes(input->Length());
+  input->Read(bytes);
+  EXPECT_EQ(bytes, (Bytes{1, 2, 3, 4}));
+  Replace(*folder, u"copy_\U0001F600", bytes);
+  EXPECT_EQ(harness_.FileBytes(u"copy_\U0001F600"), bytes);
+}
+
+TEST_F(Win32FileSystemTest, WorksInFoldersWhosePathsPassMaxPath) {
+  std::u16string relative;
+  while ((harness_.Root() + relative).size() <= MAX_PATH + 20) {
+    relative += std::u16string(40, u'd') + u"\\";
+    files_.CreateFolder(harness_.Root() + relative);
+  }
+  const auto folder = Open(relative);
+  Replace(*folder, u"deep_A1", {5, 6});
+
+  EXPECT_THAT(List(*folder), ElementsAre(u"deep_A1"));
+  EXPECT_EQ(ReadFile(L"\\\\?\\" + Wide(harness_.Root() + relative) + L"deep_A1"), (Bytes{5, 6}));
+}
+
+// Another program holds one model open and lets nobody read it meanwhile.
+TEST_F(Win32FileSystemTest, AFileHeldWithoutShareReadFailsAloneAndTheRunGoesOn) {
+  const tools::ModelShape shape{.vertex_count = 8, .face_count = 12};
+  harness_.PutFolder(u"in");
+  harness_.PutFile(u"in\\rock_A1", tools::MakeModel(shape));
+  harness_.PutFile(u"in\\rock_B2", tools::MakeModel(shape));
+  const HANDLE held = CreateFileW(harness_.Path(u"in\\rock_A1").c_str(), GENERIC_READ, 0, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  WindowState state;
+  state.ScaleFactor = 2.0F;
+  testing::BatchRecorder recorder;
+
+  const BatchOutcome outcome =
+      RunBatch(state, files_, harness_.Root() + u"in\\", harness_.Root() + u"out\\", &recorder);
+  CloseHandle(held);
+
+  EXPECT_EQ(outcome.tally, (RunTally{.attempted = 2, .succeeded = 1}));
+  EXPECT_THAT(recorder.events, ::testing::Contains("rock_A1 failed at read: file"));
+  EXPECT_EQ(harness_.FileBytes(u"out\\out_B2"), testing::ScaledModel(shape, 2.0F));
+  EXPECT_EQ(harness_.FileBytes(u"out\\out_A1"), std::nullopt);
+}
+
+// The destination names the source folder in other letters and with a run of
+// separators: every model is rewritten in place, and scaled once only.
+TEST_F(Win32FileSystemTest, ADestinationThatIsTheSourceInOtherCaseIsScaledInPlaceOnce) {
+  const tools::ModelShape first{.vertex_count = 8, .face_count = 12, .seed = 1};
+  const tools::ModelShape second{.vertex_count = 8, .face_count = 12, .seed = 2};
+  harness_.PutFolder(u"Models");
+  harness_.PutFile(u"Models\\Models_A1", tools::MakeModel(first));
+  harness_.PutFile(u"Models\\Models_B2", tools::MakeModel(second));
+  WindowState state;
+  state.ScaleFactor = 2.0F;
+
+  const BatchOutcome outcome =
+      RunBatch(state, files_, harness_.Root() + u"Models\\", harness_.Root() + u"\\MODELS\\");
+
+  EXPECT_EQ(outcome.tally, (RunTally{.attempted = 2, .succeeded = 2}));
+  const std::vector<std::u16string> names = harness_.AllNames(u"Models");
+  ASSERT_EQ(names.size(), 2U);
+  EXPECT_EQ(harness_.FileBytes(u"Models\\" + names[0]), testing::ScaledModel(first, 2.0F));
+  EXPECT_EQ(harness_.FileBytes(u"Models\\" + names[1]), testing::ScaledModel(second, 2.0F));
+}
+
+// A link to a file and one to a folder: either is replaced, never followed.
+class Win32LinkAtTheOutput : public Win32FileSystemTest,
+                             public ::testing::WithParamInterface<bool> {};
+
+TEST_P(Win32LinkAtTheOutput, IsReplacedWithoutTouchingItsTarget) {
+  const bool to_folder = GetParam();
+  if (to_folder) {
+    harness_.PutFolder(u"target");
+    harness_.PutFile(u"target\\inside", {9, 9});
+  } else {
+    harness_.PutFile(u"target", {9, 9});
+  }
+  if (!CreateSymbolicLinkW(harness_.Path(u"out_A1").c_str(), harness_.Path(u"target").c_str(),
+                           SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE |
+                               (to_folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0))) {
+    GTEST_SKIP() << "this account may not create symbolic links (error " << GetLastError() << ")";
+  }
+  Replace(*Open(), u"out_A1", {1, 2, 3});
+
+  EXPECT_EQ(harness_.AttributesOf(u"out_A1") & FILE_ATTRIBUTE_REPARSE_POINT, 0U);
+  EXPECT_EQ(harness_.FileBytes(u"out_A1"), (Bytes{1, 2, 3}));
+  EXPECT_EQ(harness_.FileBytes(to_folder ? u"target\\inside" : u"target"), (Bytes{9, 9}));
+  EXPECT_THAT(harness_.AllNames(u""), ElementsAre(u"out_A1", u"target"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Win32, Win32LinkAtTheOutput, ::testing::Bool(),
+                         [](const auto& link) { return link.param ? "ToAFolder" : "ToAFile"; });
+
+TEST_F(Win32FileSystemTest, AnOpenFolderCannotBeMovedAwayOrDeleted) {
+  harness_.PutFolder(u"out");
+  {
+    const auto folder = Open(u"out\\");
+    EXPECT_FALSE(harness_.SwapFolder(u"out", u"moved"));
+    EXPECT_FALSE(RemoveDirectoryW(harness_.Path(u"out").c_str()));
+  }
+  EXPECT_TRUE(harness_.SwapFolder(u"out", u"moved"));
+}
+
+}  // namespace
+}  // namespace vendrake::engine
