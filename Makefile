@@ -38,9 +38,9 @@ screenshot: deps
 
 # Packages for release, gathered in dist/; each kind of package is one more
 # prerequisite of `dist`.
-.PHONY: dist dist-deb
+.PHONY: dist dist-deb dist-zip
 
-dist: dist-deb
+dist: dist-deb dist-zip
 
 # vendrake_<version>_amd64.deb, from the release build.
 dist-deb:
@@ -52,6 +52,11 @@ dist-deb:
 	mkdir -p dist
 	rm -f dist/vendrake_*.deb
 	cp build/release/packages/vendrake_*.deb dist/
+
+# vendrake-<version>-win64.zip, from the Windows build.
+dist-zip: windows
+	scripts/install-deps.sh dist
+	scripts/make-zip.sh build/windows dist
 
 # Beyond `make run` and `make test`: benchmarks, fuzzing, the sanitizer build and
 # the format check, each installing the packages it needs first.

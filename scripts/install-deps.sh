@@ -16,7 +16,8 @@ packages=(
 #   fuzz   clang with libFuzzer and its sanitizer run-time
 #   check  clang-format for the format check (the sanitizer build needs only g++)
 #   dist   dpkg-shlibdeps and file, which CPack uses to work out the .deb's Depends,
-#          and desktop-file-validate for scripts/check-deb.sh
+#          desktop-file-validate for scripts/check-deb.sh, zip for the Windows
+#          archive, and unzip and xwininfo for scripts/check-zip.sh
 #   icons  rsvg-convert and icotool, to redraw the committed icon rasters
 #   windows  the mingw-w64 cross compilers (POSIX threads), GoogleTest's sources
 #            to build for the target, 64-bit Wine to run the tests, and Xvfb
@@ -26,7 +27,7 @@ for group in "$@"; do
     bench) packages+=(libbenchmark-dev time) ;;
     fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
     check) packages+=(clang-format git) ;;
-    dist) packages+=(dpkg-dev file desktop-file-utils) ;;
+    dist) packages+=(dpkg-dev file desktop-file-utils zip unzip x11-utils) ;;
     icons) packages+=(librsvg2-bin icoutils) ;;
     windows) packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine64 xvfb xauth) ;;
     *)
