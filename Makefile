@@ -63,7 +63,7 @@ dist-zip: windows
 FUZZ_SECONDS ?= 60
 FUZZ_DIR := build/fuzz
 
-.PHONY: bench fuzz asan format-check windows windows-test
+.PHONY: bench fuzz asan format-check windows windows-test windows-screenshot
 
 bench:
 	scripts/install-deps.sh bench
@@ -100,6 +100,12 @@ windows:
 	scripts/install-deps.sh windows
 	cmake --preset windows
 	cmake --build --preset windows
+
+# Redraws docs/window-windows.png from vendrake.exe under Wine, at twice the
+# usual density.
+windows-screenshot: windows
+	scripts/install-deps.sh winshot
+	scripts/windows-screenshot.sh build/windows docs/window-windows.png
 
 # The Linux build's vendrake-cli is what the Windows outputs are compared with;
 # Wine draws vendrake.exe's window on a virtual X display.

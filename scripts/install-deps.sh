@@ -19,6 +19,8 @@ packages=(
 #          desktop-file-validate for scripts/check-deb.sh, zip for the Windows
 #          archive, and unzip and xwininfo for scripts/check-zip.sh
 #   icons  rsvg-convert and icotool, to redraw the committed icon rasters
+#   winshot  Wine's stand-ins for Windows' fonts, xwd, xwininfo and netpbm, for
+#            scripts/windows-screenshot.sh
 #   windows  the mingw-w64 cross compilers (POSIX threads), GoogleTest's sources
 #            to build for the target, 64-bit Wine to run the tests, and Xvfb
 #            to draw the window on
@@ -29,9 +31,10 @@ for group in "$@"; do
     check) packages+=(clang-format git) ;;
     dist) packages+=(dpkg-dev file desktop-file-utils zip unzip x11-utils) ;;
     icons) packages+=(librsvg2-bin icoutils) ;;
+    winshot) packages+=(fonts-wine x11-apps x11-utils netpbm) ;;
     windows) packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine64 xvfb xauth) ;;
     *)
-      echo "Unknown package group: $group (known: bench, fuzz, check, dist, icons, windows)" >&2
+      echo "Unknown package group: $group (known: bench, fuzz, check, dist, icons, winshot, windows)" >&2
       exit 2
       ;;
   esac
