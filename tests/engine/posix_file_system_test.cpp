@@ -33,33 +33,11 @@ using testing::FileSystemContract;
 using testing::ReadFile;
 using testing::WriteFile;
 
-fs::path Native(std::u16string_view relative) {
-  std::string path = Utf16ToUtf8(relative);
-  std::replace(path.begin(), path.end(), '\\', '/');
-  return path;
-}
-
-class PosixHarness : public testing::FileSystemHarness {
+class PosixHarness : public testing::DiskHarness {
  public:
   explicit PosixHarness(PosixFileSystem::Staging staging) : files_(staging) {}
 
   FileSystem& Files() override { return files_; }
-  std::u16string Root() override { return folder_.FolderText(); }
-  void PutFile(std::u16string_view path, const Bytes& bytes) override {
-    WriteFile(Path(path), bytes);
-  }
-  void PutFolder(std::u16string_view path) override { fs::create_directory(Path(path)); }
-  std::optional<Bytes> FileBytes(std::u16string_view path) override {
-    if (!fs::is_regular_file(fs::symlink_status(Path(path)))) return std::nullopt;
-    return ReadFile(Path(path));
-  }
-  std::vector<std::u16string> AllNames(std::u16string_view folder) override {
-    std::vector<std::u16string> names;
-    for (const std::string& name : testing::NamesIn(Path(folder))) {
-      names.push_back(Utf8ToUtf16(name));
-    }
-    return names;
-  }
   std::u16string PutHiddenFile(std::u16string_view folder) override {
     WriteFile(Path(folder) / ".hidden_H1", {1});
     return u".hidden_H1";
@@ -88,10 +66,7 @@ class PosixHarness : public testing::FileSystemHarness {
             Root() + u"other\\..\\" + std::u16string(path) + u"\\"};
   }
 
-  fs::path Path(std::u16string_view relative) const { return folder_.Path() / Native(relative); }
-
  private:
-  testing::TemporaryFolder folder_;
   PosixFileSystem files_;
 };
 

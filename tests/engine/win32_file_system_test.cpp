@@ -31,25 +31,9 @@ using testing::WriteFile;
 
 std::wstring Wide(std::u16string_view text) { return {text.begin(), text.end()}; }
 
-class Win32Harness : public testing::FileSystemHarness {
+class Win32Harness : public testing::DiskHarness {
  public:
   FileSystem& Files() override { return files_; }
-  std::u16string Root() override { return folder_.FolderText(); }
-  void PutFile(std::u16string_view path, const Bytes& bytes) override {
-    WriteFile(Path(path), bytes);
-  }
-  void PutFolder(std::u16string_view path) override { fs::create_directory(Path(path)); }
-  std::optional<Bytes> FileBytes(std::u16string_view path) override {
-    if (!fs::is_regular_file(fs::symlink_status(Path(path)))) return std::nullopt;
-    return ReadFile(Path(path));
-  }
-  std::vector<std::u16string> AllNames(std::u16string_view folder) override {
-    std::vector<std::u16string> names;
-    for (const std::string& name : testing::NamesIn(Path(folder))) {
-      names.push_back(Utf8ToUtf16(name));
-    }
-    return names;
-  }
   std::u16string PutHiddenFile(std::u16string_view folder) override {
     PutFileWithAttributes(Path(folder) / L"hidden_H1", {1}, FILE_ATTRIBUTE_HIDDEN);
     return u"hidden_H1";
@@ -83,7 +67,6 @@ class Win32Harness : public testing::FileSystemHarness {
             u"\\\\?\\" + text + u"\\"};
   }
 
-  fs::path Path(std::u16string_view relative) const { return folder_.Path() / Wide(relative); }
   static void PutFileWithAttributes(const fs::path& path, const Bytes& bytes, DWORD attributes) {
     WriteFile(path, bytes);
     ASSERT_TRUE(SetFileAttributesW(path.c_str(), attributes)) << GetLastError();
@@ -96,7 +79,6 @@ class Win32Harness : public testing::FileSystemHarness {
   }
 
  private:
-  testing::TemporaryFolder folder_;
   Win32FileSystem files_;
 };
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -11,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/file_system.h"
+#include "tests/support/temporary_folder.h"
 
 namespace vendrake::testing {
 
@@ -52,6 +55,43 @@ class FileSystemHarness {
 
   // Other texts that name the folder `path`: other separators, a link...
   virtual std::vector<std::u16string> OtherTextsFor(std::u16string_view path) = 0;
+};
+
+// What a harness over a real disk does alike on every platform: a fresh
+// temporary folder, and files put there and looked at with std::filesystem.
+class DiskHarness : public FileSystemHarness {
+ public:
+  std::u16string Root() override { return folder_.FolderText(); }
+  void PutFile(std::u16string_view path, const Bytes& bytes) override {
+    WriteFile(Path(path), bytes);
+  }
+  void PutFolder(std::u16string_view path) override {
+    std::filesystem::create_directory(Path(path));
+  }
+  std::optional<Bytes> FileBytes(std::u16string_view path) override {
+    if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(Path(path)))) {
+      return std::nullopt;
+    }
+    return ReadFile(Path(path));
+  }
+  std::vector<std::u16string> AllNames(std::u16string_view folder) override {
+    std::vector<std::u16string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(Path(folder))) {
+      names.push_back(Utf16Text(entry.path().filename()));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  // The path of `relative` inside the folder.
+  std::filesystem::path Path(std::u16string_view relative) const {
+    std::u16string text(relative);
+    std::replace(text.begin(), text.end(), u'\\', u'/');
+    return folder_.Path() / PathOfText(text);
+  }
+
+ private:
+  TemporaryFolder folder_;
 };
 
 struct HarnessMaker {

@@ -80,6 +80,14 @@ std::u16string Utf16Text(const fs::path& path) {
 #endif
 }
 
+fs::path PathOfText(std::u16string_view text) {
+#ifdef _WIN32
+  return std::wstring(text.begin(), text.end());
+#else
+  return engine::Utf16ToUtf8(text);
+#endif
+}
+
 std::string Utf8Text(const fs::path& path) { return engine::Utf16ToUtf8(Utf16Text(path)); }
 
 std::u16string FolderText(const fs::path& path) {

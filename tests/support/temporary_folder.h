@@ -34,6 +34,9 @@ std::vector<std::string> NamesIn(const std::filesystem::path& folder);
 // The path's text in the system's UTF-16, whatever the platform's own form:
 // POSIX file name bytes as text_encoding.h maps them, Windows names as they are.
 std::u16string Utf16Text(const std::filesystem::path& path);
+// The path whose text in the system's UTF-16 is `text`: the inverse of
+// Utf16Text.
+std::filesystem::path PathOfText(std::u16string_view text);
 // The same text in UTF-8, as program arguments and printed lines carry it (on
 // POSIX, the file name bytes unchanged).
 std::string Utf8Text(const std::filesystem::path& path);
