@@ -18,22 +18,6 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
 
-std::vector<std::u16string> List(engine::Folder& folder) {
-  std::vector<std::u16string> names;
-  const auto listing = folder.ListNormalFiles();
-  for (std::u16string name = listing->Next(); !name.empty(); name = listing->Next()) {
-    names.push_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-FileIdentity Replace(engine::Folder& folder, std::u16string_view name, const Bytes& bytes) {
-  const auto output = folder.OpenForReplacing(name, kDefaultPermissions);
-  output->Write(bytes);
-  return output->Commit();
-}
-
 Bytes ReadAll(engine::Folder& folder, std::u16string_view name) {
   const auto input = folder.OpenForReading(name);
   Bytes bytes(input->Length());
@@ -51,7 +35,7 @@ TEST_P(FileSystemContract, ListsOnlyNormalFiles) {
   const auto in_progress = folder->OpenForReplacing(u"new_D4", kDefaultPermissions);
   in_progress->Write(Bytes{4});
 
-  EXPECT_THAT(List(*folder), ElementsAre(u"plain_A1", u"plain_B2"));
+  EXPECT_THAT(ListedNames(*folder), ElementsAre(u"plain_A1", u"plain_B2"));
 }
 
 TEST_P(FileSystemContract, CreatesOneFolderLevelOnly) {
@@ -85,7 +69,7 @@ TEST_P(FileSystemContract, CommitGivesANewOutputItsNameUnhidden) {
 
   EXPECT_EQ(harness_->FileBytes(u"new_A1"), (Bytes{1, 2, 3}));
   EXPECT_THAT(harness_->AllNames(u""), ElementsAre(u"new_A1"));
-  EXPECT_THAT(List(*folder), ElementsAre(u"new_A1"));
+  EXPECT_THAT(ListedNames(*folder), ElementsAre(u"new_A1"));
 }
 
 TEST_P(FileSystemContract, CommitReplacesAnExistingFileWhole) {
@@ -95,7 +79,7 @@ TEST_P(FileSystemContract, CommitReplacesAnExistingFileWhole) {
 
   EXPECT_EQ(harness_->FileBytes(u"out_A1"), (Bytes{1, 2, 3}));
   EXPECT_THAT(harness_->AllNames(u""), ElementsAre(u"out_A1"));
-  EXPECT_THAT(List(*folder), ElementsAre(u"out_A1"));
+  EXPECT_THAT(ListedNames(*folder), ElementsAre(u"out_A1"));
 }
 
 TEST_P(FileSystemContract, UncommittedOutputLeavesOnlyTheOldFile) {
@@ -104,7 +88,7 @@ TEST_P(FileSystemContract, UncommittedOutputLeavesOnlyTheOldFile) {
   {
     const auto output = folder->OpenForReplacing(u"out_A1", kDefaultPermissions);
     output->Write(Bytes{1, 2, 3});
-    EXPECT_THAT(List(*folder), ElementsAre(u"out_A1"));
+    EXPECT_THAT(ListedNames(*folder), ElementsAre(u"out_A1"));
     EXPECT_EQ(harness_->FileBytes(u"out_A1"), (Bytes{5, 6}));
   }
   EXPECT_THAT(harness_->AllNames(u""), ElementsAre(u"out_A1"));
@@ -170,7 +154,7 @@ TEST_P(FileSystemContract, AnOpenFolderStaysTheFolderItOpened) {
 
   EXPECT_THAT(harness_->AllNames(u"out"), IsEmpty());
   EXPECT_THAT(harness_->AllNames(u"moved"), ElementsAre(u"new_A1", u"old_A1"));
-  EXPECT_THAT(List(*folder), ElementsAre(u"new_A1", u"old_A1"));
+  EXPECT_THAT(ListedNames(*folder), ElementsAre(u"new_A1", u"old_A1"));
   EXPECT_EQ(ReadAll(*folder, u"old_A1"), (Bytes{1}));
 }
 

@@ -93,9 +93,7 @@ class PosixFileSystemTest : public ::testing::TestWithParam<PosixFileSystem::Sta
   std::unique_ptr<Folder> Open() { return files_.OpenFolder(harness_.Root()); }
 
   void Replace(const std::string& name, const Bytes& bytes, Permissions source_permissions) {
-    const auto output = Open()->OpenForReplacing(Utf8ToUtf16(name), source_permissions);
-    output->Write(bytes);
-    output->Commit();
+    testing::Replace(*Open(), Utf8ToUtf16(name), bytes, source_permissions);
   }
 
   fs::perms PermissionsOf(const std::string& name) const {
@@ -139,13 +137,7 @@ TEST_P(PosixFileSystemTest, ListsAndOpensOnlyRegularFilesAndLinksToThem) {
   fs::create_symlink(Path("plain_A1"), Path("filelink_A8"));
   const auto folder = Open();
 
-  std::vector<std::string> names;
-  const auto listing = folder->ListNormalFiles();
-  for (std::u16string name = listing->Next(); !name.empty(); name = listing->Next()) {
-    names.push_back(Utf16ToUtf8(name));
-  }
-  std::sort(names.begin(), names.end());
-  EXPECT_THAT(names, ElementsAre("filelink_A8", "plain_A1"));
+  EXPECT_THAT(testing::ListedNames(*folder), ElementsAre(u"filelink_A8", u"plain_A1"));
 
   for (const char* name : {"folder_A3", "fifo_A4", "socket_A5", "dangling_A6", "folderlink_A7"}) {
     SCOPED_TRACE(name);

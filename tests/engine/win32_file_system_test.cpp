@@ -26,7 +26,9 @@ namespace fs = std::filesystem;
 using testing::Bytes;
 using ::testing::ElementsAre;
 using testing::FileSystemContract;
+using testing::ListedNames;
 using testing::ReadFile;
+using testing::Replace;
 using testing::WriteFile;
 
 std::wstring Wide(std::u16string_view text) { return {text.begin(), text.end()}; }
@@ -94,20 +96,6 @@ class Win32FileSystemTest : public ::testing::Test {
   std::unique_ptr<Folder> Open(std::u16string_view path = u"") {
     return files_.OpenFolder(harness_.Root() + std::u16string(path));
   }
-  void Replace(Folder& folder, std::u16string_view name, const Bytes& bytes) {
-    const auto output = folder.OpenForReplacing(name, kDefaultPermissions);
-    output->Write(bytes);
-    output->Commit();
-  }
-  std::vector<std::u16string> List(Folder& folder) {
-    std::vector<std::u16string> names;
-    const auto listing = folder.ListNormalFiles();
-    for (std::u16string name = listing->Next(); !name.empty(); name = listing->Next()) {
-      names.push_back(name);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
   // Whether Wine keeps `attributes` on a file here: it stores them in
   // extended attributes, which not every Linux file system takes.
   bool KeepsAttributes(DWORD attributes) {
@@ -136,7 +124,7 @@ TEST_F(Win32FileSystemTest, ListsNeitherHiddenNorSystemFilesNorFolders) {
   harness_.SetAttributes(u"both_A4", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
   harness_.PutFolder(u"folder_A5");
 
-  EXPECT_THAT(List(*Open()), ElementsAre(u"plain_A1"));
+  EXPECT_THAT(ListedNames(*Open()), ElementsAre(u"plain_A1"));
 }
 
 TEST_F(Win32FileSystemTest, AReplacedOutputKeepsItsAttributesAndANewOneHasNoHiddenAttribute) {
@@ -164,7 +152,7 @@ TEST_F(Win32FileSystemTest, NamesOutsideTheBasicPlaneRoundTrip) {
   harness_.PutFile(name, {1, 2, 3, 4});
   const auto folder = Open();
 
-  EXPECT_THAT(List(*folder), ElementsAre(name));
+  EXPECT_THAT(ListedNames(*folder), ElementsAre(name));
   const auto input = folder->OpenForReading(name);
   Bytes bytes(input->Length());
   input->Read(bytes);
@@ -182,7 +170,7 @@ TEST_F(Win32FileSystemTest, WorksInFoldersWhosePathsPassMaxPath) {
   const auto folder = Open(relative);
   Replace(*folder, u"deep_A1", {5, 6});
 
-  EXPECT_THAT(List(*folder), ElementsAre(u"deep_A1"));
+  EXPECT_THAT(ListedNames(*folder), ElementsAre(u"deep_A1"));
   EXPECT_EQ(ReadFile(L"\\\\?\\" + Wide(harness_.Root() + relative) + L"deep_A1"), (Bytes{5, 6}));
 }
 

@@ -57,6 +57,26 @@ class FileSystemHarness {
   virtual std::vector<std::u16string> OtherTextsFor(std::u16string_view path) = 0;
 };
 
+// The names the folder's listing yields, sorted.
+inline std::vector<std::u16string> ListedNames(engine::Folder& folder) {
+  std::vector<std::u16string> names;
+  const auto listing = folder.ListNormalFiles();
+  for (std::u16string name = listing->Next(); !name.empty(); name = listing->Next()) {
+    names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Stages `bytes` as the new contents of `name` and commits them.
+inline engine::FileIdentity Replace(
+    engine::Folder& folder, std::u16string_view name, const Bytes& bytes,
+    engine::Permissions source_permissions = engine::kDefaultPermissions) {
+  const auto output = folder.OpenForReplacing(name, source_permissions);
+  output->Write(bytes);
+  return output->Commit();
+}
+
 // What a harness over a real disk does alike on every platform: a fresh
 // temporary folder, and files put there and looked at with std::filesystem.
 class DiskHarness : public FileSystemHarness {
