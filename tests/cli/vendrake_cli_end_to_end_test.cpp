@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/cli/cli_on_disk.h"
 #include "tests/support/process.h"
 #include "tests/support/scaled_model.h"
 #include "tests/support/temporary_folder.h"
@@ -34,26 +35,9 @@ ProcessResult RunProgram(const std::vector<std::string>& options) {
   return result;
 }
 
-std::vector<std::string> LinesOf(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 // vendrake-cli on real folders, on every platform; what only a POSIX host can
 // show is in vendrake_cli_posix_test.cpp.
-class VendrakeCli : public ::testing::Test {
- protected:
-  VendrakeCli()
-      : source_(root_.Path() / "CliffNatural0"), dest_(root_.Path() / "CliffNatural0_2x") {
-    fs::create_directory(source_);
-  }
-
-  TemporaryFolder root_;
-  fs::path source_;
-  fs::path dest_;
-};
+class VendrakeCli : public CliOnDisk {};
 
 TEST_F(VendrakeCli, ScalesEveryModelAndKeepsTrailingBytes) {
   const tools::ModelShape first{

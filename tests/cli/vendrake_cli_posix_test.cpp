@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -16,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/cli/cli_on_disk.h"
+#include "tests/support/scaled_model.h"
 #include "tests/support/temporary_folder.h"
 #include "tools/synthetic_model.h"
 
@@ -168,43 +169,10 @@ class PipedProgram {
   std::string read_;
 };
 
-std::vector<std::string> LinesOf(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-// The model with every vertex height multiplied by `factor`, worked out from
-// the generator's layout rather than by the program's own pass.
-std::vector<std::uint8_t> ScaledModel(const tools::ModelShape& shape, float factor) {
-  static_assert(std::endian::native == std::endian::little);
-  std::vector<std::uint8_t> bytes = tools::MakeModel(shape);
-  const tools::ModelLayout layout = tools::LayoutOf(shape);
-  for (std::size_t record = 0; record < shape.vertex_count; ++record) {
-    std::uint8_t* height = bytes.data() + layout.vertex_block + 32 * record + 8;
-    float value = 0.0F;
-    std::memcpy(&value, height, 4);
-    value *= factor;
-    std::memcpy(height, &value, 4);
-  }
-  return bytes;
-}
-
 // What vendrake-cli does that only a POSIX host can show: hidden names,
 // file names that are no UTF-8, standard streams that fail, and signals. The
 // rest is in vendrake_cli_end_to_end_test.cpp, on every platform.
-class VendrakeCliPosix : public ::testing::Test {
- protected:
-  VendrakeCliPosix()
-      : source_(root_.Path() / "CliffNatural0"), dest_(root_.Path() / "CliffNatural0_2x") {
-    fs::create_directory(source_);
-  }
-
-  TemporaryFolder root_;
-  fs::path source_;
-  fs::path dest_;
-};
+class VendrakeCliPosix : public CliOnDisk {};
 
 TEST_F(VendrakeCliPosix, ADestinationNamedWithADotGivesHiddenOutputsAndSaysSo) {
   WriteFile(source_ / "rock_A1", tools::MakeModel({}));
