@@ -32,6 +32,7 @@ using ::testing::ElementsAre;
 // vendrake.exe answers in its own time; a check that does not hold by then
 // has failed.
 constexpr auto kPatience = std::chrono::seconds(20);
+constexpr UINT kPatienceMilliseconds = 20'000;
 
 bool Eventually(const std::function<bool()>& condition) {
   const auto give_up = std::chrono::steady_clock::now() + kPatience;
@@ -50,8 +51,10 @@ std::wstring Wide(std::string_view ascii) { return {ascii.begin(), ascii.end()};
 std::u16string TextOf(HWND window) {
   std::wstring text(1024, L'\0');
   DWORD_PTR copied = 0;
+  // No SMTO_ABORTIFHUNG: the first window of a fresh Wine prefix can be busy
+  // for seconds while Wine sets itself up, which is not a hang of ours.
   SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                      SMTO_ABORTIFHUNG, 10'000, &copied);
+                      SMTO_NORMAL, kPatienceMilliseconds, &copied);
   text.resize(copied);
   return {text.begin(), text.end()};
 }
@@ -115,10 +118,18 @@ class RunningForm1 {
       return;
     }
     WaitForInputIdle(process_.hProcess, 20'000);
+    // The window exists before it is sized and laid out; it is shown after.
     EXPECT_TRUE(Eventually([this] {
       form_ = FindWindowOfProcess(kForm1ClassName, command::kApplicationTitle);
+      if (form_ != nullptr && !IsWindowVisible(form_)) form_ = nullptr;
       return form_ != nullptr || Ended();
     }));
+    // Only a window that answers messages can be looked at.
+    DWORD_PTR ignored = 0;
+    if (form_ != nullptr && SendMessageTimeoutW(form_, WM_NULL, 0, 0, SMTO_NORMAL,
+                                                kPatienceMilliseconds, &ignored) == 0) {
+      ADD_FAILURE() << "vendrake.exe's window does not answer";
+    }
     if (form_ == nullptr) {
       DWORD status = 0;
       GetExitCodeProcess(process_.hProcess, &status);
