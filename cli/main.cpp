@@ -2,7 +2,7 @@
 
 #include "cli/console_process.h"
 #include "cli/run_cli.h"
-#include "engine/platform_file_system.h"
+#include "engine/platform/platform_file_system.h"
 
 int main(int argc, char** argv) {
   vendrake::cli::ReopenClosedStandardStreams();

@@ -17,7 +17,7 @@
 
 #include "engine/batch_run.h"
 #include "engine/errors.h"
-#include "engine/memory_file_system.h"
+#include "engine/memory/memory_file_system.h"
 #include "engine/scale_heights.h"
 #include "engine/window_state.h"
 #include "engine/word_image.h"

@@ -12,7 +12,7 @@
 
 #include "command/messages.h"
 #include "command/on_scale.h"
-#include "engine/platform_file_system.h"
+#include "engine/platform/platform_file_system.h"
 #include "window/caption_font.h"
 #include "window/message_box.h"
 #include "window/pixel_layout.h"

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "cli/run_cli.h"
-#include "engine/memory_file_system.h"
+#include "engine/memory/memory_file_system.h"
 #include "tests/support/model_bytes.h"
 #include "tools/synthetic_model.h"
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/memory_file_system.h"
+#include "engine/memory/memory_file_system.h"
 #include "tests/support/hooked_file_system.h"
 #include "tools/synthetic_model.h"
 

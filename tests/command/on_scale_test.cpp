@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "command/defaults.h"
-#include "engine/memory_file_system.h"
+#include "engine/memory/memory_file_system.h"
 #include "engine/text_encoding.h"
 #include "tests/support/recording_surface.h"
 #include "tools/synthetic_model.h"

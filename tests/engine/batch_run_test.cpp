@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/memory_file_system.h"
+#include "engine/memory/memory_file_system.h"
 #include "engine/text_encoding.h"
 #include "tests/support/batch_recorder.h"
 #include "tests/support/scaled_model.h"

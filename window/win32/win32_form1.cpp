@@ -6,7 +6,7 @@
 
 #include "command/messages.h"
 #include "command/on_scale.h"
-#include "engine/platform_file_system.h"
+#include "engine/platform/platform_file_system.h"
 #include "window/pixel_layout.h"
 #include "window/win32/resource_ids.h"
 #include "window/window_description.h"

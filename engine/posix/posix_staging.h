@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "engine/file_system.h"
-#include "engine/posix_descriptor.h"
+#include "engine/posix/posix_descriptor.h"
 
 namespace vendrake::engine::posix {
 

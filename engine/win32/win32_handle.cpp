@@ -1,4 +1,4 @@
-#include "engine/win32_handle.h"
+#include "engine/win32/win32_handle.h"
 
 #include <cstring>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "engine/memory_file_system.h"
+#include "engine/memory/memory_file_system.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

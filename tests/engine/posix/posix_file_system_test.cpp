@@ -1,4 +1,4 @@
-#include "engine/posix_file_system.h"
+#include "engine/posix/posix_file_system.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

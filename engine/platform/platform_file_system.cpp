@@ -1,9 +1,9 @@
-#include "engine/platform_file_system.h"
+#include "engine/platform/platform_file_system.h"
 
 #ifdef _WIN32
-#include "engine/win32_file_system.h"
+#include "engine/win32/win32_file_system.h"
 #else
-#include "engine/posix_file_system.h"
+#include "engine/posix/posix_file_system.h"
 #endif
 
 namespace vendrake::engine {

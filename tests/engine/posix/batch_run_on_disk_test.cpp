@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/batch_run.h"
-#include "engine/posix_file_system.h"
+#include "engine/posix/posix_file_system.h"
 #include "tests/support/scaled_model.h"
 #include "tests/support/temporary_folder.h"
 #include "tools/synthetic_model.h"

@@ -1,4 +1,4 @@
-#include "engine/win32_entries.h"
+#include "engine/win32/win32_entries.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "engine/posix_file_system.h"
+#include "engine/posix/posix_file_system.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -11,8 +11,8 @@
 
 #include "engine/errors.h"
 #include "engine/native_path.h"
-#include "engine/posix_descriptor.h"
-#include "engine/posix_staging.h"
+#include "engine/posix/posix_descriptor.h"
+#include "engine/posix/posix_staging.h"
 #include "engine/text_encoding.h"
 
 namespace vendrake::engine {

@@ -1,4 +1,4 @@
-#include "engine/win32_file_system.h"
+#include "engine/win32/win32_file_system.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "engine/posix_descriptor.h"
+#include "engine/posix/posix_descriptor.h"
 
 #include <cstring>
 

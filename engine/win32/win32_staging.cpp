@@ -1,4 +1,4 @@
-#include "engine/win32_staging.h"
+#include "engine/win32/win32_staging.h"
 
 #include <random>
 #include <span>
@@ -6,7 +6,7 @@
 
 #include "engine/errors.h"
 #include "engine/text_encoding.h"
-#include "engine/win32_entries.h"
+#include "engine/win32/win32_entries.h"
 
 namespace vendrake::engine::win32 {
 namespace {

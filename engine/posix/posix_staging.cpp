@@ -1,4 +1,4 @@
-#include "engine/posix_staging.h"
+#include "engine/posix/posix_staging.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "engine/errors.h"
-#include "engine/posix_descriptor.h"
+#include "engine/posix/posix_descriptor.h"
 
 namespace vendrake::engine::posix {
 namespace {

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "engine/batch_run.h"
-#include "engine/posix_file_system.h"
+#include "engine/posix/posix_file_system.h"
 #include "tests/support/batch_recorder.h"
 #include "tests/support/hooked_file_system.h"
 #include "tests/support/scaled_model.h"

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "engine/file_system.h"
-#include "engine/win32_handle.h"
+#include "engine/win32/win32_handle.h"
 
 namespace vendrake::engine::win32 {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/win32_handle.h"
+#include "engine/win32/win32_handle.h"
 
 namespace vendrake::engine::win32 {
 

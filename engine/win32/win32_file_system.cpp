@@ -1,4 +1,4 @@
-#include "engine/win32_file_system.h"
+#include "engine/win32/win32_file_system.h"
 
 #include <algorithm>
 #include <memory>
@@ -9,9 +9,9 @@
 #include "engine/errors.h"
 #include "engine/native_path.h"
 #include "engine/text_encoding.h"
-#include "engine/win32_entries.h"
-#include "engine/win32_handle.h"
-#include "engine/win32_staging.h"
+#include "engine/win32/win32_entries.h"
+#include "engine/win32/win32_handle.h"
+#include "engine/win32/win32_staging.h"
 
 namespace vendrake::engine {
 namespace {
