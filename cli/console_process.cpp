@@ -121,6 +121,10 @@ const StopRequest& CatchStopSignals() {
   Catch(SIGTERM);
   Catch(SIGHUP);
   std::signal(SIGPIPE, SIG_IGN);
+  // Past the file-size limit (ulimit -f) the signal would kill the run before
+  // it could report or clean up; ignored, the write fails with EFBIG instead
+  // and only that file fails.
+  std::signal(SIGXFSZ, SIG_IGN);
 #endif
   return stop_request;
 }

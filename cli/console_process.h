@@ -17,7 +17,8 @@ void ReopenClosedStandardStreams();
 // the returned request, except one the program was started with ignored (as
 // nohup does with SIGHUP). A second signal of the same kind ends the process
 // at once. Ignores SIGPIPE, so that a closed pipe is a write error to report,
-// not the end of the run. On Windows, SIGINT (Ctrl+C) and SIGTERM only.
+// not the end of the run, and SIGXFSZ, so that an output beyond the file-size
+// limit is a failed file. On Windows, SIGINT (Ctrl+C) and SIGTERM only.
 const StopRequest& CatchStopSignals();
 
 // The program's arguments as UTF-8 texts. On Windows they come from the

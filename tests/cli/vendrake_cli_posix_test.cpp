@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -79,8 +80,10 @@ int WaitForExit(pid_t pid) {
 enum class Output { kFile, kFullDevice, kClosed };
 
 // Runs vendrake-cli with `options`; its standard output and error go to files
-// so that neither can block the other.
-Result RunProgram(const std::vector<std::string>& options, Output output = Output::kFile) {
+// so that neither can block the other. With `file_size_limit`, the program
+// starts under that limit (ulimit -f) in bytes.
+Result RunProgram(const std::vector<std::string>& options, Output output = Output::kFile,
+                  rlim_t file_size_limit = RLIM_INFINITY) {
   const TemporaryFolder capture;
   const std::string out_path = (capture.Path() / "out").string();
   const std::string err_path = (capture.Path() / "err").string();
@@ -96,8 +99,17 @@ Result RunProgram(const std::vector<std::string>& options, Output output = Outpu
   }
   posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0600);
+  // The program inherits the limit; this process has it only while it
+  // starts the program, and writes nothing meanwhile.
+  rlimit saved{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit limited = saved;
+  limited.rlim_cur = std::min(file_size_limit, saved.rlim_max);
+  setrlimit(RLIMIT_FSIZE, &limited);
+  const pid_t pid = Spawn(options, actions);
+  setrlimit(RLIMIT_FSIZE, &saved);
   Result result;
-  result.status = WaitForExit(Spawn(options, actions));
+  result.status = WaitForExit(pid);
   posix_spawn_file_actions_destroy(&actions);
   if (output == Output::kFile) result.out = TextOf(out_path);
   result.err = TextOf(err_path);
@@ -217,6 +229,31 @@ TEST_F(VendrakeCliPosix, EveryNameGivesExactlyOneEscapedLine) {
   EXPECT_EQ(NamesIn(dest_), (std::vector<std::string>{"CliffNatural0_2x_A1\nAttempted model "
                                                       "scales: 9. Success count: 9.\x1B[2J",
                                                       "CliffNatural0_2x_C3\xFF%"}));
+}
+
+// Past the limit, writing raises SIGXFSZ, which would end the program with
+// the report and the summary unwritten.
+TEST_F(VendrakeCliPosix, AnOutputBeyondTheFileSizeLimitFailsAlone) {
+  constexpr rlim_t kLimit = 4096;
+  const tools::ModelShape small{.vertex_count = 8, .face_count = 12};
+  const tools::ModelShape large{.vertex_count = 400, .face_count = 600};
+  ASSERT_LT(tools::MakeModel(small).size(), kLimit);
+  ASSERT_GT(tools::MakeModel(large).size(), kLimit);
+  WriteFile(source_ / "CliffNatural0_A1", tools::MakeModel(small));
+  WriteFile(source_ / "CliffNatural0_B2", tools::MakeModel(large));
+
+  const Result run =
+      RunProgram({"--source", source_.string(), "--dest", dest_.string()}, Output::kFile, kLimit);
+
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "Attempted model scales: 2. Success count: 1.\n");
+  EXPECT_EQ(run.err,
+            "vendrake-cli: 1 failed, the first is CliffNatural0_B2: cannot write the "
+            "output (cannot write " +
+                (dest_ / "CliffNatural0_2x_B2").string() +
+                ": File too large); --report lists every file\n");
+  EXPECT_EQ(NamesIn(dest_), std::vector<std::string>{"CliffNatural0_2x_A1"});
+  EXPECT_EQ(ReadFile(dest_ / "CliffNatural0_2x_A1"), ScaledModel(small, 2.0F));
 }
 
 // Where the standard output goes that cannot take what is written to it.
