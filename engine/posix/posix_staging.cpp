@@ -188,8 +188,17 @@ bool NameLeadsTo(int folder_fd, const char* name, int fd) {
 }
 
 // Opens a staging file to see whether anyone still holds it; a closed
-// descriptor when it cannot be opened at all (then it is left alone).
+// descriptor when it is no regular file or cannot be opened at all (then it
+// is left alone).
 Descriptor OpenStagingFile(int folder_fd, const char* name) {
+  // Only a regular file can be a staging file. Anything else of that name is
+  // not opened at all: opening a terminal, a watchdog or a FIFO acts on it.
+  struct stat found {};
+  if (::fstatat(folder_fd, name, &found, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(found.st_mode)) {
+    return Descriptor();
+  }
+  // Should the name change hands meanwhile, a FIFO does not block the run and
+  // a link is not followed.
   constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
   // A staging file always has owner write, but may lack owner read.
   Descriptor fd(::openat(folder_fd, name, O_RDONLY | kFlags));

@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -193,22 +195,51 @@ TEST_P(PosixFileSystemTest, ReplacesALinkWithoutTouchingItsTarget) {
   EXPECT_EQ(ReadFile(Path("target")), (Bytes{9, 9}));
 }
 
+// The names of the files in the folder that `watch` saw opened.
+std::vector<std::string> OpenedNames(int watch) {
+  std::vector<std::string> names;
+  alignas(inotify_event) char buffer[4096];
+  for (ssize_t got; (got = ::read(watch, buffer, sizeof buffer)) > 0;) {
+    for (ssize_t at = 0; at < got;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      if (event->len > 0) names.emplace_back(event->name);
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+  }
+  return names;
+}
+
 TEST_P(PosixFileSystemTest, KeepsAStagingFileInUseAndFilesOfOtherNames) {
   const fs::path staging = Path(".vendrake-2.tmp");
   WriteFile(staging, {2});
   WriteFile(Path(".vendrake-notes.tmp"), {3});
   fs::create_symlink(staging, Path(".vendrake-3.tmp"));
+  // Opening these acts on them (a FIFO's writer wakes, a terminal or a
+  // watchdog reacts), so they must not even be opened.
+  MakeFifo(".vendrake-4.tmp");
+  std::vector<std::string> kept = {".vendrake-3.tmp", ".vendrake-4.tmp"};
+  if (::mknod(Path(".vendrake-5.tmp").c_str(), S_IFCHR | 0600, ::makedev(1, 3)) == 0) {
+    kept.push_back(".vendrake-5.tmp");  // /dev/null's numbers; needs root
+  }
+  kept.push_back(".vendrake-notes.tmp");
   // A lock held through a descriptor of its own, as another process would.
   const int fd = ::open(staging.c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(::inotify_add_watch(watch, harness_.Path(u"").c_str(), IN_OPEN), 0);
 
   EXPECT_EQ(Open()->RemoveAbandonedStaging(), 0U);
   ::close(fd);
   EXPECT_EQ(Open()->RemoveAbandonedStaging(), 1U);
 
-  EXPECT_THAT(testing::NamesIn(harness_.Path(u"")),
-              ElementsAre(".vendrake-3.tmp", ".vendrake-notes.tmp"));
+  EXPECT_THAT(testing::NamesIn(harness_.Path(u"")), ::testing::ElementsAreArray(kept));
+  const std::vector<std::string> opened = OpenedNames(watch);
+  ::close(watch);
+  EXPECT_THAT(opened, ::testing::Contains(".vendrake-2.tmp"));
+  EXPECT_THAT(opened, ::testing::Not(::testing::Contains(::testing::AnyOf(
+                          ".vendrake-3.tmp", ".vendrake-4.tmp", ".vendrake-5.tmp"))));
 }
 
 TEST_P(PosixFileSystemTest, NamesThatAreNotUtf8SurviveTheRoundTrip) {
