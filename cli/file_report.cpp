@@ -11,6 +11,7 @@ using engine::BatchStep;
 using engine::ErrorKind;
 
 std::u16string Reason(BatchStep step, ErrorKind kind) {
+  if (kind == ErrorKind::kOutOfMemory) return u"out of memory";
   switch (step) {
     case BatchStep::kCheckName:
       break;

@@ -140,14 +140,21 @@ void PrintCause(std::ostream& err, const command::ScaleOutcome& outcome,
     err << kProgram << "the listing of the source folder broke off, later files were not tried ("
         << EscapeBytesForLine(outcome.listing_error) << ")\n";
   }
+  if (outcome.out_of_memory) {
+    err << kProgram << "out of memory, later files were not tried\n";
+  }
   if (outcome.interrupted) {
     err << kProgram << "interrupted by " << SignalName(stop->signal.load())
         << " before the end of the source folder\n";
   }
   const std::int64_t failed = outcome.tally.attempted - outcome.tally.succeeded;
   if (failed > 0 && !report) {
-    err << kProgram << failed << " failed, the first is "
-        << engine::Utf16ToUtf8(watch.FirstFailure()) << "; --report lists every file\n";
+    err << kProgram << failed << " failed";
+    // Empty when memory ran out as the failure was noted.
+    if (!watch.FirstFailure().empty()) {
+      err << ", the first is " << engine::Utf16ToUtf8(watch.FirstFailure());
+    }
+    err << "; --report lists every file\n";
   }
 }
 
@@ -174,7 +181,7 @@ int ExitStatusFor(const command::ScaleOutcome& outcome, const StopRequest* stop)
       break;
   }
   if (outcome.interrupted) return kExitSignalBase + stop->signal.load();
-  if (!outcome.listing_error.empty()) return kExitSomeFailed;
+  if (!outcome.listing_error.empty() || outcome.out_of_memory) return kExitSomeFailed;
   return outcome.tally.succeeded == outcome.tally.attempted ? kExitAllWritten : kExitSomeFailed;
 }
 

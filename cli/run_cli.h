@@ -10,7 +10,7 @@ namespace vendrake::cli {
 // Exit statuses of vendrake-cli.
 inline constexpr int kExitAllWritten = 0;
 // A file failed, the source folder was empty or could not be listed, its
-// listing broke off, or standard output could not be written.
+// listing broke off, memory ran out, or standard output could not be written.
 inline constexpr int kExitSomeFailed = 1;
 inline constexpr int kExitRejected = 2;      // an input was rejected or the usage was wrong
 inline constexpr int kExitSignalBase = 128;  // a run stopped by signal n exits with 128 + n
@@ -25,8 +25,9 @@ struct StopRequest {
 // The whole console program over `files`: parses the arguments, runs the Scale
 // command on them and prints its message (the summary to `out`, any other
 // message to `err`), then on `err` a line on the cause where there is one: why
-// the source folder gave nothing, why its listing broke off, that the run was
-// stopped, or which file failed first when there is no report. Once `stop`
+// the source folder gave nothing, why its listing broke off, that memory ran
+// out, that the run was stopped, or which file failed first when there is no
+// report. Once `stop`
 // is requested the run ends after the file in hand. Returns the exit status;
 // one that would be 0 becomes 1 when `out` could not be written.
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err,

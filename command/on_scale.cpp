@@ -23,7 +23,8 @@ ScaleOutcome Stop(ControlSurface& surface, const std::u16string& message,
                   ScaleOutcome::Kind kind = ScaleOutcome::Kind::kRejected) {
   surface.ShowMessage(message);
   Unlock(surface);
-  return {.kind = kind, .tally = {}, .listing_error = {}, .interrupted = false};
+  return {
+      .kind = kind, .tally = {}, .listing_error = {}, .interrupted = false, .out_of_memory = false};
 }
 
 // Normalises a folder box in place, writing back after each change, and
@@ -76,7 +77,8 @@ ScaleOutcome OnScale(ControlSurface& surface, engine::WindowState& state, engine
   return {.kind = ScaleOutcome::Kind::kFinished,
           .tally = run.tally,
           .listing_error = run.listing_error,
-          .interrupted = run.interrupted};
+          .interrupted = run.interrupted,
+          .out_of_memory = run.out_of_memory};
 }
 
 }  // namespace vendrake::command

@@ -21,6 +21,7 @@ struct ScaleOutcome {
   // As the batch run reported them; see engine::BatchOutcome.
   std::string listing_error;
   bool interrupted = false;
+  bool out_of_memory = false;
 };
 
 // What pressing "Scale" does. Locks the button, checks the source, destination

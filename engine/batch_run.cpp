@@ -1,8 +1,12 @@
 #include "engine/batch_run.h"
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <unordered_set>
+#include <utility>
 
 #include "engine/folder_text.h"
 #include "engine/output_naming.h"
@@ -36,6 +40,40 @@ void CheckPlainName(const std::u16string& entry) {
   }
 }
 
+// Every file a run has written, by identity: however a later name reaches
+// one of them, it is not taken up again. A file written must be remembered,
+// so the memory for it is taken before its output takes its name, when
+// running out still just fails that file.
+class WrittenFiles {
+ public:
+  bool Contains(const FileIdentity& identity) const { return files_.contains(identity); }
+
+  // Makes sure Add allocates nothing; throws std::bad_alloc otherwise.
+  void MakeRoom() {
+    if (spare_.empty()) {
+      Set one{FileIdentity{}};
+      spare_ = one.extract(one.begin());
+    }
+    // An insert that keeps within the load factor never rehashes; growing
+    // in steps keeps rehashing rare.
+    const auto needed = static_cast<float>(files_.size() + 1);
+    if (needed > files_.max_load_factor() * static_cast<float>(files_.bucket_count())) {
+      files_.reserve(2 * (files_.size() + 1));
+    }
+  }
+  // Remembers `identity` in the room MakeRoom made.
+  void Add(const FileIdentity& identity) {
+    spare_.value() = identity;
+    auto inserted = files_.insert(std::move(spare_));
+    if (!inserted.inserted) spare_ = std::move(inserted.node);
+  }
+
+ private:
+  using Set = std::unordered_set<FileIdentity, FileIdentityHash>;
+  Set files_;
+  Set::node_type spare_;
+};
+
 class Run {
  public:
   Run(WindowState& state, FileSystem& files, std::u16string_view source,
@@ -48,10 +86,22 @@ class Run {
         stop_(stop) {}
 
   BatchOutcome Execute() {
+    BatchOutcome outcome;
+    try {
+      ConvertAll(outcome);
+    } catch (const std::bad_alloc&) {
+      // Outside any one file: in the listing, or in telling the observer.
+      outcome.out_of_memory = true;
+    }
+    outcome.tally = tally_;
+    return outcome;
+  }
+
+ private:
+  void ConvertAll(BatchOutcome& outcome) {
     state_.DestBaseName = DeriveDestBaseName(destination_text_);
     OpenDestination();
 
-    BatchOutcome outcome;
     std::unique_ptr<FolderListing> listing;
     std::u16string entry;
     try {
@@ -64,7 +114,7 @@ class Run {
     }
     if (entry.empty()) {
       outcome.kind = BatchOutcome::Kind::kSourceEmpty;
-      return outcome;
+      return;
     }
 
     for (;;) {
@@ -81,11 +131,8 @@ class Run {
       }
       if (entry.empty() || entry == u"." || entry == u"..") break;
     }
-    outcome.tally = tally_;
-    return outcome;
   }
 
- private:
   // Creates the destination folder and opens it once, so that every output
   // goes into this very folder even if its text comes to name another one.
   // Each step may fail alone; without a folder, every write fails.
@@ -110,16 +157,19 @@ class Run {
 
   bool StopRequested() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed); }
 
+  // Converts one file; a failure of any kind fails that file alone. Only
+  // the observer is told outside, so that what it throws is no file's.
   void Convert(const std::u16string& entry) {
     BatchStep step = BatchStep::kCheckName;
     bool counted = false;
+    std::u16string name;
     try {
       CheckPlainName(entry);
       step = BatchStep::kRead;
       std::unique_ptr<InputFile> input = source_->OpenForReading(entry);
       // A name that leads to a file this run wrote (the destination is the
       // source folder, or a link points into it) is no new model.
-      if (written_.contains(input->Identity())) return;
+      if (written_.Contains(input->Identity())) return;
       ++tally_.attempted;
       counted = true;
       LoadImage(*input, state_.ModelWords);
@@ -129,18 +179,27 @@ class Run {
       step = BatchStep::kScale;
       ScaleHeights(state_);
       step = BatchStep::kNameOutput;
-      const std::u16string name = OutputName(state_.DestBaseName, SuffixOf(entry));
+      name = OutputName(state_.DestBaseName, SuffixOf(entry));
       step = BatchStep::kWrite;
       if (destination_ == nullptr) throw FileError(destination_error_);
+      written_.MakeRoom();
       const auto output = destination_->OpenForReplacing(name, permissions);
       output->Write(state_.ModelWords.Bytes());
-      written_.insert(output->Commit());
+      written_.Add(output->Commit());
       ++tally_.succeeded;
-      if (observer_ != nullptr) observer_->FileWritten(entry, destination_text_ + name);
     } catch (const Error& error) {
-      if (!counted) ++tally_.attempted;
-      if (observer_ != nullptr) observer_->FileFailed(entry, step, error);
+      Failed(entry, step, counted, error);
+      return;
+    } catch (const std::bad_alloc&) {
+      Failed(entry, step, counted, out_of_memory_);
+      return;
     }
+    if (observer_ != nullptr) observer_->FileWritten(entry, destination_text_ + name);
+  }
+
+  void Failed(const std::u16string& entry, BatchStep step, bool counted, const Error& error) {
+    if (!counted) ++tally_.attempted;
+    if (observer_ != nullptr) observer_->FileFailed(entry, step, error);
   }
 
   WindowState& state_;
@@ -153,9 +212,9 @@ class Run {
   std::unique_ptr<Folder> destination_;
   std::string destination_error_;
   RunTally tally_;
-  // Every file this run has written, by identity: however a later name
-  // reaches one of them, it is not taken up again.
-  std::unordered_set<FileIdentity, FileIdentityHash> written_;
+  WrittenFiles written_;
+  // Made while there is memory, for the files that find none.
+  const OutOfMemoryError out_of_memory_{std::strerror(ENOMEM)};
 };
 
 }  // namespace

@@ -32,6 +32,9 @@ struct BatchOutcome {
   std::string listing_error;
   // The run stopped on request before the listing's end.
   bool interrupted = false;
+  // The run ran out of memory between files (listing, reporting) and ended
+  // there; a file whose own conversion runs out of memory just fails.
+  bool out_of_memory = false;
 };
 
 // Where in converting one file a failure arose.
@@ -61,11 +64,12 @@ class BatchObserver {
 // writes it into the destination as DestBaseName (without its "\") followed
 // by the name's suffix from its first "_".
 //
-// A file that fails counts as attempted and not succeeded and the run goes on;
-// a failing listing ends the run. A name that leads to a file this run has
-// written is passed over uncounted, so each file is scaled once. When `stop`
-// is given and becomes true, the run ends after the file in hand, which is
-// finished or abandoned whole. Throws nothing of its own.
+// A file that fails, for want of memory too, counts as attempted and not
+// succeeded and the run goes on; a failing listing, or memory running out
+// outside a file, ends the run with the counts so far. A name that leads to a
+// file this run has written is passed over uncounted, so each file is scaled
+// once. When `stop` is given and becomes true, the run ends after the file in
+// hand, which is finished or abandoned whole. Throws nothing of its own.
 BatchOutcome RunBatch(WindowState& state, FileSystem& files, std::u16string_view source,
                       std::u16string_view destination, BatchObserver* observer = nullptr,
                       const std::atomic<bool>* stop = nullptr);

@@ -7,7 +7,14 @@ namespace vendrake::engine {
 
 // The kinds of failure the conversion can meet. Each is its own type so that
 // callers catch exactly what they handle; all share one base.
-enum class ErrorKind { kOverflow, kSubscript, kInvalidArgument, kFloatingPoint, kFile };
+enum class ErrorKind {
+  kOverflow,
+  kSubscript,
+  kInvalidArgument,
+  kFloatingPoint,
+  kFile,
+  kOutOfMemory
+};
 
 class Error : public std::runtime_error {
  public:
@@ -48,6 +55,12 @@ class FloatingPointError : public Error {
 class FileError : public Error {
  public:
   explicit FileError(const std::string& message) : Error(ErrorKind::kFile, message) {}
+};
+
+// The system gave no more memory (std::bad_alloc) while a file was converted.
+class OutOfMemoryError : public Error {
+ public:
+  explicit OutOfMemoryError(const std::string& message) : Error(ErrorKind::kOutOfMemory, message) {}
 };
 
 }  // namespace vendrake::engine

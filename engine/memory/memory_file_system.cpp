@@ -1,6 +1,7 @@
 #include "engine/memory/memory_file_system.h"
 
 #include <algorithm>
+#include <new>
 #include <numeric>
 #include <utility>
 
@@ -259,8 +260,8 @@ std::vector<std::u16string> MemoryFileSystem::NamesIn(std::u16string_view path) 
   return names;
 }
 
-void MemoryFileSystem::FailOn(Operation operation, int call_number) {
-  failures_[static_cast<std::size_t>(operation)].push_back(call_number);
+void MemoryFileSystem::FailOn(Operation operation, int call_number, Failure failure) {
+  failures_[static_cast<std::size_t>(operation)].emplace_back(call_number, failure);
 }
 
 int MemoryFileSystem::Calls(Operation operation) const {
@@ -274,8 +275,9 @@ int MemoryFileSystem::TotalCalls() const {
 void MemoryFileSystem::Enter(Operation operation, std::u16string_view path) {
   const auto index = static_cast<std::size_t>(operation);
   const int call = ++calls_[index];
-  const auto& failing = failures_[index];
-  if (std::find(failing.begin(), failing.end(), call) != failing.end()) {
+  for (const auto& [call_number, failure] : failures_[index]) {
+    if (call_number != call) continue;
+    if (failure == Failure::kOutOfMemory) throw std::bad_alloc();
     Fail("injected failure", path);
   }
 }

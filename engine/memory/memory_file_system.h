@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/file_system.h"
@@ -61,8 +62,11 @@ class MemoryFileSystem : public FileSystem {
   // included, in code-unit order.
   std::vector<std::u16string> NamesIn(std::u16string_view path) const;
 
-  // Makes the `call_number`-th call (from 1) of `operation` throw FileError.
-  void FailOn(Operation operation, int call_number);
+  // What a failing operation throws: FileError, or std::bad_alloc as when
+  // the system gives no more memory.
+  enum class Failure { kFileError, kOutOfMemory };
+  // Makes the `call_number`-th call (from 1) of `operation` throw.
+  void FailOn(Operation operation, int call_number, Failure failure = Failure::kFileError);
   // How many times `operation` has been called.
   int Calls(Operation operation) const;
   // How many operations of any kind have been called.
@@ -98,7 +102,7 @@ class MemoryFileSystem : public FileSystem {
   std::map<std::u16string, Node> nodes_;
   std::set<std::u16string> live_staging_;
   std::array<int, kOperationCount> calls_{};
-  std::array<std::vector<int>, kOperationCount> failures_{};
+  std::array<std::vector<std::pair<int, Failure>>, kOperationCount> failures_{};
   int next_staging_ = 0;
   std::uint64_t next_id_ = 1;
 };

@@ -97,6 +97,7 @@ struct ListingCase {
   int call;
   std::string out;
   std::string err;
+  MemoryFileSystem::Failure failure = MemoryFileSystem::Failure::kFileError;
 };
 
 void PrintTo(const ListingCase& c, std::ostream* os) { *os << c.name; }
@@ -112,7 +113,7 @@ TEST_P(RunCliListing, GivesStatusOneAndSaysWhy) {
     files_.AddFile(u"C:\\In\\rock_" + std::u16string(1, static_cast<char16_t>(u'0' + k)),
                    tools::MakeModel(kShape));
   }
-  if (GetParam().failing) files_.FailOn(*GetParam().failing, GetParam().call);
+  if (GetParam().failing) files_.FailOn(*GetParam().failing, GetParam().call, GetParam().failure);
 
   EXPECT_EQ(Run({"--source", "C:\\In", "--dest", "C:\\Out"}), kExitSomeFailed);
   EXPECT_EQ(out_.str(), GetParam().out);
@@ -146,7 +147,11 @@ INSTANTIATE_TEST_SUITE_P(
         ListingCase{"broken off", true, 3, Op::kListNext, 3,
                     "Attempted model scales: 2. Success count: 2.\n",
                     "vendrake-cli: the listing of the source folder broke off, later files were "
-                    "not tried (injected failure: C:\\In)\n"}));
+                    "not tried (injected failure: C:\\In)\n"},
+        ListingCase{"out of memory between files", true, 3, Op::kListNext, 3,
+                    "Attempted model scales: 2. Success count: 2.\n",
+                    "vendrake-cli: out of memory, later files were not tried\n",
+                    MemoryFileSystem::Failure::kOutOfMemory}));
 
 TEST(RunCliStop, FinishesTheFileInHandPrintsTheSummarySoFarAndExitsWithTheSignal) {
   StopRequest stop;

@@ -360,6 +360,7 @@ struct InjectedFailure {
   const char* name;
   Op operation;
   const char* step;
+  MemoryFileSystem::Failure failure = MemoryFileSystem::Failure::kFileError;
 };
 
 void PrintTo(const InjectedFailure& failure, std::ostream* out) { *out << failure.name; }
@@ -372,12 +373,13 @@ TEST_P(InjectedFailureTest, FailsOnlyThatFileAndKeepsItsOldOutput) {
   files_.AddFile(In(u"CliffNatural0_B2"), tools::MakeModel(Shape(2)));
   files_.AddFile(In(u"CliffNatural0_C3"), tools::MakeModel(Shape(3)));
   files_.AddFile(Out(u"CliffNatural0_2x_B2"), {0xDE, 0xAD, 0xBE, 0xEF, 0x01});
-  files_.FailOn(GetParam().operation, 2);
+  files_.FailOn(GetParam().operation, 2, GetParam().failure);
 
   ExpectFinished(Run(), 3, 2);
 
-  EXPECT_EQ(recorder_.events.at(1),
-            std::string("CliffNatural0_B2 failed at ") + GetParam().step + ": file");
+  const bool memory = GetParam().failure == MemoryFileSystem::Failure::kOutOfMemory;
+  EXPECT_EQ(recorder_.events.at(1), std::string("CliffNatural0_B2 failed at ") + GetParam().step +
+                                        (memory ? ": out of memory" : ": file"));
   EXPECT_EQ(files_.FileBytes(Out(u"CliffNatural0_2x_A1")), Scaled(Shape(1)));
   EXPECT_EQ(files_.FileBytes(Out(u"CliffNatural0_2x_B2")), (Bytes{0xDE, 0xAD, 0xBE, 0xEF, 0x01}));
   EXPECT_EQ(files_.FileBytes(Out(u"CliffNatural0_2x_C3")), Scaled(Shape(3)));
@@ -391,7 +393,10 @@ INSTANTIATE_TEST_SUITE_P(
                       InjectedFailure{"Read", Op::kRead, "read"},
                       InjectedFailure{"OpenForReplacing", Op::kOpenForReplacing, "write"},
                       InjectedFailure{"Write", Op::kWrite, "write"},
-                      InjectedFailure{"Commit", Op::kCommit, "write"}),
+                      InjectedFailure{"Commit", Op::kCommit, "write"},
+                      // A file's own want of memory fails that file alone.
+                      InjectedFailure{"ReadOutOfMemory", Op::kRead, "read",
+                                      MemoryFileSystem::Failure::kOutOfMemory}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(BatchRunTest, FailingListingEndsTheRunWithTheCountsSoFar) {
