@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/memory/memory_file_system.h"
+#include "engine/text_encoding.h"
 #include "tests/support/hooked_file_system.h"
 #include "tools/synthetic_model.h"
 
@@ -88,16 +89,19 @@ TEST_F(RunCliTest, AFailedFileGivesStatusOneWithTheSummaryAndTheFirstReason) {
             "starts at the first \"_\", and readme has none); --report lists every file\n");
 }
 
-// A source folder that yields no file, or whose listing breaks off.
+// A source folder that yields no file, whose listing breaks off, or that
+// holds a file that fails.
 struct ListingCase {
   const char* name;
-  bool folder;                                         // whether C:\In exists
+  bool folder;                                         // whether the source folder exists
   int files;                                           // models in it, rock_0, rock_1...
   std::optional<MemoryFileSystem::Operation> failing;  // fails on its `call`-th call
   int call;
   std::string out;
   std::string err;
   MemoryFileSystem::Failure failure = MemoryFileSystem::Failure::kFileError;
+  std::u16string source = u"C:\\In";
+  std::u16string short_file = u"";  // the name of a 3-byte file in it, if any
 };
 
 void PrintTo(const ListingCase& c, std::ostream* os) { *os << c.name; }
@@ -105,17 +109,20 @@ void PrintTo(const ListingCase& c, std::ostream* os) { *os << c.name; }
 class RunCliListing : public RunCliTest, public ::testing::WithParamInterface<ListingCase> {};
 
 TEST_P(RunCliListing, GivesStatusOneAndSaysWhy) {
+  const std::u16string source = GetParam().source + u"\\";
   if (GetParam().folder) {
     // A hidden file is no model to scale.
-    files_.AddFile(u"C:\\In\\.x_A1", tools::MakeModel(kShape), {.hidden = true});
+    files_.AddFile(source + u".x_A1", tools::MakeModel(kShape), {.hidden = true});
   }
   for (int k = 0; k < GetParam().files; ++k) {
-    files_.AddFile(u"C:\\In\\rock_" + std::u16string(1, static_cast<char16_t>(u'0' + k)),
+    files_.AddFile(source + u"rock_" + std::u16string(1, static_cast<char16_t>(u'0' + k)),
                    tools::MakeModel(kShape));
   }
+  if (!GetParam().short_file.empty()) files_.AddFile(source + GetParam().short_file, {1, 2, 3});
   if (GetParam().failing) files_.FailOn(*GetParam().failing, GetParam().call, GetParam().failure);
+  const std::string source_option = engine::Utf16ToUtf8(GetParam().source);
 
-  EXPECT_EQ(Run({"--source", "C:\\In", "--dest", "C:\\Out"}), kExitSomeFailed);
+  EXPECT_EQ(Run({"--source", source_option.c_str(), "--dest", "C:\\Out"}), kExitSomeFailed);
   EXPECT_EQ(out_.str(), GetParam().out);
   EXPECT_EQ(err_.str(), GetParam().err);
 }
@@ -124,8 +131,10 @@ constexpr char kSourceMissing[] = "The source path does not exist.\n";
 // The source folder's path in the platform's own form.
 #ifdef _WIN32
 constexpr char kSourceAsPrinted[] = "C:\\In\\";
+constexpr char kEscapedSourceAsPrinted[] = "C:\\In%1B[2J%0A%25\\";
 #else
 constexpr char kSourceAsPrinted[] = "/In/";
+constexpr char kEscapedSourceAsPrinted[] = "/In%1B[2J%0A%25/";
 #endif
 using Op = MemoryFileSystem::Operation;
 
@@ -151,7 +160,19 @@ INSTANTIATE_TEST_SUITE_P(
         ListingCase{"out of memory between files", true, 3, Op::kListNext, 3,
                     "Attempted model scales: 2. Success count: 2.\n",
                     "vendrake-cli: out of memory, later files were not tried\n",
-                    MemoryFileSystem::Failure::kOutOfMemory}));
+                    MemoryFileSystem::Failure::kOutOfMemory},
+        // Texts that would drive a terminal are escaped in every line.
+        ListingCase{"empty, name escaped", true, 0, std::nullopt, 0, "",
+                    kSourceMissing + std::string("vendrake-cli: ") + kEscapedSourceAsPrinted +
+                        " holds no normal file (folders and hidden files are not scaled)\n",
+                    MemoryFileSystem::Failure::kFileError, u"C:\\In\x1B[2J\n%"},
+        ListingCase{"first failure escaped", true, 1, std::nullopt, 0,
+                    "Attempted model scales: 2. Success count: 1.\n",
+                    "vendrake-cli: 1 failed, the first is evil%1B[2J%0AAttempted model scales: 9. "
+                    "Success count: 9.: shorter than 4 bytes (the file holds 3 bytes, no whole "
+                    "word); --report lists every file\n",
+                    MemoryFileSystem::Failure::kFileError, u"C:\\In",
+                    u"evil\x1B[2J\nAttempted model scales: 9. Success count: 9."}));
 
 TEST(RunCliStop, FinishesTheFileInHandPrintsTheSummarySoFarAndExitsWithTheSignal) {
   StopRequest stop;

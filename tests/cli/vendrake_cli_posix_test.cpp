@@ -186,19 +186,34 @@ class PipedProgram {
 // rest is in vendrake_cli_end_to_end_test.cpp, on every platform.
 class VendrakeCliPosix : public CliOnDisk {};
 
-TEST_F(VendrakeCliPosix, ADestinationNamedWithADotGivesHiddenOutputsAndSaysSo) {
+// A hidden destination folder's name, and that name as the warning prints it.
+struct HiddenCase {
+  const char* folder;
+  const char* printed;
+};
+
+void PrintTo(const HiddenCase& c, std::ostream* os) { *os << c.printed; }
+
+class VendrakeCliHidden : public VendrakeCliPosix,
+                          public ::testing::WithParamInterface<HiddenCase> {};
+
+TEST_P(VendrakeCliHidden, ADestinationNamedWithADotGivesHiddenOutputsAndSaysSo) {
   WriteFile(source_ / "rock_A1", tools::MakeModel({}));
-  const fs::path hidden = root_.Path() / ".cliffs";
+  const fs::path hidden = root_.Path() / GetParam().folder;
 
   const Result run = RunProgram({"--source", source_.string(), "--dest", hidden.string()});
 
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "Attempted model scales: 1. Success count: 1.\n");
-  EXPECT_EQ(run.err,
-            "vendrake-cli: the outputs are hidden files: their names start with \".cliffs\", the "
-            "destination folder's own name\n");
-  EXPECT_EQ(NamesIn(hidden), std::vector<std::string>{".cliffs_A1"});
+  EXPECT_EQ(run.err, std::string("vendrake-cli: the outputs are hidden files: their names start "
+                                 "with \"") +
+                         GetParam().printed + "\", the destination folder's own name\n");
+  EXPECT_EQ(NamesIn(hidden), std::vector<std::string>{std::string(GetParam().folder) + "_A1"});
 }
+
+INSTANTIATE_TEST_SUITE_P(Destinations, VendrakeCliHidden,
+                         ::testing::Values(HiddenCase{".cliffs", ".cliffs"},
+                                           HiddenCase{".cl\x1B[2J\niffs", ".cl%1B[2J%0Aiffs"}));
 
 // Names that try to forge lines and drive the terminal, one that folder texts
 // cannot hold, and POSIX name bytes that are no UTF-8.
