@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -42,8 +44,10 @@ std::string TextOf(const fs::path& path) {
 // Starts vendrake-cli with `options` and the standard streams `actions` sets
 // up. It starts with the usual signal dispositions and no signal blocked,
 // whatever the test runner inherited: a shell starts a background job with
-// SIGINT ignored, which the program would keep.
-pid_t Spawn(const std::vector<std::string>& options, const posix_spawn_file_actions_t& actions) {
+// SIGINT ignored, which the program would keep. With `hangup_ignored` it
+// starts with SIGHUP ignored, as nohup starts a program.
+pid_t Spawn(const std::vector<std::string>& options, const posix_spawn_file_actions_t& actions,
+            bool hangup_ignored = false) {
   std::vector<std::string> args = {VENDRAKE_CLI_PATH};
   args.insert(args.end(), options.begin(), options.end());
   std::vector<char*> argv;
@@ -56,11 +60,21 @@ pid_t Spawn(const std::vector<std::string>& options, const posix_spawn_file_acti
   sigemptyset(&signals);
   posix_spawnattr_setsigmask(&attributes, &signals);
   for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&signals, signal);
+  // A signal ignored here stays ignored in the program; this process ignores
+  // SIGHUP only while it starts the program.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  struct sigaction hangup {};
+  if (hangup_ignored) {
+    sigdelset(&signals, SIGHUP);
+    sigaction(SIGHUP, &ignore, &hangup);
+  }
   posix_spawnattr_setsigdefault(&attributes, &signals);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   pid_t pid = -1;
   const int spawned =
       posix_spawn(&pid, VENDRAKE_CLI_PATH, &actions, &attributes, argv.data(), environ);
+  if (hangup_ignored) sigaction(SIGHUP, &hangup, nullptr);
   posix_spawnattr_destroy(&attributes);
   if (spawned != 0) {
     ADD_FAILURE() << "cannot start " << VENDRAKE_CLI_PATH << ": " << std::strerror(spawned);
@@ -120,7 +134,7 @@ Result RunProgram(const std::vector<std::string>& options, Output output = Outpu
 // test holds, and its standard error into a file.
 class PipedProgram {
  public:
-  explicit PipedProgram(const std::vector<std::string>& options) {
+  explicit PipedProgram(const std::vector<std::string>& options, bool hangup_ignored = false) {
     int ends[2] = {-1, -1};
     if (pipe2(ends, O_CLOEXEC) != 0) {
       ADD_FAILURE() << "pipe2: " << std::strerror(errno);
@@ -132,7 +146,7 @@ class PipedProgram {
     posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
     posix_spawn_file_actions_addopen(&actions, 2, ErrPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
-    pid_ = Spawn(options, actions);
+    pid_ = Spawn(options, actions, hangup_ignored);
     posix_spawn_file_actions_destroy(&actions);
     close(ends[1]);
   }
@@ -145,6 +159,20 @@ class PipedProgram {
 
   pid_t Pid() const { return pid_; }
   int PipeCapacity() const { return fcntl(reading_, F_GETPIPE_SZ); }
+
+  // Waits until the program sleeps in a write to its standard output, which
+  // it does once the pipe is full; false if it never does.
+  bool WaitUntilBlockedOnThePipe() const {
+    return WaitFor([&] {
+      return ProcText("stat").find(") S ") != std::string::npos &&
+             ProcText("syscall").starts_with(std::to_string(SYS_write) + " 0x1 ");
+    });
+  }
+  // Waits until the program has no handler for `signal`, as once it has taken
+  // it where the handler resets itself; false if that never happens.
+  bool WaitUntilTaken(int signal) const {
+    return WaitFor([&] { return (CaughtSignals() & (1ULL << (signal - 1))) == 0; });
+  }
 
   // Reads until the first whole line has come; what came is kept for ReadAll.
   std::string FirstLine() {
@@ -166,6 +194,25 @@ class PipedProgram {
 
  private:
   fs::path ErrPath() const { return capture_.Path() / "err"; }
+
+  std::string ProcText(const char* file) const {
+    return TextOf(fs::path("/proc") / std::to_string(pid_) / file);
+  }
+  // The signals the program has handlers for, bit n - 1 for signal n.
+  std::uint64_t CaughtSignals() const {
+    const std::string status = ProcText("status");
+    const std::size_t at = status.find("SigCgt:");
+    return at == std::string::npos ? 0 : std::stoull(status.substr(at + 7), nullptr, 16);
+  }
+  // Polls `done` for up to half a minute; the waits end in milliseconds as a
+  // rule.
+  static bool WaitFor(const std::function<bool()>& done) {
+    for (int k = 0; k < 3000; ++k) {
+      if (done()) return true;
+      usleep(10000);
+    }
+    return false;
+  }
 
   bool ReadSome() {
     char chunk[4096];
@@ -354,9 +401,11 @@ TEST_F(VendrakeCliPiped, AClosedPipeDoesNotCutTheRunShort) {
 }
 
 struct SignalCase {
-  int signal;
-  int status;
   const char* name;
+  std::vector<int> signals;  // sent in turn, each once the one before was taken
+  bool hangup_ignored;       // the program starts with SIGHUP ignored, as under nohup
+  int status;                // or minus the signal that ended the program
+  std::string err;
 };
 
 void PrintTo(const SignalCase& c, std::ostream* os) { *os << c.name; }
@@ -364,36 +413,56 @@ void PrintTo(const SignalCase& c, std::ostream* os) { *os << c.name; }
 class VendrakeCliSignal : public VendrakeCliPiped,
                           public ::testing::WithParamInterface<SignalCase> {};
 
-// The signal comes while the program is at most a pipe's worth past its first
-// report line, so it always lands mid-run.
+// The signals come while the program waits for room in the full pipe, where
+// a write could break off or a handler could be left in place.
 TEST_P(VendrakeCliSignal, StopsBetweenFilesWithTheSummarySoFar) {
-  PipedProgram program(ReportOptions());
+  PipedProgram program(ReportOptions(), GetParam().hangup_ignored);
   ASSERT_TRUE(OutgrowsThePipe(program));
-  EXPECT_NE(program.FirstLine(), "");
-  ASSERT_EQ(kill(program.Pid(), GetParam().signal), 0);
+  ASSERT_TRUE(program.WaitUntilBlockedOnThePipe());
+  // Nothing is read before the program has taken each signal: room in the
+  // pipe would let the write go on before the signal could break it off.
+  for (const int signal : GetParam().signals) {
+    ASSERT_EQ(kill(program.Pid(), signal), 0);
+    ASSERT_TRUE(program.WaitUntilTaken(signal));
+  }
 
   const std::vector<std::string> lines = LinesOf(program.ReadAll());
   EXPECT_EQ(program.Wait(), GetParam().status);
-  ASSERT_GE(lines.size(), 2U);
-  const std::size_t written = lines.size() - 1;
-  EXPECT_LT(written, static_cast<std::size_t>(kFiles));
-  EXPECT_EQ(lines.back(), "Attempted model scales: " + std::to_string(written) +
-                              ". Success count: " + std::to_string(written) + ".");
-  EXPECT_EQ(program.Err(), std::string("vendrake-cli: interrupted by ") + GetParam().name +
-                               " before the end of the source folder\n");
+  EXPECT_EQ(program.Err(), GetParam().err);
   // Every file tried was written whole, and nothing else was left behind.
   const std::vector<std::string> names = NamesIn(dest_);
-  EXPECT_EQ(names.size(), written);
   for (const std::string& name : names) {
     EXPECT_EQ(ReadFile(dest_ / name), ScaledModel({.vertex_count = 4, .face_count = 6}, 2.0F))
         << name;
   }
+  if (GetParam().status < 0) return;  // ended at once: no summary
+  ASSERT_GE(lines.size(), 2U);
+  const std::size_t written = lines.size() - 1;
+  EXPECT_EQ(lines.back(), "Attempted model scales: " + std::to_string(written) +
+                              ". Success count: " + std::to_string(written) + ".");
+  EXPECT_EQ(names.size(), written);
+  if (GetParam().status == 0) {
+    EXPECT_EQ(written, static_cast<std::size_t>(kFiles));
+  } else {
+    EXPECT_LT(written, static_cast<std::size_t>(kFiles));
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, VendrakeCliSignal,
-                         ::testing::Values(SignalCase{SIGINT, 130, "SIGINT"},
-                                           SignalCase{SIGTERM, 143, "SIGTERM"},
-                                           SignalCase{SIGHUP, 129, "SIGHUP"}));
+std::string Interrupted(const char* signal) {
+  return std::string("vendrake-cli: interrupted by ") + signal +
+         " before the end of the source folder\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Signals, VendrakeCliSignal,
+    ::testing::Values(
+        SignalCase{"SIGINT", {SIGINT}, false, 130, Interrupted("SIGINT")},
+        SignalCase{"SIGTERM", {SIGTERM}, false, 143, Interrupted("SIGTERM")},
+        SignalCase{"SIGHUP", {SIGHUP}, false, 129, Interrupted("SIGHUP")},
+        // The first signal names the status.
+        SignalCase{"SIGTERM, then SIGINT", {SIGTERM, SIGINT}, false, 143, Interrupted("SIGTERM")},
+        SignalCase{"SIGINT twice", {SIGINT, SIGINT}, false, -SIGINT, ""},
+        SignalCase{"SIGHUP under nohup", {SIGHUP}, true, 0, ""}));
 
 }  // namespace
 }  // namespace vendrake::testing
