@@ -23,8 +23,9 @@ ScaleOutcome Stop(ControlSurface& surface, const std::u16string& message,
                   ScaleOutcome::Kind kind = ScaleOutcome::Kind::kRejected) {
   surface.ShowMessage(message);
   Unlock(surface);
-  return {
-      .kind = kind, .tally = {}, .listing_error = {}, .interrupted = false, .out_of_memory = false};
+  ScaleOutcome outcome;
+  outcome.kind = kind;
+  return outcome;
 }
 
 // Normalises a folder box in place, writing back after each change, and
@@ -70,6 +71,7 @@ ScaleOutcome OnScale(ControlSurface& surface, engine::WindowState& state, engine
   if (run.kind == engine::BatchOutcome::Kind::kSourceEmpty) {
     ScaleOutcome outcome = Stop(surface, kSourceMissingMessage, ScaleOutcome::Kind::kSourceEmpty);
     outcome.listing_error = run.listing_error;
+    outcome.destination_error = run.destination_error;
     return outcome;
   }
   Unlock(surface);
@@ -78,6 +80,8 @@ ScaleOutcome OnScale(ControlSurface& surface, engine::WindowState& state, engine
           .tally = run.tally,
           .listing_error = run.listing_error,
           .interrupted = run.interrupted,
+          .destination_error = run.destination_error,
+          .flush_error = run.flush_error,
           .out_of_memory = run.out_of_memory};
 }
 

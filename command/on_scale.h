@@ -21,6 +21,8 @@ struct ScaleOutcome {
   // As the batch run reported them; see engine::BatchOutcome.
   std::string listing_error;
   bool interrupted = false;
+  std::string destination_error;
+  std::string flush_error;
   bool out_of_memory = false;
 };
 

@@ -60,6 +60,9 @@ class StagedOutput : public OutputFile {
   }
 
   FileIdentity Commit() override {
+    // The contents must be on the disk before they take a name, or a crash
+    // could leave an empty or partial file under it.
+    if (!FlushFileBuffers(file_.Get())) FailWithError("cannot write", path_);
     const FileIdentity identity = IdentityOf(InformationOf(file_.Get(), path_));
     // A rename takes the staging file's attributes along, HIDDEN included:
     // the output would drop out of every listing.
@@ -94,9 +97,6 @@ class StagedOutput : public OutputFile {
         FailWithError("cannot set the attributes of", path_);
       }
     }
-    // The old contents are about to go; the new ones must be on disk first,
-    // or a crash could leave an empty file where a good one stood.
-    if (!FlushFileBuffers(file_.Get())) FailWithError("cannot write", path_);
     const NTSTATUS renamed = RenameInFolder(file_.Get(), folder_->Get(), name_, true);
     if (!NT_SUCCESS(renamed)) FailWithStatus("cannot replace", path_, renamed);
   }
@@ -111,7 +111,6 @@ class StagedOutput : public OutputFile {
         OpenInFolder(folder_->Get(), name_, DELETE | FILE_READ_ATTRIBUTES, kShareAll, FILE_OPEN,
                      FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, 0, link);
     if (!NT_SUCCESS(status)) FailWithStatus("cannot replace", path_, status);
-    if (!FlushFileBuffers(file_.Get())) FailWithError("cannot write", path_);
     status = RenameInFolder(link.Get(), folder_->Get(), NextStagingName(), false);
     if (!NT_SUCCESS(status)) FailWithStatus("cannot replace", path_, status);
     status = RenameInFolder(file_.Get(), folder_->Get(), name_, false);
