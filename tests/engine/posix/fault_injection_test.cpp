@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/ptrace.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +24,7 @@
 
 #include "engine/batch_run.h"
 #include "engine/posix/posix_file_system.h"
+#include "tests/engine/posix/syscall_fault.h"
 #include "tests/support/batch_recorder.h"
 #include "tests/support/hooked_file_system.h"
 #include "tests/support/scaled_model.h"
@@ -73,6 +75,55 @@ class FaultInjection : public ::testing::Test {
   fs::path Output(std::uint32_t k) const { return dest_ / ("CliffNatural0_2x_" + Suffix(k)); }
   static std::string Suffix(std::uint32_t k) {
     return std::string(1, char('A' + k - 1)) + std::to_string(k);
+  }
+
+  // What a run in a child process reported.
+  struct ChildRun {
+    RunTally tally;
+    std::vector<std::string> events;
+  };
+
+  // Runs the batch into dest_ in a child process, once `prepare` has
+  // returned true there (changing its user, or what its system calls do);
+  // `started` runs here once the child does. Empty when `prepare` failed.
+  std::optional<ChildRun> RunInChild(FileSystem& files, const std::function<bool()>& prepare,
+                                     const std::function<void()>& started = {}) {
+    constexpr int kCannotPrepare = 77;
+    int ends[2];
+    if (::pipe(ends) != 0) return std::nullopt;
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::close(ends[0]);
+      if (!prepare()) ::_exit(kCannotPrepare);
+      const BatchOutcome outcome = Run(files, dest_);
+      std::string report = std::to_string(outcome.tally.attempted) + " " +
+                           std::to_string(outcome.tally.succeeded) + "\n";
+      for (const auto& event : recorder_.events) report += event + "\n";
+      for (std::size_t done = 0; done < report.size();) {
+        const ssize_t put = ::write(ends[1], report.data() + done, report.size() - done);
+        if (put <= 0) ::_exit(1);
+        done += static_cast<std::size_t>(put);
+      }
+      ::_exit(0);
+    }
+    ::close(ends[1]);
+    if (child > 0 && started) started();
+    std::string report;
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(ends[0], buffer, sizeof buffer)) > 0;) {
+      report.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(ends[0]);
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child) return std::nullopt;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == kCannotPrepare) return std::nullopt;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
+    ChildRun run;
+    std::istringstream lines(report);
+    lines >> run.tally.attempted >> run.tally.succeeded;
+    lines.ignore();
+    for (std::string line; std::getline(lines, line);) run.events.push_back(line);
+    return run;
   }
 
   testing::TemporaryFolder root_;
@@ -221,71 +272,32 @@ INSTANTIATE_TEST_SUITE_P(FaultInjection, WriteFailureTest, ::testing::Bool(), []
   return test.param ? "FullTmpfs" : "InjectedPartWay";
 });
 
-// What a run without root's powers reported.
-struct UnprivilegedRun {
-  RunTally tally;
-  std::vector<std::string> events;
-};
-
-constexpr int kCannotBecomeNobody = 77;
-
 class FaultInjectionAsUser : public FaultInjection {
  protected:
-  // A file that root keeps owning when the rest goes to nobody.
-  fs::path give_to_root_;
+  // Files that root keeps owning when the rest goes to nobody; their group
+  // stays nobody.
+  std::vector<fs::path> give_to_root_;
 
   // Runs the batch where permission bits hold. Root passes every permission
   // check, so then the run goes to a child process that has become nobody,
   // owning the temporary folder and all it holds. Empty when that cannot be.
-  std::optional<UnprivilegedRun> RunUnprivileged() {
+  std::optional<ChildRun> RunUnprivileged() {
     if (::geteuid() != 0) {
       const BatchOutcome outcome = Run(disk_, dest_);
-      return UnprivilegedRun{outcome.tally, recorder_.events};
+      return ChildRun{outcome.tally, recorder_.events};
     }
     for (const auto& entry : fs::recursive_directory_iterator(root_.Path())) {
       if (::lchown(entry.path().c_str(), kNobody, kNobody) != 0) return std::nullopt;
     }
-    if (!give_to_root_.empty() && ::lchown(give_to_root_.c_str(), 0, 0) != 0) return std::nullopt;
-    int ends[2];
-    if (::chown(root_.Path().c_str(), kNobody, kNobody) != 0 || ::pipe(ends) != 0) {
-      return std::nullopt;
+    for (const fs::path& file : give_to_root_) {
+      if (::lchown(file.c_str(), 0, static_cast<gid_t>(-1)) != 0) return std::nullopt;
     }
-    const pid_t child = ::fork();
-    if (child == 0) {
-      ::close(ends[0]);
-      // The folder's parents must be open to nobody too.
-      if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0 ||
-          ::access(source_.c_str(), R_OK | X_OK) != 0) {
-        ::_exit(kCannotBecomeNobody);
-      }
-      const BatchOutcome outcome = Run(disk_, dest_);
-      std::string report = std::to_string(outcome.tally.attempted) + " " +
-                           std::to_string(outcome.tally.succeeded) + "\n";
-      for (const auto& event : recorder_.events) report += event + "\n";
-      for (std::size_t done = 0; done < report.size();) {
-        const ssize_t put = ::write(ends[1], report.data() + done, report.size() - done);
-        if (put <= 0) ::_exit(1);
-        done += static_cast<std::size_t>(put);
-      }
-      ::_exit(0);
-    }
-    ::close(ends[1]);
-    std::string report;
-    char buffer[4096];
-    for (ssize_t got; (got = ::read(ends[0], buffer, sizeof buffer)) > 0;) {
-      report.append(buffer, static_cast<std::size_t>(got));
-    }
-    ::close(ends[0]);
-    int status = 0;
-    if (child < 0 || ::waitpid(child, &status, 0) != child) return std::nullopt;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == kCannotBecomeNobody) return std::nullopt;
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
-    UnprivilegedRun run;
-    std::istringstream lines(report);
-    lines >> run.tally.attempted >> run.tally.succeeded;
-    lines.ignore();
-    for (std::string line; std::getline(lines, line);) run.events.push_back(line);
-    return run;
+    if (::chown(root_.Path().c_str(), kNobody, kNobody) != 0) return std::nullopt;
+    // The folder's parents must be open to nobody too.
+    return RunInChild(disk_, [&] {
+      return ::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0 &&
+             ::access(source_.c_str(), R_OK | X_OK) == 0;
+    });
   }
 };
 
@@ -335,7 +347,7 @@ TEST_F(FaultInjectionAsUser, AnOutputTheUserMayNotWriteStaysAndFails) {
   fs::permissions(Output(2), fs::perms::owner_read | fs::perms::owner_write |
                                  fs::perms::group_read | fs::perms::others_read);
   if (::geteuid() == 0) {
-    give_to_root_ = Output(2);
+    give_to_root_ = {Output(2)};
   } else {
     // No other owner to give it to: the nearest is a file closed to writing.
     fs::permissions(Output(2), fs::perms::owner_write, fs::perm_options::remove);
@@ -353,6 +365,99 @@ TEST_F(FaultInjectionAsUser, AnOutputTheUserMayNotWriteStaysAndFails) {
   EXPECT_THAT(NamesIn(dest_),
               ElementsAre("CliffNatural0_2x_A1", "CliffNatural0_2x_B2", "CliffNatural0_2x_C3"));
 }
+
+// What another kernel, file system or disk would have a system call do.
+struct SyscallCase {
+  const char* name;
+  PosixFileSystem::Staging staging;
+  bool old_outputs;  // each output's name holds an older file to replace
+  std::vector<testing::SyscallFault> (*faults)(const fs::path& dest);
+  int written;  // of the three; the others fail and leave their names as they were
+};
+
+void PrintTo(const SyscallCase& c, std::ostream* out) { *out << c.name; }
+
+class SyscallFaultTest : public FaultInjection,
+                         public ::testing::WithParamInterface<SyscallCase> {};
+
+TEST_P(SyscallFaultTest, GivesTheFallbackOrFailsOnlyTheFilesItConcerns) {
+  AddModels();
+  fs::create_directory(dest_);
+  if (GetParam().old_outputs) {
+    for (std::uint32_t k = 1; k <= 3; ++k) WriteFile(Output(k), OldOutput());
+  }
+  PosixFileSystem files(GetParam().staging);
+  testing::SyscallFaults faults(GetParam().faults(dest_));
+
+  const auto run = RunInChild(
+      files, [&] { return faults.Install(); }, [&] { faults.Supervise(); });
+  if (!run) GTEST_SKIP() << "no seccomp filter here";
+
+  const int written = GetParam().written;
+  EXPECT_EQ(run->tally, (RunTally{.attempted = 3, .succeeded = written}));
+  EXPECT_EQ(std::count_if(
+                run->events.begin(), run->events.end(),
+                [](const std::string& event) { return event.ends_with(" failed at write: file"); }),
+            3 - written);
+  // Nothing staged is left behind, and a name is taken only whole: what a
+  // failed file leaves at its name is what was there before.
+  std::vector<std::string> names;
+  int scaled = 0;
+  for (std::uint32_t k = 1; k <= 3; ++k) {
+    if (!fs::exists(fs::symlink_status(Output(k)))) continue;
+    names.push_back(Output(k).filename());
+    const Bytes bytes = ReadFile(Output(k));
+    if (bytes == testing::ScaledModel(Shape(k), kFactor)) {
+      ++scaled;
+    } else {
+      EXPECT_EQ(bytes, OldOutput()) << Output(k);
+    }
+  }
+  EXPECT_EQ(scaled, written);
+  EXPECT_EQ(NamesIn(dest_), names);
+}
+
+constexpr auto kUnnamedStaging = PosixFileSystem::Staging::kUnnamedWherePossible;
+constexpr auto kNamedStaging = PosixFileSystem::Staging::kNamedOnly;
+constexpr std::uint32_t kWaitForPages =
+    SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
+using Fault = testing::SyscallFault;
+
+INSTANTIATE_TEST_SUITE_P(
+    FaultInjection, SyscallFaultTest,
+    ::testing::Values(
+        // The wait for one output's pages reports a disk error.
+        SyscallCase{"OnePagesWaitFails", kUnnamedStaging, true,
+                    [](const fs::path&) {
+                      return std::vector<Fault>{
+                          Fault(SYS_sync_file_range, EIO).Where(3, kWaitForPages).OnlyThe(2)};
+                    },
+                    2},
+        // The flush of the whole disk fails, and so does the flush of one
+        // output that follows it.
+        SyscallCase{"DiskFlushFailsThenOneOutputs", kUnnamedStaging, true,
+                    [](const fs::path&) {
+                      return std::vector<Fault>{Fault(SYS_syncfs, EIO),
+                                                Fault(SYS_fdatasync, EIO).OnlyThe(2)};
+                    },
+                    2},
+        // Linux before 6.10 lets only CAP_DAC_READ_SEARCH link a descriptor.
+        SyscallCase{"LinkFromTheDescriptorRefused", kUnnamedStaging, false,
+                    [](const fs::path&) {
+                      return std::vector<Fault>{Fault(SYS_linkat, ENOENT).Where(4, AT_EMPTY_PATH)};
+                    },
+                    3},
+        // vfat and some network file systems have no unnamed files.
+        SyscallCase{"NoUnnamedFiles", kUnnamedStaging, true,
+                    [](const fs::path&) {
+                      return std::vector<Fault>{
+                          Fault(SYS_openat, EOPNOTSUPP).Where(2, O_TMPFILE, O_TMPFILE)};
+                    },
+                    3},
+        // A deferred write error, as network file systems report it.
+        SyscallCase{"CloseFails", kUnnamedStaging, false,
+                    [](const fs::path&) { return std::vector<Fault>{Fault(SYS_close, EIO)}; }, 0}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(FaultInjection, ADestinationSwappedMidRunReceivesNothingMore) {
   AddModels();
