@@ -223,8 +223,10 @@ class StagedOutput : public OutputFile {
     if (S_ISDIR(existing.st_mode)) throw FileError("a folder has the output's name: " + path_);
     if (S_ISREG(existing.st_mode)) {
       RefuseIfNotWritable(existing);
+      KeepOwner(existing);
       // Only the permission bits: a set-user-ID bit carried over to a file
-      // now owned by whoever runs this would hand out their rights.
+      // now owned by whoever runs this would hand out their rights. After
+      // the owner, as a change of owner clears those bits.
       if (::fchmod(fd_.Get(), existing.st_mode & kPermissionBits) != 0) {
         FailWithErrno("cannot set the permissions of", path_);
       }
@@ -239,6 +241,21 @@ class StagedOutput : public OutputFile {
     }
     committed_ = true;
     fd_.Close();  // the flush has reported any write error already
+  }
+
+  // The replaced file stays its owner's and its group's: run by root, a
+  // replacement would otherwise take another user's file over and could
+  // shut its owner out. Where this process may not give the file to them (a
+  // group member replacing another user's file), it is left as it is.
+  void KeepOwner(const struct stat& existing) {
+    struct stat staged {};
+    if (::fstat(fd_.Get(), &staged) != 0) FailWithErrno("cannot write", path_);
+    const uid_t owner = existing.st_uid == staged.st_uid ? static_cast<uid_t>(-1) : existing.st_uid;
+    const gid_t group = existing.st_gid == staged.st_gid ? static_cast<gid_t>(-1) : existing.st_gid;
+    if ((owner != static_cast<uid_t>(-1) || group != static_cast<gid_t>(-1)) &&
+        ::fchown(fd_.Get(), owner, group) != 0) {
+      FailWithErrno("cannot keep the owner of", path_);
+    }
   }
 
   // An output that could not be written in place is not replaced either:

@@ -337,33 +337,48 @@ TEST_F(FaultInjectionAsUser, ReadOnlyDestinationFailsEveryWriteAndKeepsItsFiles)
   EXPECT_EQ(ReadFile(Output(2)), OldOutput());
 }
 
-TEST_F(FaultInjectionAsUser, AnOutputTheUserMayNotWriteStaysAndFails) {
+TEST_F(FaultInjectionAsUser, AnOutputTheUserMayNotWriteOrKeepTheOwnerOfStaysAndFails) {
   AddModels();
+  WriteFile(Source(4), tools::MakeModel(Shape(4)));
   fs::create_directory(dest_);
   WriteFile(Output(1), OldOutput());
   WriteFile(Output(2), OldOutput());
-  // Read-only to its owner; another user's file, writable only by them.
+  WriteFile(Output(4), OldOutput());
+  // Read-only to its owner; another user's file, writable only by them;
+  // another user's file that the group may write, but that a member of the
+  // group may not give back to its owner once replaced.
   fs::permissions(Output(1), fs::perms::owner_read | fs::perms::group_read);
   fs::permissions(Output(2), fs::perms::owner_read | fs::perms::owner_write |
                                  fs::perms::group_read | fs::perms::others_read);
+  fs::permissions(Output(4), fs::perms::owner_read | fs::perms::owner_write |
+                                 fs::perms::group_read | fs::perms::group_write);
   if (::geteuid() == 0) {
-    give_to_root_ = {Output(2)};
+    give_to_root_ = {Output(2), Output(4)};
   } else {
-    // No other owner to give it to: the nearest is a file closed to writing.
+    // No other owner to give them to: the nearest is a file closed to writing.
     fs::permissions(Output(2), fs::perms::owner_write, fs::perm_options::remove);
+    fs::permissions(Output(4), fs::perms::owner_write | fs::perms::group_write,
+                    fs::perm_options::remove);
   }
 
   const auto run = RunUnprivileged();
   if (!run) GTEST_SKIP() << "cannot drop root's powers here";
 
-  EXPECT_EQ(run->tally, (RunTally{.attempted = 3, .succeeded = 1}));
+  EXPECT_EQ(run->tally, (RunTally{.attempted = 4, .succeeded = 1}));
   EXPECT_THAT(run->events, UnorderedElementsAre("CliffNatural0_A1 failed at write: file",
                                                 "CliffNatural0_B2 failed at write: file",
-                                                StartsWith("CliffNatural0_C3 -> ")));
+                                                StartsWith("CliffNatural0_C3 -> "),
+                                                "CliffNatural0_D4 failed at write: file"));
   EXPECT_EQ(ReadFile(Output(1)), OldOutput());
   EXPECT_EQ(ReadFile(Output(2)), OldOutput());
-  EXPECT_THAT(NamesIn(dest_),
-              ElementsAre("CliffNatural0_2x_A1", "CliffNatural0_2x_B2", "CliffNatural0_2x_C3"));
+  EXPECT_EQ(ReadFile(Output(4)), OldOutput());
+  if (::geteuid() == 0) {
+    struct stat owned {};
+    ASSERT_EQ(::stat(Output(4).c_str(), &owned), 0);
+    EXPECT_EQ(owned.st_uid, 0U);
+  }
+  EXPECT_THAT(NamesIn(dest_), ElementsAre("CliffNatural0_2x_A1", "CliffNatural0_2x_B2",
+                                          "CliffNatural0_2x_C3", "CliffNatural0_2x_D4"));
 }
 
 // What another kernel, file system or disk would have a system call do.

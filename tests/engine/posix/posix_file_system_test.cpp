@@ -155,13 +155,21 @@ TEST_P(PosixFileSystemTest, ListsAndOpensOnlyRegularFilesAndLinksToThem) {
   }
 }
 
-TEST_P(PosixFileSystemTest, OutputsGetOnlyPermissionBitsAndNeverMoreThanTheSource) {
+TEST_P(PosixFileSystemTest,
+       OutputsKeepTheirOwnerAndOnlyPermissionBitsAndNeverGetMoreThanTheSource) {
   constexpr auto kOwnerReadWrite = fs::perms::owner_read | fs::perms::owner_write;
-  // Replaced: the old file's bits stay, all but set-user-ID, set-group-ID
-  // and sticky.
+  // Replaced: the old file's owner, group and bits stay, all bits but
+  // set-user-ID, set-group-ID and sticky. Root can replace another user's
+  // file, which must stay theirs.
+  constexpr uid_t kOtherUser = 1001;
+  const bool root = ::geteuid() == 0;
   WriteFile(Path("kept_A1"), {7});
   fs::permissions(Path("kept_A1"), kOwnerReadWrite | fs::perms::others_read);
   WriteFile(Path("setuid_A1"), {7});
+  if (root) {
+    ASSERT_EQ(::chown(Path("kept_A1").c_str(), kOtherUser, kOtherUser), 0);
+    ASSERT_EQ(::chown(Path("setuid_A1").c_str(), kOtherUser, kOtherUser), 0);
+  }
   ASSERT_EQ(::chmod(Path("setuid_A1").c_str(), 07755), 0);
   Replace("kept_A1", {1}, 0600);
   Replace("setuid_A1", {1}, 0600);
@@ -169,6 +177,12 @@ TEST_P(PosixFileSystemTest, OutputsGetOnlyPermissionBitsAndNeverMoreThanTheSourc
   EXPECT_EQ(PermissionsOf("setuid_A1"), fs::perms::owner_all | fs::perms::group_read |
                                             fs::perms::group_exec | fs::perms::others_read |
                                             fs::perms::others_exec);
+  for (const char* name : {"kept_A1", "setuid_A1"}) {
+    struct stat status {};
+    ASSERT_EQ(::stat(Path(name).c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, root ? kOtherUser : ::geteuid()) << name;
+    EXPECT_EQ(status.st_gid, root ? kOtherUser : ::getegid()) << name;
+  }
 
   // New: the source's bits and owner write, less the umask.
   const mode_t umask = ::umask(022);
