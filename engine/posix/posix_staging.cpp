@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <random>
 #include <span>
 #include <utility>
@@ -203,7 +204,8 @@ class StagedOutput : public OutputFile {
         if (errno == EEXIST) return false;
         FailWithErrno("cannot write", path_);
       }
-    } else if (::renameat(folder_fd_, staging_name_.c_str(), folder_fd_, name_.c_str()) != 0) {
+    } else if (!RenameStagingAsNew()) {
+      if (errno == EEXIST) return false;
       FailWithErrno("cannot write", path_);
     }
     committed_ = true;
@@ -215,6 +217,34 @@ class StagedOutput : public OutputFile {
       FailWithErrno("cannot write", path_, error);
     }
     return true;
+  }
+
+  // Gives the named staging file the output's name, which nothing may have:
+  // false (errno EEXIST) when something took it since it was looked at, and
+  // that is then replaced only after the checks a replacement passes.
+  bool RenameStagingAsNew() {
+    const char* staging = staging_name_.c_str();
+    const char* name = name_.c_str();
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(folder_fd_, staging, folder_fd_, name, RENAME_NOREPLACE) == 0) return true;
+    // EINVAL: a file system that cannot rename so (some network ones, FUSE);
+    // ENOSYS: a kernel before 3.15.
+    if (errno != EINVAL && errno != ENOSYS) return false;
+#endif
+    // A second name never replaces anything; the staging name then goes.
+    if (::linkat(folder_fd_, staging, folder_fd_, name, 0) == 0) {
+      ::unlinkat(folder_fd_, staging, 0);
+      return true;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK) return false;
+    // Neither: only a look just before the rename, which leaves the race
+    // with whatever takes the name in between.
+    struct stat existing {};
+    if (::fstatat(folder_fd_, name, &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+      errno = EEXIST;
+      return false;
+    }
+    return ::renameat(folder_fd_, staging, folder_fd_, name) == 0;
   }
 
   // Renames the staged file over `existing`, a file or a link at the name,

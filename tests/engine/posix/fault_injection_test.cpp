@@ -471,7 +471,28 @@ INSTANTIATE_TEST_SUITE_P(
                     3},
         // A deferred write error, as network file systems report it.
         SyscallCase{"CloseFails", kUnnamedStaging, false,
-                    [](const fs::path&) { return std::vector<Fault>{Fault(SYS_close, EIO)}; }, 0}),
+                    [](const fs::path&) { return std::vector<Fault>{Fault(SYS_close, EIO)}; }, 0},
+        // Some network file systems and FUSE cannot rename without replacing.
+        SyscallCase{"NoRenameWithoutReplacing", kNamedStaging, false,
+                    [](const fs::path&) {
+                      return std::vector<Fault>{
+                          Fault(SYS_renameat2, EINVAL).Where(4, RENAME_NOREPLACE)};
+                    },
+                    3},
+        // Read-only files take the new outputs' names just before they do.
+        SyscallCase{
+            "ReadOnlyFilesTakeTheNamesMeanwhile", kNamedStaging, false,
+            [](const fs::path& dest) {
+              return std::vector<Fault>{
+                  Fault(SYS_renameat2, 0).Where(4, RENAME_NOREPLACE).OnlyThe(1).Meanwhile([dest] {
+                    for (const char* suffix : {"A1", "B2", "C3"}) {
+                      const fs::path name = dest / ("CliffNatural0_2x_" + std::string(suffix));
+                      WriteFile(name, OldOutput());
+                      fs::permissions(name, fs::perms::owner_read | fs::perms::group_read);
+                    }
+                  })};
+            },
+            0}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(FaultInjection, ADestinationSwappedMidRunReceivesNothingMore) {
