@@ -68,6 +68,22 @@ int FlushFileSystem(int fd) {
 #endif
 }
 
+// Whether the entry `name` of the folder (the folder itself for "") may
+// never lose its name: the folder is append-only or immutable (chattr +a,
+// +i), or, for a file, the file is. false where the system cannot tell.
+bool KeepsItsNames(int folder_fd, const char* name) {
+#if defined(__linux__) && defined(STATX_ATTR_APPEND)
+  struct statx status {};
+  const int flags = name[0] == '\0' ? AT_EMPTY_PATH : AT_SYMLINK_NOFOLLOW;
+  if (::statx(folder_fd, name, flags, 0, &status) != 0) return false;
+  return (status.stx_attributes & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) != 0;
+#else
+  (void)folder_fd;
+  (void)name;
+  return false;
+#endif
+}
+
 FileIdentity IdentityOf(const struct stat& status) {
   return {.volume = static_cast<std::uint64_t>(status.st_dev),
           .file = static_cast<std::uint64_t>(status.st_ino)};
@@ -251,6 +267,7 @@ class StagedOutput : public OutputFile {
   // never followed.
   void Replace(const struct stat& existing) {
     if (S_ISDIR(existing.st_mode)) throw FileError("a folder has the output's name: " + path_);
+    RefuseIfItKeepsItsName();
     if (S_ISREG(existing.st_mode)) {
       RefuseIfNotWritable(existing);
       KeepOwner(existing);
@@ -271,6 +288,18 @@ class StagedOutput : public OutputFile {
     }
     committed_ = true;
     fd_.Close();  // the flush has reported any write error already
+  }
+
+  // Found out before a staging name is given, which an append-only folder
+  // would keep for good once the rename over the old name failed.
+  void RefuseIfItKeepsItsName() const {
+    if (KeepsItsNames(folder_fd_, "")) {
+      FailWithErrno("cannot replace a file in the append-only or immutable folder of", path_,
+                    EPERM);
+    }
+    if (KeepsItsNames(folder_fd_, name_.c_str())) {
+      FailWithErrno("cannot replace the append-only or immutable", path_, EPERM);
+    }
   }
 
   // The replaced file stays its owner's and its group's: run by root, a
@@ -345,6 +374,11 @@ std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<StagingFolder> folder, s
 #else
   (void)unnamed;
 #endif
+  // A named staging file could never leave an append-only folder again: it
+  // cannot be renamed to the output's name nor removed.
+  if (KeepsItsNames(folder_fd, "")) {
+    FailWithErrno("cannot stage a file in the append-only or immutable folder", folder_path, EPERM);
+  }
   for (int attempt = 0; attempt < kStagingNameAttempts; ++attempt) {
     std::string staging = NextStagingName();
     // O_EXCL with O_CREAT never follows a link at the staging name.

@@ -1,5 +1,8 @@
+#include <fcntl.h>
 #include <grp.h>
+#include <linux/fs.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/ptrace.h>
 #include <sys/stat.h>
@@ -494,6 +497,61 @@ INSTANTIATE_TEST_SUITE_P(
             },
             0}),
     [](const auto& test) { return std::string(test.param.name); });
+
+// Sets or clears the folder's append-only attribute (chattr +a, -a); false
+// where that cannot be done (no root, or a file system without it).
+bool SetAppendOnly(const fs::path& folder, bool on) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  flags = on ? flags | FS_APPEND_FL : flags & ~FS_APPEND_FL;
+  done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  ::close(fd);
+  return done;
+}
+
+class AppendOnlyDestinationTest : public FaultInjection,
+                                  public ::testing::WithParamInterface<PosixFileSystem::Staging> {
+ protected:
+  // Whatever the test found, the folder must go again.
+  ~AppendOnlyDestinationTest() override { SetAppendOnly(dest_, false); }
+};
+
+// A folder that keeps every name it has takes new names, but no rename over
+// an old one, and a staging name given would stay for good.
+TEST_P(AppendOnlyDestinationTest, TakesNewOutputsOnlyAndKeepsNoStagingFile) {
+  AddModels();
+  fs::create_directory(dest_);
+  WriteFile(Output(2), OldOutput());
+  if (!SetAppendOnly(dest_, true)) GTEST_SKIP() << "cannot make a folder append-only here";
+  PosixFileSystem files(GetParam());
+
+  const BatchOutcome outcome = Run(files, dest_);
+
+  // Unnamed staged files take new names by a link; named ones would have to
+  // leave their staging names.
+  const bool unnamed = GetParam() == PosixFileSystem::Staging::kUnnamedWherePossible;
+  ExpectFinished(outcome, 3, unnamed ? 2 : 0);
+  EXPECT_THAT(recorder_.events, ::testing::Contains("CliffNatural0_B2 failed at write: file"));
+  EXPECT_EQ(ReadFile(Output(2)), OldOutput());
+  if (unnamed) {
+    EXPECT_EQ(ReadFile(Output(1)), testing::ScaledModel(Shape(1), kFactor));
+    EXPECT_THAT(NamesIn(dest_),
+                ElementsAre("CliffNatural0_2x_A1", "CliffNatural0_2x_B2", "CliffNatural0_2x_C3"));
+  } else {
+    EXPECT_THAT(NamesIn(dest_), ElementsAre("CliffNatural0_2x_B2"));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(FaultInjection, AppendOnlyDestinationTest,
+                         ::testing::Values(PosixFileSystem::Staging::kUnnamedWherePossible,
+                                           PosixFileSystem::Staging::kNamedOnly),
+                         [](const auto& test) {
+                           return test.param == PosixFileSystem::Staging::kNamedOnly
+                                      ? "NamedStaging"
+                                      : "UnnamedStaging";
+                         });
 
 TEST_F(FaultInjection, ADestinationSwappedMidRunReceivesNothingMore) {
   AddModels();
