@@ -272,8 +272,8 @@ class StagedOutput : public OutputFile {
       RefuseIfNotWritable(existing);
       KeepOwner(existing);
       // Only the permission bits: a set-user-ID bit carried over to a file
-      // now owned by whoever runs this would hand out their rights. After
-      // the owner, as a change of owner clears those bits.
+      // now owned by whoever runs this would hand out their rights. Set
+      // after the owner, as a change of owner may change the mode.
       if (::fchmod(fd_.Get(), existing.st_mode & kPermissionBits) != 0) {
         FailWithErrno("cannot set the permissions of", path_);
       }
@@ -294,11 +294,10 @@ class StagedOutput : public OutputFile {
   // would keep for good once the rename over the old name failed.
   void RefuseIfItKeepsItsName() const {
     if (KeepsItsNames(folder_fd_, "")) {
-      FailWithErrno("cannot replace a file in the append-only or immutable folder of", path_,
-                    EPERM);
+      FailWithErrno("cannot replace (append-only or immutable folder)", path_, EPERM);
     }
     if (KeepsItsNames(folder_fd_, name_.c_str())) {
-      FailWithErrno("cannot replace the append-only or immutable", path_, EPERM);
+      FailWithErrno("cannot replace (append-only or immutable file)", path_, EPERM);
     }
   }
 
@@ -377,7 +376,7 @@ std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<StagingFolder> folder, s
   // A named staging file could never leave an append-only folder again: it
   // cannot be renamed to the output's name nor removed.
   if (KeepsItsNames(folder_fd, "")) {
-    FailWithErrno("cannot stage a file in the append-only or immutable folder", folder_path, EPERM);
+    FailWithErrno("cannot stage a file (append-only or immutable folder) in", folder_path, EPERM);
   }
   for (int attempt = 0; attempt < kStagingNameAttempts; ++attempt) {
     std::string staging = NextStagingName();
