@@ -29,12 +29,14 @@
 # cut; the next run into the same folder, run after every trial, must remove it
 # and leave every output whole.
 #
-# Throughout each run, another program on the same disk writes and fsyncs a
+# While each run goes, another program on the same disk writes and fsyncs a
 # small file every CRASH_NEIGHBOUR_MS milliseconds (default 10; 0 for none), as
 # editors and databases do. Each fsync commits ext4's journal, and with it
 # whatever names the run has given so far, whether or not their data has been
 # written: what a neighbour's fsync can make durable is exactly what a crash a
-# moment later leaves.
+# moment later leaves. In the trials cut after the summary the neighbour falls
+# quiet halfway through the run, so that the second half of the outputs is on
+# the disk only if the run itself flushed it.
 #
 # The image file, the models and the expected outputs lie in /dev/shm where
 # that is a tmpfs with room, else in TMPDIR (CRASH_WORK_DIR chooses another
@@ -102,14 +104,13 @@ if [ -z "$(awk -W interactive 'BEGIN { }' </dev/null 2>&1)" ]; then
   awk_line_by_line=(-W interactive)
 fi
 
-loop_device="" cli_pid="" neighbour_pid="" neighbour_io_pid="" xfs_io_pid=""
+loop_device="" cli_pid="" neighbour_pid="" xfs_io_pid=""
 cleanup() {
   local status=$?
   trap - EXIT INT TERM HUP
   set +e  # clean up whatever fails on the way
   [ -n "$cli_pid" ] && kill "$cli_pid" 2>/dev/null && wait "$cli_pid" 2>/dev/null
   [ -n "$neighbour_pid" ] && kill "$neighbour_pid" 2>/dev/null && wait "$neighbour_pid" 2>/dev/null
-  [ -n "$neighbour_io_pid" ] && kill "$neighbour_io_pid" 2>/dev/null && wait "$neighbour_io_pid" 2>/dev/null
   [ -n "$xfs_io_pid" ] && kill "$xfs_io_pid" 2>/dev/null && wait "$xfs_io_pid" 2>/dev/null
   if mountpoint -q "$mnt"; then
     umount "$mnt" 2>/dev/null || umount -l "$mnt" || echo "crash test: cannot unmount $mnt" >&2
@@ -259,22 +260,19 @@ check() {
 }
 
 # --- One trial ----------------------------------------------------------------
-# The neighbour: one xfs_io, started once per trial, told to write and fsync
-# its file every neighbour_ms by a loop that waits on a pipe nobody writes to
-# (a sleep that starts no process).
+# The neighbour: a loop that writes and fsyncs its file with xfs_io, then
+# waits neighbour_ms on a pipe nobody writes to (a sleep that starts no
+# process), until told to fall quiet or stopped.
 start_neighbour() {
   [ "$neighbour_ms" -gt 0 ] || return 0
   local pause
   pause=$(awk -v ms="$neighbour_ms" 'BEGIN { printf "%.3f", ms / 1000 }')
-  rm -f "$work/neighbour" "$work/tick"
-  mkfifo "$work/neighbour" "$work/tick"
-  exec {neighbour_fd}<>"$work/neighbour"
-  xfs_io -f "$mnt/neighbour" <&"$neighbour_fd" >/dev/null 2>&1 &
-  neighbour_io_pid=$!
+  rm -f "$work/tick" "$work/quiet"
+  mkfifo "$work/tick"
   (
     exec {tick}<>"$work/tick"
-    while :; do
-      printf 'pwrite -q 0 4096\nfsync\n' >&"$neighbour_fd"
+    while [ ! -e "$work/quiet" ]; do
+      xfs_io -f -c "pwrite -q 0 4096" -c fsync "$mnt/neighbour" >/dev/null 2>&1 || true
       read -r -t "$pause" -u "$tick" _ || true
     done
   ) &
@@ -285,10 +283,6 @@ stop_neighbour() {
   kill "$neighbour_pid" 2>/dev/null || true
   wait "$neighbour_pid" 2>/dev/null || true
   neighbour_pid=""
-  echo quit >&"$neighbour_fd"
-  wait "$neighbour_io_pid" 2>/dev/null || true
-  neighbour_io_pid=""
-  exec {neighbour_fd}>&-
 }
 
 failures=0
@@ -313,7 +307,10 @@ trial() {
     scale=3 old=$work/expected2.digests
   fi
 
-  [ "$point" = summary ] || cut_at=$(((files * point + 99) / 100))
+  # Cut after the summary, the neighbour falls quiet halfway: what the run
+  # wrote in its second half is on the disk only if the run flushed it.
+  local quiet_at=0
+  if [ "$point" = summary ]; then quiet_at=$((files / 2)); else cut_at=$(((files * point + 99) / 100)); fi
   # The shutdown is asked of an xfs_io started beforehand and waiting for
   # commands on a pipe, so that it takes effect within microseconds of the
   # line it waits for; the reader of the report asks for it the moment that
@@ -327,9 +324,11 @@ trial() {
   stdbuf -oL "$cli" --source "$mnt/$models" --dest "$mnt/$dest_name" --scale "$scale" --report \
     >"$work/report" 2>"$work/run.err" &
   cli_pid=$!
-  awk "${awk_line_by_line[@]}" -v at="$cut_at" -v godown="$work/godown" '
+  awk "${awk_line_by_line[@]}" -v at="$cut_at" -v godown="$work/godown" \
+    -v quiet_at="$quiet_at" -v quiet="$work/quiet" '
     { print }
-    NR == at { print "shutdown" > godown; fflush(godown) }' <"$work/report" >"$work/run.out"
+    NR == at { print "shutdown" > godown; fflush(godown) }
+    NR == quiet_at { printf "" > quiet; close(quiet) }' <"$work/report" >"$work/run.out"
   local status=0
   wait "$cli_pid" || status=$?
   cli_pid=""
@@ -408,7 +407,11 @@ trial() {
 
 echo "Crash test: $files models of $min_bytes to $max_bytes bytes ($source_kib KiB)," \
   "$("$cli" --version 2>&1 | head -1),"
-echo "  ext4 image in $work, a neighbour's fsync every ${neighbour_ms} ms"
+if [ "$neighbour_ms" -gt 0 ]; then
+  echo "  ext4 image in $work, a neighbour's fsync every $neighbour_ms ms"
+else
+  echo "  ext4 image in $work, no neighbour"
+fi
 start=$(date +%s)
 for kind in "new folder" re-run; do
   for point in 5 50 95 summary; do
