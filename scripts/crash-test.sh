@@ -14,7 +14,8 @@
 # whatever had not reached the image is lost, as at a power loss. The image is
 # then unmounted and mounted again (ext4 replays its journal) and every output
 # is compared byte for byte with what a complete run writes, worked out first
-# by vendrake-cli on the same models in a folder on the ordinary disk:
+# by vendrake-cli on the same models in a folder outside the image, on a file
+# system that is never cut:
 #
 # - new folder (a run at scale 2 into a destination that does not exist): each
 #   output is absent or whole;
@@ -203,10 +204,10 @@ for scale in 2 3; do
   mkdir -p "$work/expected$scale"
   "$cli" --source "$work/source/$models" --dest "$work/expected$scale/$dest_name" \
     --scale "$scale" >"$work/expected$scale.out" ||
-    fail_setup "the scale-$scale run on the ordinary disk failed: $(tail -1 "$work/expected$scale.out")"
+    fail_setup "the scale-$scale run outside the image failed: $(tail -1 "$work/expected$scale.out")"
   digests "$work/expected$scale/$dest_name" >"$work/expected$scale.digests"
   written=$(wc -l <"$work/expected$scale.digests")
-  [ "$written" -eq "$files" ] || fail_setup "the scale-$scale run on the ordinary disk wrote $written of $files files"
+  [ "$written" -eq "$files" ] || fail_setup "the scale-$scale run outside the image wrote $written of $files files"
 done
 cmp -s "$work/expected2.digests" "$work/expected3.digests" &&
   fail_setup "scales 2 and 3 give the same bytes; the re-run could not tell old from new"
@@ -347,7 +348,7 @@ trial() {
       sed 's/^/    /' "$work/run.err" >>"$log"
     fi
     echo shutdown >&"$godown"
-    echo "the run ended (status 0, summary printed), then the shutdown" >>"$log"
+    echo "the run ended with status $status and printed its summary, then the shutdown" >>"$log"
   elif [ "$lines" -ge "$cut_at" ]; then
     echo "shut down once the report reached line $cut_at of $((files + 1)): the run wrote" \
       "$written files, $failed failed after the shutdown, status $status" >>"$log"
