@@ -1,20 +1,41 @@
 #!/usr/bin/env bash
-# Times a batch run of vendrake-cli against `cp -r` of the same folder on the
-# same disk, and measures the peak memory of a run over few and over many
-# files. Usage: bench/batch_bench.sh BUILD_DIR [RUNS] [FILES]
-# BUILD_DIR holds cli/vendrake-cli and tools/vendrake-make-samples.
+# Times batch runs of vendrake-cli against `cp -r` of the same folder on the
+# same disk: a run into a new folder, a re-run into the same folder over its
+# outputs, and an in-place run (the destination is the source folder). Counts
+# the flush calls of each kind of run, compares a re-run with a run into a new
+# folder over many small files, and measures the peak memory of a run over few
+# and over many files.
+#
+#   bench/batch_bench.sh BUILD_DIR [RUNS] [FILES]
+#
+# BUILD_DIR holds cli/vendrake-cli and tools/vendrake-make-samples. RUNS (5)
+# repetitions of each timed command over FILES (3000) models of 16 to 128 KiB.
+# BENCH_MANY_FILES (100000; 0 leaves it out) is the number of small models of
+# the one comparison of a re-run with a run into a new folder.
+#
+# Every timed command is followed by a syncfs of the file system (`sync -f`)
+# inside the timed interval, cp -r as much as vendrake-cli: whatever a tool
+# leaves in the page cache is written out before the clock stops, so that a
+# tool that flushes as it goes is not compared with one that leaves its data
+# for later.
+#
+# Targets are printed beside the figures with PASS or MISS; a MISS does not
+# fail the benchmark. A failed or incomplete run does.
 set -euo pipefail
 
 build=$(cd "$1" && pwd)
 runs=${2:-5}
 files=${3:-3000}
+many=${BENCH_MANY_FILES:-100000}
 cli=$build/cli/vendrake-cli
 make_samples=$build/tools/vendrake-make-samples
 work=$build/batch-bench
 for tool in "$cli" "$make_samples" /usr/bin/time; do
   [ -x "$tool" ] || { echo "missing $tool" >&2; exit 1; }
 done
+command -v strace >/dev/null || { echo "missing strace (scripts/install-deps.sh bench)" >&2; exit 1; }
 
+began=$(date +%s)
 rm -rf "$work"
 mkdir -p "$work"
 source_dir=$work/CliffNatural0
@@ -22,85 +43,162 @@ source_dir=$work/CliffNatural0
 "$make_samples" --out "$source_dir" --count "$files" --min-bytes 16384 --max-bytes 131072 --seed 5
 source_bytes=$(du -sb "$source_dir" | cut -f1)
 
-# Runs "$@" after flushing earlier writes; sets elapsed (wall seconds), cpu
-# (user + system seconds) and peak (KiB of resident memory). Every run writes
-# a folder of its own and none is removed until the end: creating files right
-# after thousands were deleted costs ext4 far more than creating them at
-# other times, which would swamp what is measured.
+# Runs "$@", then a syncfs of the benchmark's file system, after flushing
+# earlier writes; sets elapsed (wall seconds, the syncfs included), cpu (user
+# + system seconds of the command) and peak (KiB of resident memory). Every
+# run writes a folder of its own and none is removed until the end: creating
+# files right after thousands were deleted costs ext4 far more than creating
+# them at other times, which would swamp what is measured.
 measure() {
   sync
   local start end
   start=$(date +%s%N)
   /usr/bin/time -f '%M %U %S' -o "$work/usage" "$@" >/dev/null
+  sync -f "$work"
   end=$(date +%s%N)
   elapsed=$(awk -v ns=$((end - start)) 'BEGIN { printf "%.4f", ns / 1e9 }')
   read -r peak user system <"$work/usage"
   cpu=$(awk -v u="$user" -v s="$system" 'BEGIN { printf "%.2f", u + s }')
 }
 
-run_vendrake() {
-  local dest=$work/CliffNatural0_2x_$1
-  measure "$cli" --source "$source_dir" --dest "$dest" --scale 2
-  local written
-  written=$(find "$dest" -type f | wc -l)
-  if [ "$written" -ne "$files" ]; then
-    echo "vendrake-cli wrote $written of $files files" >&2
+# expect_files DIR COUNT WHAT: fails the benchmark unless DIR holds COUNT
+# files and no staging file.
+expect_files() {
+  local written staged
+  written=$(find "$1" -maxdepth 1 -type f ! -name '.vendrake-*' | wc -l)
+  staged=$(find "$1" -maxdepth 1 -name '.vendrake-*' | wc -l)
+  if [ "$written" -ne "$2" ] || [ "$staged" -ne 0 ]; then
+    echo "$3 left $written of $2 files and $staged staging files in $1" >&2
     exit 1
   fi
+}
+
+# The commands timed; $1 names the repetition's folders.
+run_new() {
+  measure "$cli" --source "$source_dir" --dest "$work/CliffNatural0_2x_$1" --scale 2
+  expect_files "$work/CliffNatural0_2x_$1" "$files" "the run into a new folder"
+}
+run_rerun() {
+  measure "$cli" --source "$source_dir" --dest "$work/CliffNatural0_2x_$1" --scale 2
+  expect_files "$work/CliffNatural0_2x_$1" "$files" "the re-run"
+}
+# A fresh copy of the models for each in-place run, made and flushed first.
+prepare_in_place() {
+  mkdir -p "$work/InPlace_$1"
+  cp -r "$source_dir" "$work/InPlace_$1/"
+}
+run_in_place() {
+  local folder=$work/InPlace_$1/CliffNatural0
+  measure "$cli" --source "$folder" --dest "$folder" --scale 2
+  expect_files "$folder" "$files" "the in-place run"
 }
 run_cp() { measure cp -r "$source_dir" "$work/copy_$1"; }
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", (b > 0) ? a / b : 0 }'; }
+verdict() { awk -v v="$1" -v limit="$2" 'BEGIN { print (v <= limit) ? "PASS" : "MISS" }'; }
 
 echo "Batch run: $files files, $((source_bytes / 1024)) KiB, in $work"
-run_vendrake warm-up
+echo "Every time includes a syncfs of the file system at the end of the command (cp -r too)."
+run_new warm-up
+run_rerun warm-up
+prepare_in_place warm-up
+run_in_place warm-up
 run_cp warm-up
 
-ratios=() cpu_ratios=() vendrake_times=() cp_times=() vendrake_peak=0 cp_peak=0
+new_times=() rerun_times=() in_place_times=() cp_times=()
+rerun_ratios=() in_place_ratios=() cp_ratios=() cpu_ratios=()
+new_peak=0 cp_peak=0
 for ((run = 1; run <= runs; run++)); do
-  # Interleaved, and in turn first, so that neither always meets a busier disk.
-  order="vendrake cp"
-  ((run % 2)) || order="cp vendrake"
-  for tool in $order; do
-    if [ "$tool" = vendrake ]; then
-      run_vendrake "$run"
-      v=$elapsed v_cpu=$cpu vendrake_peak=$((peak > vendrake_peak ? peak : vendrake_peak))
-    else
-      run_cp "$run"
-      c=$elapsed c_cpu=$cpu cp_peak=$((peak > cp_peak ? peak : cp_peak))
-    fi
+  prepare_in_place "$run"
+  # Interleaved, each first in turn, so that none always meets a busier disk;
+  # a re-run follows the run whose outputs it replaces.
+  case $((run % 3)) in
+    1) order="new in-place cp" ;;
+    2) order="in-place cp new" ;;
+    0) order="cp new in-place" ;;
+  esac
+  for step in $order; do
+    case $step in
+      new)
+        run_new "$run"
+        n=$elapsed n_cpu=$cpu new_peak=$((peak > new_peak ? peak : new_peak))
+        run_rerun "$run"
+        r=$elapsed
+        ;;
+      in-place)
+        run_in_place "$run"
+        i=$elapsed
+        ;;
+      cp)
+        run_cp "$run"
+        c=$elapsed c_cpu=$cpu cp_peak=$((peak > cp_peak ? peak : cp_peak))
+        ;;
+    esac
   done
-  ratio=$(awk -v v="$v" -v c="$c" 'BEGIN { printf "%.3f", v / c }')
-  cpu_ratio=$(awk -v v="$v_cpu" -v c="$c_cpu" 'BEGIN { printf "%.3f", (c > 0) ? v / c : 0 }')
-  printf '  run %d: vendrake-cli %ss (cpu %ss), cp -r %ss (cpu %ss), ratio %s\n' \
-    "$run" "$v" "$v_cpu" "$c" "$c_cpu" "$ratio"
-  ratios+=("$ratio") cpu_ratios+=("$cpu_ratio") vendrake_times+=("$v") cp_times+=("$c")
+  printf '  run %d: new folder %ss (cpu %ss), re-run %ss, in place %ss, cp -r %ss (cpu %ss)\n' \
+    "$run" "$n" "$n_cpu" "$r" "$i" "$c" "$c_cpu"
+  new_times+=("$n") rerun_times+=("$r") in_place_times+=("$i") cp_times+=("$c")
+  rerun_ratios+=("$(ratio "$r" "$n")") in_place_ratios+=("$(ratio "$i" "$n")")
+  cp_ratios+=("$(ratio "$n" "$c")") cpu_ratios+=("$(ratio "$n_cpu" "$c_cpu")")
 done
-printf 'Median vendrake-cli time: %ss\n' "$(printf '%s\n' "${vendrake_times[@]}" | median)"
-printf 'Median cp -r time:        %ss\n' "$(printf '%s\n' "${cp_times[@]}" | median)"
-printf 'Median ratio (vendrake-cli / cp -r): %s (target at most 1.2)\n' \
-  "$(printf '%s\n' "${ratios[@]}" | median)"
-printf 'Median ratio of cpu time (user + system): %s\n' \
-  "$(printf '%s\n' "${cpu_ratios[@]}" | median)"
-printf 'Peak memory: vendrake-cli %d KiB, cp -r %d KiB\n' "$vendrake_peak" "$cp_peak"
+med() { printf '%s\n' "$@" | median; }
+printf 'Median times: new folder %ss, re-run %ss, in place %ss, cp -r %ss\n' \
+  "$(med "${new_times[@]}")" "$(med "${rerun_times[@]}")" "$(med "${in_place_times[@]}")" \
+  "$(med "${cp_times[@]}")"
+echo "Median of the ratios of each run:"
+rerun_ratio=$(med "${rerun_ratios[@]}")
+in_place_ratio=$(med "${in_place_ratios[@]}")
+cp_ratio=$(med "${cp_ratios[@]}")
+printf '  re-run / new folder:   %5.2f  target at most 1.5  %s\n' "$rerun_ratio" "$(verdict "$rerun_ratio" 1.5)"
+printf '  in place / new folder: %5.2f  target at most 1.5  %s\n' "$in_place_ratio" "$(verdict "$in_place_ratio" 1.5)"
+printf '  new folder / cp -r:    %5.2f  target at most 1.1  %s\n' "$cp_ratio" "$(verdict "$cp_ratio" 1.1)"
+printf '  cpu time (user + system), new folder / cp -r: %.2f\n' "$(med "${cpu_ratios[@]}")"
+printf 'Peak memory: vendrake-cli %d KiB, cp -r %d KiB\n' "$new_peak" "$cp_peak"
 
-# In place, every output replaces a model, and each is flushed to disk before
-# it takes the model's name; a run into a new folder flushes nothing.
-in_place=$work/InPlace/CliffNatural0
-mkdir -p "$work/InPlace"
-cp -r "$source_dir" "$in_place"
-sync
-in_place_times=()
-for ((run = 1; run <= runs; run++)); do
-  measure "$cli" --source "$in_place" --dest "$in_place" --scale 2
-  printf '  in-place run %d: %ss\n' "$run" "$elapsed"
-  in_place_times+=("$elapsed")
-done
-in_place_median=$(printf '%s\n' "${in_place_times[@]}" | median)
-new_folder_median=$(printf '%s\n' "${vendrake_times[@]}" | median)
-printf 'Median in-place run (every output replaced and flushed): %ss, %s x a run into a new folder\n' \
-  "$in_place_median" "$(awk -v a="$in_place_median" -v b="$new_folder_median" 'BEGIN { printf "%.2f", a / b }')"
-rm -rf "$work"/CliffNatural0_2x_* "$work"/copy_* "$work/InPlace" "$source_dir"
+# Flush calls, counted by strace over one more run of each kind (not timed).
+flush_calls() {
+  local label=$1
+  shift
+  strace -f -c -o "$work/strace" -e trace=fsync,fdatasync,syncfs,sync,sync_file_range,msync \
+    "$@" >/dev/null
+  awk -v files="$files" -v label="$label" '
+    $NF ~ /^(fsync|fdatasync|syncfs|sync)$/ { device += $4; kinds = kinds " " $NF "=" $4 }
+    $NF == "sync_file_range" { ranges += $4 }
+    $NF == "msync" { msyncs += $4 }
+    END {
+      printf "  %-11s %7.1f device flushes (%s), %7.1f sync_file_range, %.1f msync\n", label,
+        device * 1000 / files, (kinds == "") ? "none" : substr(kinds, 2), ranges * 1000 / files,
+        msyncs * 1000 / files
+    }' "$work/strace"
+}
+echo "Flush calls per 1,000 files (device flushes: fsync, fdatasync, syncfs, sync; counts of the whole run in brackets):"
+flush_calls "new folder" "$cli" --source "$source_dir" --dest "$work/CliffNatural0_2x_strace" --scale 2
+flush_calls "re-run" "$cli" --source "$source_dir" --dest "$work/CliffNatural0_2x_strace" --scale 2
+prepare_in_place strace
+flush_calls "in place" "$cli" --source "$work/InPlace_strace/CliffNatural0" \
+  --dest "$work/InPlace_strace/CliffNatural0" --scale 2
+flush_calls "cp -r" cp -r "$source_dir" "$work/copy_strace"
+rm -rf "$work"/CliffNatural0_2x_* "$work"/copy_* "$work"/InPlace_* "$source_dir"
+
+# A re-run beside a run into a new folder over many small models.
+if [ "$many" -gt 0 ]; then
+  many_began=$(date +%s)
+  folder=$work/Many/CliffNatural0
+  "$make_samples" --out "$folder" --count "$many" --min-bytes 1024 --max-bytes 4096 --seed 8
+  measure "$cli" --source "$folder" --dest "$work/Many/CliffNatural0_2x" --scale 2
+  expect_files "$work/Many/CliffNatural0_2x" "$many" "the run into a new folder"
+  many_new=$elapsed
+  measure "$cli" --source "$folder" --dest "$work/Many/CliffNatural0_2x" --scale 2
+  expect_files "$work/Many/CliffNatural0_2x" "$many" "the re-run"
+  many_rerun=$elapsed
+  many_ratio=$(ratio "$many_rerun" "$many_new")
+  printf '%d files of 1 to 4 KiB, one run each: new folder %ss, re-run %ss\n' "$many" "$many_new" "$many_rerun"
+  printf '  re-run / new folder:   %5.2f  target at most 2 (for 100,000 files)  %s\n' \
+    "$many_ratio" "$(verdict "$many_ratio" 2)"
+  rm -rf "$work/Many"
+  echo "  (the $many files took $(($(date +%s) - many_began)) s, writing and removing them included)"
+fi
 
 # Peak memory over few and many small files of the same sizes.
 declare -A peaks
@@ -113,6 +211,7 @@ for count in 100 20000; do
   rm -rf "$folder" "$work/Small${count}_2x"
 done
 difference=$((peaks[20000] - peaks[100]))
-printf 'Peak memory difference, 20000 files - 100 files: %d KiB (target within 1024 KiB)\n' \
-  "$difference"
+printf 'Peak memory difference, 20000 files - 100 files: %d KiB  target within 1024 KiB  %s\n' \
+  "$difference" "$(verdict "$difference" 1024)"
 rm -rf "$work"
+echo "The batch benchmark took $(($(date +%s) - began)) s."

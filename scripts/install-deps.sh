@@ -12,7 +12,8 @@ packages=(
 )
 
 # Further groups, named as arguments, for the targets beyond `make test`:
-#   bench  Google Benchmark, and GNU time for the peak memory of a run
+#   bench  Google Benchmark, GNU time for the peak memory of a run, and strace
+#          to count a run's flush calls
 #   fuzz   clang with libFuzzer and its sanitizer run-time
 #   check  clang-format for the format check (the sanitizer build needs only g++)
 #   dist   dpkg-shlibdeps and file, which CPack uses to work out the .deb's Depends,
@@ -21,20 +22,24 @@ packages=(
 #   icons  rsvg-convert and icotool, to redraw the committed icon rasters
 #   winshot  Wine's stand-ins for Windows' fonts, xwd, xwininfo and netpbm, for
 #            scripts/windows-screenshot.sh
+#   crash  xfs_io (xfsprogs) to shut a file system down as a power loss would,
+#          mkfs.ext4 (e2fsprogs) and losetup and mount (util-linux, mount) for
+#          the loop-mounted image of scripts/crash-test.sh
 #   windows  the mingw-w64 cross compilers (POSIX threads), GoogleTest's sources
 #            to build for the target, 64-bit Wine to run the tests, and Xvfb
 #            to draw the window on
 for group in "$@"; do
   case "$group" in
-    bench) packages+=(libbenchmark-dev time) ;;
+    bench) packages+=(libbenchmark-dev time strace) ;;
     fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
     check) packages+=(clang-format git) ;;
     dist) packages+=(dpkg-dev file desktop-file-utils zip unzip x11-utils) ;;
     icons) packages+=(librsvg2-bin icoutils) ;;
     winshot) packages+=(fonts-wine x11-apps x11-utils netpbm) ;;
+    crash) packages+=(xfsprogs e2fsprogs util-linux mount) ;;
     windows) packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine64 xvfb xauth) ;;
     *)
-      echo "Unknown package group: $group (known: bench, fuzz, check, dist, icons, winshot, windows)" >&2
+      echo "Unknown package group: $group (known: bench, fuzz, check, dist, icons, winshot, crash, windows)" >&2
       exit 2
       ;;
   esac
