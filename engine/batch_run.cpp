@@ -21,8 +21,8 @@ namespace {
 // A group of staged outputs takes its names once this much is staged, so
 // that the page cache holds a bounded amount of unflushed output; the
 // destination's StagingCapacity bounds the count.
-constexpr std::size_t kMostGroupBytes = std::size_t{64} << 20;
-constexpr std::size_t kMostGroupFiles = 256;
+constexpr std::size_t kMostGroupBytes = std::size_t{128} << 20;
+constexpr std::size_t kMostGroupFiles = 1024;
 
 constexpr char kPassedOverAsWritten[] = "it is an output of this run";
 constexpr char kPassedOverByName[] =

@@ -134,6 +134,8 @@ Result RunProgram(const std::vector<std::string>& options, Output output = Outpu
 // test holds, and its standard error into a file.
 class PipedProgram {
  public:
+  static constexpr rlim_t kFewDescriptors = 64;
+
   explicit PipedProgram(const std::vector<std::string>& options, bool hangup_ignored = false) {
     int ends[2] = {-1, -1};
     if (pipe2(ends, O_CLOEXEC) != 0) {
@@ -146,7 +148,18 @@ class PipedProgram {
     posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
     posix_spawn_file_actions_addopen(&actions, 2, ErrPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
-    pid_ = Spawn(options, actions, hangup_ignored);
+    {
+      // The program fits its groups of outputs to the descriptors it may
+      // hold, so that with few of them it reports files while the run goes
+      // on, and fills the pipe long before its end.
+      rlimit limit{};
+      getrlimit(RLIMIT_NOFILE, &limit);
+      const rlimit kept = limit;
+      limit.rlim_cur = std::min<rlim_t>(limit.rlim_cur, kFewDescriptors);
+      setrlimit(RLIMIT_NOFILE, &limit);
+      pid_ = Spawn(options, actions, hangup_ignored);
+      setrlimit(RLIMIT_NOFILE, &kept);
+    }
     posix_spawn_file_actions_destroy(&actions);
     close(ends[1]);
   }
