@@ -82,10 +82,10 @@ class Input : public InputFile {
 class Win32Folder : public Folder {
  public:
   Win32Folder(Handle handle, std::u16string path)
-      : handle_(std::make_shared<const Handle>(std::move(handle))), path_(std::move(path)) {}
+      : folder_(std::make_shared<win32::HeldFolder>(std::move(handle))), path_(std::move(path)) {}
 
   std::unique_ptr<FolderListing> ListNormalFiles() override {
-    return std::make_unique<Listing>(handle_->Get(), path_);
+    return std::make_unique<Listing>(folder_->handle.Get(), path_);
   }
 
   std::unique_ptr<InputFile> OpenForReading(std::u16string_view name) override {
@@ -94,7 +94,7 @@ class Win32Folder : public Folder {
     // deleting it; only a program that denies reading makes this fail.
     Handle file;
     const NTSTATUS status =
-        win32::OpenInFolder(handle_->Get(), name, GENERIC_READ, kShareAll, FILE_OPEN,
+        win32::OpenInFolder(folder_->handle.Get(), name, GENERIC_READ, kShareAll, FILE_OPEN,
                             FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, 0, file);
     if (!NT_SUCCESS(status)) FailWithStatus("cannot open", path, status);
     const BY_HANDLE_FILE_INFORMATION information = win32::InformationOf(file.Get(), path);
@@ -103,20 +103,20 @@ class Win32Folder : public Folder {
 
   std::unique_ptr<OutputFile> OpenForReplacing(std::u16string_view name,
                                                Permissions /*source_permissions*/) override {
-    return win32::StageOutput(handle_, path_, std::u16string(win32::CheckedName(name)));
+    return win32::StageOutput(folder_, path_, std::u16string(win32::CheckedName(name)));
   }
 
   FileIdentity Identity() override {
-    return win32::IdentityOf(win32::InformationOf(handle_->Get(), path_));
+    return win32::IdentityOf(win32::InformationOf(folder_->handle.Get(), path_));
   }
 
   std::size_t RemoveAbandonedStaging() override {
-    return win32::RemoveAbandonedStaging(handle_->Get(), path_);
+    return win32::RemoveAbandonedStaging(folder_->handle.Get(), path_);
   }
 
  private:
   // Shared with the outputs being staged in the folder, which may outlive this.
-  std::shared_ptr<const Handle> handle_;
+  std::shared_ptr<win32::HeldFolder> folder_;
   std::u16string path_;
 };
 

@@ -1,22 +1,38 @@
 #include "engine/win32/win32_handle.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "engine/errors.h"
 #include "engine/text_encoding.h"
+#include "engine/win32/win32_system_calls.h"
 
 namespace vendrake::engine::win32 {
 namespace {
 
-// FileRenameInformation as the native API takes it.
+// FILE_RENAME_INFORMATION as the native API takes it: a BOOLEAN for the
+// classic class, flags for the Ex class, at the same place.
 struct RenameInformation {
-  BOOLEAN replace_if_exists;
+  union {
+    BOOLEAN replace_if_exists;
+    ULONG flags;
+  };
   HANDLE root_directory;
   ULONG file_name_length;
   WCHAR file_name[1];
 };
 constexpr auto kFileRenameInformation = static_cast<FILE_INFORMATION_CLASS>(10);
+constexpr auto kFileDispositionInformation = static_cast<FILE_INFORMATION_CLASS>(13);
+constexpr auto kFileRenameInformationEx = static_cast<FILE_INFORMATION_CLASS>(65);
+constexpr ULONG kRenameReplaceIfExists = 0x1;
+constexpr ULONG kRenamePosixSemantics = 0x2;
+
+// The first pause between attempts, the longest one, and how long the
+// attempts go on in all.
+constexpr DWORD kFirstPauseMs = 10;
+constexpr DWORD kLongestPauseMs = 250;
+constexpr ULONGLONG kRetryForMs = 2000;
 
 UNICODE_STRING CountedString(std::u16string_view text) {
   UNICODE_STRING counted;
@@ -79,18 +95,60 @@ NTSTATUS OpenInFolder(HANDLE folder, std::u16string_view name, ACCESS_MASK acces
   return status;
 }
 
-NTSTATUS RenameInFolder(HANDLE file, HANDLE folder, std::u16string_view name, bool replace) {
+NTSTATUS RenameInFolder(HANDLE file, HANDLE folder, std::u16string_view name, Existing existing) {
   std::vector<unsigned char> buffer(sizeof(RenameInformation) + name.size() * sizeof(WCHAR));
   auto* information = reinterpret_cast<RenameInformation*>(buffer.data());
-  information->replace_if_exists = replace ? TRUE : FALSE;
+  FILE_INFORMATION_CLASS information_class = kFileRenameInformation;
+  if (existing == Existing::kReplacePosix) {
+    // Not FILE_RENAME_IGNORE_READONLY_ATTRIBUTE: a read-only output stays.
+    information->flags = kRenameReplaceIfExists | kRenamePosixSemantics;
+    information_class = kFileRenameInformationEx;
+  } else {
+    information->replace_if_exists = existing == Existing::kReplace ? TRUE : FALSE;
+  }
   // With the folder as the root, a plain name stays in that folder; without
   // one, Wine would read it against the current directory.
   information->root_directory = folder;
   information->file_name_length = static_cast<ULONG>(name.size() * sizeof(WCHAR));
   std::memcpy(information->file_name, name.data(), name.size() * sizeof(WCHAR));
   IO_STATUS_BLOCK io{};
-  return NtSetInformationFile(file, &io, information, static_cast<ULONG>(buffer.size()),
-                              kFileRenameInformation);
+  return Calls().set_information_file(file, &io, information, static_cast<ULONG>(buffer.size()),
+                                      information_class);
+}
+
+NTSTATUS ReplaceInFolder(HANDLE file, HeldFolder& folder, std::u16string_view name) {
+  return RetryWhileInUse([&] {
+    const bool posix = folder.takes_posix_rename.load(std::memory_order_relaxed);
+    const NTSTATUS status =
+        posix ? RenameInFolder(file, folder.handle.Get(), name, Existing::kReplacePosix) : 0;
+    if (posix && !IsUnsupportedClass(status)) return status;
+    const NTSTATUS classic = RenameInFolder(file, folder.handle.Get(), name, Existing::kReplace);
+    // STATUS_INVALID_PARAMETER may also be about the name; the class was to
+    // blame only if the classic rename does not say the same.
+    if (posix && classic != status) {
+      folder.takes_posix_rename.store(false, std::memory_order_relaxed);
+    }
+    return classic;
+  });
+}
+
+bool IsUnsupportedClass(NTSTATUS status) {
+  return status == kStatusInvalidParameter || status == kStatusNotSupported ||
+         status == kStatusInvalidInfoClass || status == kStatusNotImplemented;
+}
+
+NTSTATUS RetryWhileInUse(const std::function<NTSTATUS()>& attempt) {
+  const ULONGLONG give_up_at = GetTickCount64() + kRetryForMs;
+  DWORD pause = kFirstPauseMs;
+  for (;;) {
+    const NTSTATUS status = attempt();
+    if ((status != kStatusSharingViolation && status != kStatusAccessDenied) ||
+        GetTickCount64() >= give_up_at) {
+      return status;
+    }
+    Sleep(pause);
+    pause = std::min(pause * 2, kLongestPauseMs);
+  }
 }
 
 BY_HANDLE_FILE_INFORMATION InformationOf(HANDLE handle, std::u16string_view path) {
@@ -110,11 +168,12 @@ bool SetAttributes(HANDLE file, DWORD attributes) {
   return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof(basic)) != 0;
 }
 
-bool MarkForDeletion(HANDLE file) {
+NTSTATUS MarkForDeletion(HANDLE file) {
   FILE_DISPOSITION_INFO disposition{};
   disposition.DeleteFile = TRUE;
-  return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition)) !=
-         0;
+  IO_STATUS_BLOCK io{};
+  return Calls().set_information_file(file, &io, &disposition, sizeof(disposition),
+                                      kFileDispositionInformation);
 }
 
 }  // namespace vendrake::engine::win32

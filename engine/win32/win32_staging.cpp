@@ -34,7 +34,7 @@ std::u16string NextStagingName() {
 // another run's clean-up tells it from an abandoned one.
 class StagedOutput : public OutputFile {
  public:
-  StagedOutput(std::shared_ptr<const Handle> folder, std::u16string path, std::u16string name,
+  StagedOutput(std::shared_ptr<HeldFolder> folder, std::u16string path, std::u16string name,
                Handle file)
       : folder_(std::move(folder)),
         path_(std::move(path)),
@@ -45,7 +45,7 @@ class StagedOutput : public OutputFile {
   StagedOutput& operator=(const StagedOutput&) = delete;
 
   ~StagedOutput() override {
-    if (!committed_) MarkForDeletion(file_.Get());
+    if (!committed_) RetryWhileInUse([&] { return MarkForDeletion(file_.Get()); });
   }
 
   void Write(std::span<const std::uint8_t> bytes) override {
@@ -64,7 +64,8 @@ class StagedOutput : public OutputFile {
     // A rename takes the staging file's attributes along, HIDDEN included:
     // the output would drop out of every listing.
     if (!SetAttributes(file_.Get(), kNewOutputAttributes)) FailWithError("cannot write", path_);
-    const NTSTATUS status = RenameInFolder(file_.Get(), folder_->Get(), name_, false);
+    const NTSTATUS status =
+        RenameInFolder(file_.Get(), folder_->handle.Get(), name_, Existing::kKeep);
     if (status == kStatusNameCollision) {
       Replace();
     } else if (!NT_SUCCESS(status)) {
@@ -97,7 +98,7 @@ class StagedOutput : public OutputFile {
     // The old contents are about to go; the new ones must be on disk first,
     // or a crash could leave an empty file where a good one stood.
     if (!FlushFileBuffers(file_.Get())) FailWithError("cannot write", path_);
-    const NTSTATUS renamed = RenameInFolder(file_.Get(), folder_->Get(), name_, true);
+    const NTSTATUS renamed = ReplaceInFolder(file_.Get(), *folder_, name_);
     if (!NT_SUCCESS(renamed)) FailWithStatus("cannot replace", path_, renamed);
   }
 
@@ -108,27 +109,30 @@ class StagedOutput : public OutputFile {
   void ReplaceFolderLink() {
     Handle link;
     NTSTATUS status =
-        OpenInFolder(folder_->Get(), name_, DELETE | FILE_READ_ATTRIBUTES, kShareAll, FILE_OPEN,
-                     FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, 0, link);
+        OpenInFolder(folder_->handle.Get(), name_, DELETE | FILE_READ_ATTRIBUTES, kShareAll,
+                     FILE_OPEN, FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, 0, link);
     if (!NT_SUCCESS(status)) FailWithStatus("cannot replace", path_, status);
     if (!FlushFileBuffers(file_.Get())) FailWithError("cannot write", path_);
-    status = RenameInFolder(link.Get(), folder_->Get(), NextStagingName(), false);
+    const std::u16string aside = NextStagingName();
+    status = RetryWhileInUse(
+        [&] { return RenameInFolder(link.Get(), folder_->handle.Get(), aside, Existing::kKeep); });
     if (!NT_SUCCESS(status)) FailWithStatus("cannot replace", path_, status);
-    status = RenameInFolder(file_.Get(), folder_->Get(), name_, false);
+    status = RenameInFolder(file_.Get(), folder_->handle.Get(), name_, Existing::kKeep);
     if (!NT_SUCCESS(status)) {
-      RenameInFolder(link.Get(), folder_->Get(), name_, false);
+      RenameInFolder(link.Get(), folder_->handle.Get(), name_, Existing::kKeep);
       FailWithStatus("cannot replace", path_, status);
     }
     // Opened as the link itself, so only the link goes, never its target.
-    MarkForDeletion(link.Get());
+    RetryWhileInUse([&] { return MarkForDeletion(link.Get()); });
   }
 
   // The attributes of what has the name, looked at without following a link.
   // The handle is closed again at once: Windows renames over no open file.
   DWORD ExistingAttributes() const {
     Handle existing;
-    const NTSTATUS status = OpenInFolder(folder_->Get(), name_, FILE_READ_ATTRIBUTES, kShareAll,
-                                         FILE_OPEN, FILE_OPEN_REPARSE_POINT, 0, existing);
+    const NTSTATUS status =
+        OpenInFolder(folder_->handle.Get(), name_, FILE_READ_ATTRIBUTES, kShareAll, FILE_OPEN,
+                     FILE_OPEN_REPARSE_POINT, 0, existing);
     if (!NT_SUCCESS(status)) FailWithStatus("cannot replace", path_, status);
     return InformationOf(existing.Get(), path_).dwFileAttributes;
   }
@@ -142,12 +146,17 @@ class StagedOutput : public OutputFile {
     }
     Handle writable;
     const NTSTATUS status =
-        OpenInFolder(folder_->Get(), name_, FILE_WRITE_DATA, kShareAll, FILE_OPEN,
+        OpenInFolder(folder_->handle.Get(), name_, FILE_WRITE_DATA, kShareAll, FILE_OPEN,
                      FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, 0, writable);
-    if (!NT_SUCCESS(status)) FailWithStatus("cannot replace", path_, status);
+    // Windows checks the access asked for before the sharing, so a sharing
+    // violation means that the file is writable but someone else, who shares
+    // no writing, has it open; the rename waits for them.
+    if (!NT_SUCCESS(status) && status != kStatusSharingViolation) {
+      FailWithStatus("cannot replace", path_, status);
+    }
   }
 
-  std::shared_ptr<const Handle> folder_;
+  std::shared_ptr<HeldFolder> folder_;
   std::u16string path_;
   std::u16string name_;
   Handle file_;
@@ -163,14 +172,14 @@ bool IsStagingName(std::u16string_view name) {
   return !digits.empty() && digits.find_first_not_of(u"0123456789") == std::u16string_view::npos;
 }
 
-std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<const Handle> folder,
+std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<HeldFolder> folder,
                                         const std::u16string& folder_path, std::u16string name) {
   std::u16string path = PathFor(folder_path, name);
   for (int attempt = 0; attempt < kStagingNameAttempts; ++attempt) {
     Handle file;
     // FILE_CREATE never opens, let alone follows, what has the name already.
     const NTSTATUS status = OpenInFolder(
-        folder->Get(), NextStagingName(),
+        folder->handle.Get(), NextStagingName(),
         GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ,
         FILE_CREATE, FILE_NON_DIRECTORY_FILE, FILE_ATTRIBUTE_HIDDEN, file);
     if (status == kStatusNameCollision) continue;
@@ -194,7 +203,7 @@ std::size_t RemoveAbandonedStaging(HANDLE folder, const std::u16string& folder_p
                                  FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, 0, file))) {
       continue;
     }
-    if (MarkForDeletion(file.Get())) ++removed;
+    if (NT_SUCCESS(RetryWhileInUse([&] { return MarkForDeletion(file.Get()); }))) ++removed;
   }
   return removed;
 }

@@ -15,7 +15,7 @@ bool IsStagingName(std::u16string_view name);
 
 // Starts staging the output `name` in the folder open as `folder`, whose path
 // `folder_path` is only for messages; the output keeps the folder open.
-std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<const Handle> folder,
+std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<HeldFolder> folder,
                                         const std::u16string& folder_path, std::u16string name);
 
 // Removes the staging files in the folder open as `folder` that no live

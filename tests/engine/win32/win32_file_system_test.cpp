@@ -8,11 +8,13 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/batch_run.h"
 #include "engine/errors.h"
 #include "engine/text_encoding.h"
+#include "engine/win32/win32_system_calls.h"
 #include "tests/support/batch_recorder.h"
 #include "tests/support/file_system_contract.h"
 #include "tests/support/scaled_model.h"
@@ -88,6 +90,15 @@ INSTANTIATE_TEST_SUITE_P(Win32, FileSystemContract,
                          ::testing::Values(testing::HarnessMaker{
                              "Win32", [] { return std::make_unique<Win32Harness>(); }}),
                          testing::HarnessName);
+
+// Puts `calls` in place of the system's own for as long as it lives.
+class ScopedCalls {
+ public:
+  explicit ScopedCalls(const win32::SystemCalls& calls) { win32::Calls() = calls; }
+  ~ScopedCalls() { win32::Calls() = win32::SystemsOwnCalls(); }
+  ScopedCalls(const ScopedCalls&) = delete;
+  ScopedCalls& operator=(const ScopedCalls&) = delete;
+};
 
 // What only Windows has: attributes, names in UTF-16, long paths, share modes
 // and names that match regardless of case.
@@ -245,6 +256,59 @@ TEST_P(Win32LinkAtTheOutput, IsReplacedWithoutTouchingItsTarget) {
 
 INSTANTIATE_TEST_SUITE_P(Win32, Win32LinkAtTheOutput, ::testing::Bool(),
                          [](const auto& link) { return link.param ? "ToAFolder" : "ToAFile"; });
+
+// A virus scanner or sync client has the old output open, sharing neither
+// writing nor deleting, for half a second while it is replaced.
+TEST_F(Win32FileSystemTest, AnOutputHeldOpenForAMomentIsReplacedOnceItIsClosed) {
+  harness_.PutFile(u"out_A1", {7, 7});
+  const auto folder = Open();
+  const auto output = folder->OpenForReplacing(u"out_A1", kDefaultPermissions);
+  output->Write(Bytes{1, 2, 3});
+  const HANDLE held = CreateFileW(harness_.Path(u"out_A1").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE) << GetLastError();
+  std::thread scanner([held] {
+    Sleep(500);
+    CloseHandle(held);
+  });
+
+  EXPECT_NO_THROW(output->Commit());
+  scanner.join();
+
+  EXPECT_EQ(harness_.FileBytes(u"out_A1"), (Bytes{1, 2, 3}));
+  EXPECT_THAT(harness_.AllNames(u""), ElementsAre(u"out_A1"));
+}
+
+// FAT and exFAT answer the POSIX rename with STATUS_INVALID_PARAMETER. The
+// classic rename replaces there, and the folder asks only once.
+int posix_renames_asked = 0;
+NTSTATUS NTAPI WithoutPosixRenames(HANDLE file, PIO_STATUS_BLOCK io, PVOID information,
+                                   ULONG length, FILE_INFORMATION_CLASS information_class) {
+  constexpr int kFileRenameInformationEx = 65;
+  if (information_class == kFileRenameInformationEx) {
+    ++posix_renames_asked;
+    return static_cast<NTSTATUS>(0xC000000DL);
+  }
+  return win32::SystemsOwnCalls().set_information_file(file, io, information, length,
+                                                       information_class);
+}
+
+TEST_F(Win32FileSystemTest, AVolumeWithoutPosixRenamesIsAskedOncePerFolder) {
+  harness_.PutFile(u"out_A1", {7});
+  harness_.PutFile(u"out_A2", {7});
+  win32::SystemCalls calls = win32::SystemsOwnCalls();
+  calls.set_information_file = &WithoutPosixRenames;
+  const ScopedCalls scoped(calls);
+  posix_renames_asked = 0;
+  const auto folder = Open();
+
+  Replace(*folder, u"out_A1", {1});
+  Replace(*folder, u"out_A2", {2});
+
+  EXPECT_EQ(harness_.FileBytes(u"out_A1"), (Bytes{1}));
+  EXPECT_EQ(harness_.FileBytes(u"out_A2"), (Bytes{2}));
+  EXPECT_EQ(posix_renames_asked, 1);
+}
 
 TEST_F(Win32FileSystemTest, AnOpenFolderCannotBeMovedAwayOrDeleted) {
   harness_.PutFolder(u"out");

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <windows.h>
+#include <winternl.h>
+
+namespace vendrake::engine::win32 {
+
+// The system calls whose answers depend on the volume a folder is on, such as
+// the classes of rename it takes. Wine answers them as one volume does, so the
+// tests put their own in place to play the volumes Wine cannot show, and to
+// make a call fail the way it fails there. Every use in the engine goes
+// through Calls().
+struct SystemCalls {
+  NTSTATUS(NTAPI* set_information_file)
+  (HANDLE file, PIO_STATUS_BLOCK io, PVOID information, ULONG length,
+   FILE_INFORMATION_CLASS information_class);
+};
+
+// The calls in use: the system's own unless a test has put others in place.
+SystemCalls& Calls();
+// The system's own calls.
+const SystemCalls& SystemsOwnCalls();
+
+}  // namespace vendrake::engine::win32
