@@ -5,6 +5,7 @@ namespace vendrake::engine::win32 {
 const SystemCalls& SystemsOwnCalls() {
   static const SystemCalls calls{
       .set_information_file = &NtSetInformationFile,
+      .get_information_by_handle_ex = &GetFileInformationByHandleEx,
   };
   return calls;
 }

@@ -6,7 +6,7 @@
 namespace vendrake::engine::win32 {
 
 // The system calls whose answers depend on the volume a folder is on, such as
-// the classes of rename it takes. Wine answers them as one volume does, so the
+// the classes of rename and listing it takes. Wine answers them as one volume does, so the
 // tests put their own in place to play the volumes Wine cannot show, and to
 // make a call fail the way it fails there. Every use in the engine goes
 // through Calls().
@@ -14,6 +14,8 @@ struct SystemCalls {
   NTSTATUS(NTAPI* set_information_file)
   (HANDLE file, PIO_STATUS_BLOCK io, PVOID information, ULONG length,
    FILE_INFORMATION_CLASS information_class);
+  BOOL(WINAPI* get_information_by_handle_ex)
+  (HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class, LPVOID information, DWORD size);
 };
 
 // The calls in use: the system's own unless a test has put others in place.

@@ -310,6 +310,39 @@ TEST_F(Win32FileSystemTest, AVolumeWithoutPosixRenamesIsAskedOncePerFolder) {
   EXPECT_EQ(posix_renames_asked, 1);
 }
 
+// Some redirectors refuse the listing classes with file IDs, and the first
+// query of an empty drive root finds nothing and says ERROR_FILE_NOT_FOUND.
+bool answer_as_an_empty_root = false;
+BOOL WINAPI AsARedirector(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
+                          LPVOID information, DWORD size) {
+  if (information_class == FileIdBothDirectoryInfo ||
+      information_class == FileIdBothDirectoryRestartInfo) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (answer_as_an_empty_root && information_class == FileFullDirectoryRestartInfo) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+  }
+  return win32::SystemsOwnCalls().get_information_by_handle_ex(file, information_class, information,
+                                                               size);
+}
+
+TEST_F(Win32FileSystemTest, ListsWhatARedirectorAnswersAndAnEmptyRootAsEmpty) {
+  harness_.PutFile(u"model_A1", {1});
+  harness_.PutFile(u"model_A2", {2});
+  win32::SystemCalls calls = win32::SystemsOwnCalls();
+  calls.get_information_by_handle_ex = &AsARedirector;
+  const ScopedCalls scoped(calls);
+  const auto folder = Open();
+
+  answer_as_an_empty_root = false;
+  EXPECT_THAT(ListedNames(*folder), ElementsAre(u"model_A1", u"model_A2"));
+  answer_as_an_empty_root = true;
+  EXPECT_THAT(ListedNames(*folder), ::testing::IsEmpty());
+  EXPECT_EQ(folder->RemoveAbandonedStaging(), 0U);
+}
+
 TEST_F(Win32FileSystemTest, AnOpenFolderCannotBeMovedAwayOrDeleted) {
   harness_.PutFolder(u"out");
   {
