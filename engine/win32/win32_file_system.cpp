@@ -124,13 +124,19 @@ class Win32Folder : public Folder {
 
 std::u16string ToWin32Path(std::u16string_view path) {
   std::u16string windows = ToWindowsPath(path);
-  if (windows.size() <= kLongestPlainPath || windows.starts_with(u"\\\\?\\")) return windows;
+  if (windows.starts_with(u"\\\\?\\")) return windows;
+  // Windows limits the whole path to MAX_PATH, the current folder included,
+  // so it is the full path that is measured: a short relative text can name
+  // a path too long for the plain form.
   const DWORD needed = GetFullPathNameW(Wide(windows), 0, nullptr, nullptr);
   if (needed == 0) return windows;  // the system will say what is wrong with it
   std::u16string full(needed, u'\0');
   const DWORD length =
       GetFullPathNameW(Wide(windows), needed, reinterpret_cast<wchar_t*>(full.data()), nullptr);
+  // 0, or more room needed: the current folder changed in the meantime.
+  if (length == 0 || length >= needed) return windows;
   full.resize(length);
+  if (full.size() <= kLongestPlainPath || full.starts_with(u"\\\\.\\")) return full;
   if (full.starts_with(u"\\\\")) return u"\\\\?\\UNC\\" + full.substr(2);
   return u"\\\\?\\" + full;
 }

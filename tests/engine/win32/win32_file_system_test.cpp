@@ -185,6 +185,21 @@ TEST_F(Win32FileSystemTest, WorksInFoldersWhosePathsPassMaxPath) {
   EXPECT_EQ(ReadFile(L"\\\\?\\" + Wide(harness_.Root() + relative) + L"deep_A1"), (Bytes{5, 6}));
 }
 
+// Windows limits the whole path to MAX_PATH, the current folder included, so
+// a short relative text may name a path too long for the plain form. Wine
+// takes such paths in the plain form, so what is handed to it is checked.
+TEST_F(Win32FileSystemTest, AShortRelativeTextWhoseWholePathPassesMaxPathTakesTheLongForm) {
+  wchar_t previous[MAX_PATH];
+  ASSERT_NE(GetCurrentDirectoryW(MAX_PATH, previous), 0U);
+  ASSERT_TRUE(SetCurrentDirectoryW(Wide(harness_.Root()).c_str())) << GetLastError();
+  const std::u16string relative = std::u16string(MAX_PATH - 20, u'd') + u"\\";
+
+  const std::u16string handed = ToWin32Path(u"x\\..\\" + relative);
+  SetCurrentDirectoryW(previous);
+
+  EXPECT_EQ(handed, u"\\\\?\\" + harness_.Root() + relative);
+}
+
 // Another program holds one model open and lets nobody read it meanwhile.
 TEST_F(Win32FileSystemTest, AFileHeldWithoutShareReadFailsAloneAndTheRunGoesOn) {
   const tools::ModelShape shape{.vertex_count = 8, .face_count = 12};
