@@ -162,6 +162,21 @@ FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& information) {
           .file = (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
 }
 
+FILE_ATTRIBUTE_TAG_INFO AttributesAndTagOf(HANDLE handle, std::u16string_view path) {
+  FILE_ATTRIBUTE_TAG_INFO information{};
+  if (!Calls().get_information_by_handle_ex(handle, FileAttributeTagInfo, &information,
+                                            sizeof(information))) {
+    FailWithError("cannot look at", path);
+  }
+  return information;
+}
+
+bool IsLink(const FILE_ATTRIBUTE_TAG_INFO& information) {
+  return (information.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+         (information.ReparseTag == IO_REPARSE_TAG_SYMLINK ||
+          information.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT);
+}
+
 bool SetAttributes(HANDLE file, DWORD attributes) {
   FILE_BASIC_INFO basic{};  // times of 0 stay as they are
   basic.FileAttributes = attributes;

@@ -116,6 +116,15 @@ NTSTATUS RetryWhileInUse(const std::function<NTSTATUS()>& attempt);
 BY_HANDLE_FILE_INFORMATION InformationOf(HANDLE handle, std::u16string_view path);
 FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& information);
 
+// The attributes and the reparse tag of the handle's file; throws FileError
+// naming `path`.
+FILE_ATTRIBUTE_TAG_INFO AttributesAndTagOf(HANDLE handle, std::u16string_view path);
+// Whether the file is a link: a symbolic link, or a mount point (a junction).
+// Any other reparse point leaves a file a file: OneDrive's placeholders
+// (IO_REPARSE_TAG_CLOUD_*), files that Windows Server deduplicated, files in
+// a container's layered file system.
+bool IsLink(const FILE_ATTRIBUTE_TAG_INFO& information);
+
 // Gives the open file the attributes `attributes` (FILE_ATTRIBUTE_NORMAL for
 // none); false with the last error set.
 bool SetAttributes(HANDLE file, DWORD attributes);

@@ -7,6 +7,7 @@
 #include "engine/errors.h"
 #include "engine/text_encoding.h"
 #include "engine/win32/win32_entries.h"
+#include "engine/win32/win32_system_calls.h"
 
 namespace vendrake::engine::win32 {
 namespace {
@@ -80,15 +81,18 @@ class StagedOutput : public OutputFile {
   // Renames the staged file over what has the name, a file or a link, never
   // followed.
   void Replace() {
-    const DWORD attributes = ExistingAttributes();
+    const FILE_ATTRIBUTE_TAG_INFO existing = ExistingAttributes();
+    const DWORD attributes = existing.FileAttributes;
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+      if (!IsLink(existing)) {
         throw FileError("a folder has the output's name: " + Utf16ToUtf8(path_));
       }
       ReplaceFolderLink();
       return;
     }
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    // A file with a reparse point of another kind, such as a placeholder of
+    // a cloud-synced folder, is a file like any other.
+    if (!IsLink(existing)) {
       RefuseIfNotWritable(attributes);
       const DWORD carried = attributes & kCarriedAttributes;
       if (!SetAttributes(file_.Get(), carried != 0 ? carried : FILE_ATTRIBUTE_NORMAL)) {
@@ -128,13 +132,13 @@ class StagedOutput : public OutputFile {
 
   // The attributes of what has the name, looked at without following a link.
   // The handle is closed again at once: Windows renames over no open file.
-  DWORD ExistingAttributes() const {
+  FILE_ATTRIBUTE_TAG_INFO ExistingAttributes() const {
     Handle existing;
     const NTSTATUS status =
         OpenInFolder(folder_->handle.Get(), name_, FILE_READ_ATTRIBUTES, kShareAll, FILE_OPEN,
                      FILE_OPEN_REPARSE_POINT, 0, existing);
     if (!NT_SUCCESS(status)) FailWithStatus("cannot replace", path_, status);
-    return InformationOf(existing.Get(), path_).dwFileAttributes;
+    return AttributesAndTagOf(existing.Get(), path_);
   }
 
   // An output that could not be written in place is not replaced either. The
@@ -191,16 +195,27 @@ std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<HeldFolder> folder,
 }
 
 std::size_t RemoveAbandonedStaging(HANDLE folder, const std::u16string& folder_path) {
-  constexpr DWORD kNotAFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
   std::size_t removed = 0;
   FolderEntries entries(folder, folder_path);
   while (const FolderEntries::Entry* entry = entries.Next()) {
-    if ((entry->attributes & kNotAFile) != 0 || !IsStagingName(entry->name)) continue;
+    if ((entry->attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !IsStagingName(entry->name)) {
+      continue;
+    }
     // The output that owns it holds it open without delete sharing for as
-    // long as it lives, so opening it for deletion fails.
+    // long as it lives, so opening it for deletion fails. That is no reason
+    // to wait (see RetryWhileInUse): it is how a live one is told apart.
     Handle file;
-    if (!NT_SUCCESS(OpenInFolder(folder, entry->name, DELETE, kShareAll, FILE_OPEN,
-                                 FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, 0, file))) {
+    if (!NT_SUCCESS(OpenInFolder(folder, entry->name, DELETE | FILE_READ_ATTRIBUTES, kShareAll,
+                                 FILE_OPEN, FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, 0,
+                                 file))) {
+      continue;
+    }
+    // A link is no staging file of ours; a staging file that a sync client
+    // made a placeholder is.
+    FILE_ATTRIBUTE_TAG_INFO information{};
+    if (!Calls().get_information_by_handle_ex(file.Get(), FileAttributeTagInfo, &information,
+                                              sizeof(information)) ||
+        IsLink(information)) {
       continue;
     }
     if (NT_SUCCESS(RetryWhileInUse([&] { return MarkForDeletion(file.Get()); }))) ++removed;

@@ -358,6 +358,50 @@ TEST_F(Win32FileSystemTest, ListsWhatARedirectorAnswersAndAnEmptyRootAsEmpty) {
   EXPECT_EQ(folder->RemoveAbandonedStaging(), 0U);
 }
 
+// In a folder that OneDrive syncs, every file is a placeholder: a reparse
+// point of a cloud tag, which Wine cannot make.
+BOOL WINAPI AsACloudFolder(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
+                           LPVOID information, DWORD size) {
+  if (!win32::SystemsOwnCalls().get_information_by_handle_ex(file, information_class, information,
+                                                             size)) {
+    return FALSE;
+  }
+  if (information_class == FileAttributeTagInfo) {
+    auto* tag = static_cast<FILE_ATTRIBUTE_TAG_INFO*>(information);
+    if ((tag->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+      tag->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+      tag->ReparseTag = IO_REPARSE_TAG_CLOUD_6;
+    }
+  } else if (information_class == FileFullDirectoryInfo ||
+             information_class == FileFullDirectoryRestartInfo) {
+    auto* entry = static_cast<FILE_FULL_DIR_INFO*>(information);
+    for (;;) {
+      entry->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+      entry->EaSize = IO_REPARSE_TAG_CLOUD_6;  // where listings give the tag
+      if (entry->NextEntryOffset == 0) break;
+      entry = reinterpret_cast<FILE_FULL_DIR_INFO*>(reinterpret_cast<char*>(entry) +
+                                                    entry->NextEntryOffset);
+    }
+  }
+  return TRUE;
+}
+
+TEST_F(Win32FileSystemTest, APlaceholderOfACloudFolderIsAFileNotALink) {
+  harness_.PutFile(u"locked_A1", {5});
+  harness_.MakeReadOnly(u"locked_A1");
+  harness_.PutAbandonedStaging(u"");
+  win32::SystemCalls calls = win32::SystemsOwnCalls();
+  calls.get_information_by_handle_ex = &AsACloudFolder;
+  const ScopedCalls scoped(calls);
+  const auto folder = Open();
+
+  const auto output = folder->OpenForReplacing(u"locked_A1", kDefaultPermissions);
+  output->Write(Bytes{1, 2, 3});
+  EXPECT_THROW(output->Commit(), FileError);
+  EXPECT_EQ(folder->RemoveAbandonedStaging(), 1U);
+  EXPECT_EQ(harness_.FileBytes(u"locked_A1"), (Bytes{5}));
+}
+
 TEST_F(Win32FileSystemTest, AnOpenFolderCannotBeMovedAwayOrDeleted) {
   harness_.PutFolder(u"out");
   {
