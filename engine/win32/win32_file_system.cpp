@@ -34,12 +34,14 @@ const wchar_t* Wide(const std::u16string& text) {
 
 class Listing : public FolderListing {
  public:
-  Listing(HANDLE folder, std::u16string path) : entries_(folder, std::move(path)) {}
+  Listing(std::shared_ptr<const win32::HeldFolder> folder, std::u16string path)
+      : folder_(std::move(folder)), entries_(folder_->handle.Get(), std::move(path)) {}
 
   std::u16string Next() override {
     while (const win32::FolderEntries::Entry* entry = entries_.Next()) {
       // Staging files are HIDDEN; the name also keeps out one that lost it.
-      if ((entry->attributes & kSkippedAttributes) == 0 && !win32::IsStagingName(entry->name)) {
+      if ((entry->attributes & kSkippedAttributes) == 0 &&
+          !win32::IsStagingName(*folder_, entry->name)) {
         return entry->name;
       }
     }
@@ -47,6 +49,7 @@ class Listing : public FolderListing {
   }
 
  private:
+  std::shared_ptr<const win32::HeldFolder> folder_;
   win32::FolderEntries entries_;
 };
 
@@ -81,11 +84,12 @@ class Input : public InputFile {
 
 class Win32Folder : public Folder {
  public:
-  Win32Folder(Handle handle, std::u16string path)
-      : folder_(std::make_shared<win32::HeldFolder>(std::move(handle))), path_(std::move(path)) {}
+  Win32Folder(Handle handle, bool lacks_atomic_replace, std::u16string path)
+      : folder_(std::make_shared<win32::HeldFolder>(std::move(handle), lacks_atomic_replace)),
+        path_(std::move(path)) {}
 
   std::unique_ptr<FolderListing> ListNormalFiles() override {
-    return std::make_unique<Listing>(folder_->handle.Get(), path_);
+    return std::make_unique<Listing>(folder_, path_);
   }
 
   std::unique_ptr<InputFile> OpenForReading(std::u16string_view name) override {
@@ -111,7 +115,7 @@ class Win32Folder : public Folder {
   }
 
   std::size_t RemoveAbandonedStaging() override {
-    return win32::RemoveAbandonedStaging(folder_->handle.Get(), path_);
+    return win32::RemoveAbandonedStaging(*folder_, path_);
   }
 
  private:
@@ -166,7 +170,8 @@ std::unique_ptr<Folder> Win32FileSystem::OpenFolder(std::u16string_view folder) 
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
     throw FileError("not a folder: " + Utf16ToUtf8(path));
   }
-  return std::make_unique<Win32Folder>(std::move(handle), std::move(path));
+  const bool lacks_atomic_replace = win32::LacksAtomicReplace(handle.Get());
+  return std::make_unique<Win32Folder>(std::move(handle), lacks_atomic_replace, std::move(path));
 }
 
 bool Win32FileSystem::HidesByName(std::u16string_view /*name*/) const { return false; }

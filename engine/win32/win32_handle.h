@@ -43,8 +43,11 @@ class Handle {
 // the way; shared by the folder and the outputs staged in it, which may
 // outlive it.
 struct HeldFolder {
-  explicit HeldFolder(Handle held) : handle(std::move(held)) {}
+  HeldFolder(Handle held, bool fat) : handle(std::move(held)), lacks_atomic_replace(fat) {}
   Handle handle;
+  // The volume is FAT or exFAT, whose renames over a file are no single step
+  // (see LacksAtomicReplace).
+  const bool lacks_atomic_replace;
   // Cleared once the volume turns down POSIX renames, so that later outputs go
   // straight to the classic rename rather than asking again for every file.
   std::atomic<bool> takes_posix_rename{true};

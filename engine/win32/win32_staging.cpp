@@ -1,5 +1,6 @@
 #include "engine/win32/win32_staging.h"
 
+#include <optional>
 #include <random>
 #include <span>
 #include <utility>
@@ -14,6 +15,10 @@ namespace {
 
 constexpr std::u16string_view kStagingPrefix = u".vendrake-";
 constexpr std::u16string_view kStagingSuffix = u".tmp";
+constexpr std::u16string_view kReadySuffix = u".ready";
+constexpr std::u16string_view kRecoveredPrefix = u"vendrake-recovered-";
+// The longest name FAT and exFAT take.
+constexpr std::size_t kLongestName = 255;
 constexpr int kStagingNameAttempts = 64;
 // What Windows gives a new file; never HIDDEN, which the staging file has.
 constexpr DWORD kNewOutputAttributes = FILE_ATTRIBUTE_ARCHIVE;
@@ -30,23 +35,75 @@ std::u16string NextStagingName() {
          std::u16string(kStagingSuffix);
 }
 
+// The <n> of a name that starts ".vendrake-<n>.", or nothing.
+std::u16string_view StagingNumber(std::u16string_view name) {
+  if (!name.starts_with(kStagingPrefix)) return {};
+  name.remove_prefix(kStagingPrefix.size());
+  const std::size_t dot = name.find(u'.');
+  if (dot == 0 || dot == std::u16string_view::npos ||
+      name.substr(0, dot).find_first_not_of(u"0123456789") != std::u16string_view::npos) {
+    return {};
+  }
+  return name.substr(0, dot);
+}
+
+// The staging name ".vendrake-<n>.tmp" itself.
+bool IsWritingName(std::u16string_view name) {
+  const std::u16string_view number = StagingNumber(name);
+  return !number.empty() && name.substr(kStagingPrefix.size() + number.size()) == kStagingSuffix;
+}
+
+// For ".vendrake-<n>.<output>.ready", the output; for ".vendrake-<n>.ready",
+// the empty name; otherwise nothing.
+std::optional<std::u16string_view> ReadyFor(std::u16string_view name) {
+  const std::u16string_view number = StagingNumber(name);
+  if (number.empty() || !name.ends_with(kReadySuffix)) return std::nullopt;
+  // From the dot after <n> to the end.
+  std::u16string_view rest = name.substr(kStagingPrefix.size() + number.size());
+  if (rest == kReadySuffix) return std::u16string_view();
+  rest.remove_prefix(1);
+  rest.remove_suffix(kReadySuffix.size());
+  return rest;
+}
+
+// Settles a whole staging file, open as `file`, that was about to replace the
+// output `output` in `folder` when the replacing failed or the run stopped.
+// Returns whether the staging file is gone.
+bool SettleReady(HANDLE file, HANDLE folder, std::u16string_view number,
+                 std::u16string_view output) {
+  if (output.empty()) {
+    // Which output it was for did not fit in its name, and it may be the only
+    // copy of one: it stays, where the user sees it and can tell what it is.
+    const std::u16string recovered = std::u16string(kRecoveredPrefix) + std::u16string(number);
+    return NT_SUCCESS(RenameInFolder(file, folder, recovered, Existing::kKeep));
+  }
+  // A missing output lost its old contents part way through the replacing,
+  // and these are its new ones: the replacing is finished. An output that is
+  // there was never touched.
+  const NTSTATUS status = RenameInFolder(file, folder, output, Existing::kKeep);
+  if (NT_SUCCESS(status)) return true;
+  return status == kStatusNameCollision &&
+         NT_SUCCESS(RetryWhileInUse([&] { return MarkForDeletion(file); }));
+}
+
 // Holds the staged contents until Commit gives them the output's name. The
 // staging file is open without delete sharing until then, which is how
 // another run's clean-up tells it from an abandoned one.
 class StagedOutput : public OutputFile {
  public:
   StagedOutput(std::shared_ptr<HeldFolder> folder, std::u16string path, std::u16string name,
-               Handle file)
+               std::u16string staging_name, Handle file)
       : folder_(std::move(folder)),
         path_(std::move(path)),
         name_(std::move(name)),
+        staging_name_(std::move(staging_name)),
         file_(std::move(file)) {}
 
   StagedOutput(const StagedOutput&) = delete;
   StagedOutput& operator=(const StagedOutput&) = delete;
 
   ~StagedOutput() override {
-    if (!committed_) RetryWhileInUse([&] { return MarkForDeletion(file_.Get()); });
+    if (!committed_ && !only_copy_) RetryWhileInUse([&] { return MarkForDeletion(file_.Get()); });
   }
 
   void Write(std::span<const std::uint8_t> bytes) override {
@@ -102,8 +159,38 @@ class StagedOutput : public OutputFile {
     // The old contents are about to go; the new ones must be on disk first,
     // or a crash could leave an empty file where a good one stood.
     if (!FlushFileBuffers(file_.Get())) FailWithError("cannot write", path_);
+    if (folder_->lacks_atomic_replace) MarkReady();
     const NTSTATUS renamed = ReplaceInFolder(file_.Get(), *folder_, name_);
-    if (!NT_SUCCESS(renamed)) FailWithStatus("cannot replace", path_, renamed);
+    if (NT_SUCCESS(renamed)) return;
+    if (folder_->lacks_atomic_replace) {
+      // FAT may have taken the name from the old file and failed to give it
+      // to the new one.
+      const NTSTATUS finished =
+          RenameInFolder(file_.Get(), folder_->handle.Get(), name_, Existing::kKeep);
+      if (NT_SUCCESS(finished)) return;
+      // Unless the old file is there, this may be the only copy; the next
+      // clean-up in the folder settles it.
+      only_copy_ = finished != kStatusNameCollision;
+    }
+    FailWithStatus("cannot replace", path_, renamed);
+  }
+
+  // On FAT and exFAT, a replacing rename is no single step: it removes the old
+  // file's entry and then renames the new file, with no journal to undo half
+  // of it after a power loss or a pulled stick. Before it starts, the staging
+  // file, whole and on disk, takes a name that says so and which output it is
+  // for, so that the next clean-up can finish what was cut short rather than
+  // delete the only copy.
+  void MarkReady() {
+    const std::u16string_view number = StagingNumber(staging_name_);
+    std::u16string ready = std::u16string(kStagingPrefix) + std::u16string(number);
+    if (ready.size() + 1 + name_.size() + kReadySuffix.size() <= kLongestName) {
+      ready += u"." + name_;
+    }
+    ready += kReadySuffix;
+    const NTSTATUS status =
+        RenameInFolder(file_.Get(), folder_->handle.Get(), ready, Existing::kKeep);
+    if (!NT_SUCCESS(status)) FailWithStatus("cannot replace", path_, status);
   }
 
   // Windows renames a file over no folder, not even over a link to one
@@ -163,17 +250,35 @@ class StagedOutput : public OutputFile {
   std::shared_ptr<HeldFolder> folder_;
   std::u16string path_;
   std::u16string name_;
+  std::u16string staging_name_;
   Handle file_;
   bool committed_ = false;
+  // Left in place when destroyed: see Replace.
+  bool only_copy_ = false;
 };
 
 }  // namespace
 
-bool IsStagingName(std::u16string_view name) {
-  if (!name.starts_with(kStagingPrefix) || !name.ends_with(kStagingSuffix)) return false;
-  const std::u16string_view digits = name.substr(
-      kStagingPrefix.size(), name.size() - kStagingPrefix.size() - kStagingSuffix.size());
-  return !digits.empty() && digits.find_first_not_of(u"0123456789") == std::u16string_view::npos;
+bool LacksAtomicReplace(HANDLE folder) {
+  // By the file system's name rather than its flags: FAT and exFAT lack a
+  // journal, which no flag names. Those that might stand for it do not:
+  // FILE_SUPPORTS_POSIX_UNLINK_RENAME is missing on NTFS before Windows 10
+  // 1709 and on many SMB servers, FILE_SUPPORTS_TRANSACTIONS on ReFS, and
+  // their renames are atomic all the same. A share reports the file system of
+  // the server's disk, or what the server chooses to say.
+  wchar_t name[MAX_PATH + 1] = {};
+  if (!Calls().get_volume_information_by_handle(folder, nullptr, 0, nullptr, nullptr, nullptr, name,
+                                                MAX_PATH + 1)) {
+    return false;
+  }
+  for (const wchar_t* fat : {L"FAT", L"FAT12", L"FAT16", L"FAT32", L"exFAT"}) {
+    if (CompareStringOrdinal(name, -1, fat, -1, TRUE) == CSTR_EQUAL) return true;
+  }
+  return false;
+}
+
+bool IsStagingName(const HeldFolder& folder, std::u16string_view name) {
+  return IsWritingName(name) || (folder.lacks_atomic_replace && ReadyFor(name).has_value());
 }
 
 std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<HeldFolder> folder,
@@ -181,24 +286,26 @@ std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<HeldFolder> folder,
   std::u16string path = PathFor(folder_path, name);
   for (int attempt = 0; attempt < kStagingNameAttempts; ++attempt) {
     Handle file;
+    std::u16string staging_name = NextStagingName();
     // FILE_CREATE never opens, let alone follows, what has the name already.
     const NTSTATUS status = OpenInFolder(
-        folder->handle.Get(), NextStagingName(),
+        folder->handle.Get(), staging_name,
         GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ,
         FILE_CREATE, FILE_NON_DIRECTORY_FILE, FILE_ATTRIBUTE_HIDDEN, file);
     if (status == kStatusNameCollision) continue;
     if (!NT_SUCCESS(status)) FailWithStatus("cannot create a staging file in", folder_path, status);
     return std::make_unique<StagedOutput>(std::move(folder), std::move(path), std::move(name),
-                                          std::move(file));
+                                          std::move(staging_name), std::move(file));
   }
   throw FileError("no free staging name in " + Utf16ToUtf8(folder_path));
 }
 
-std::size_t RemoveAbandonedStaging(HANDLE folder, const std::u16string& folder_path) {
+std::size_t RemoveAbandonedStaging(const HeldFolder& held, const std::u16string& folder_path) {
+  const HANDLE folder = held.handle.Get();
   std::size_t removed = 0;
   FolderEntries entries(folder, folder_path);
   while (const FolderEntries::Entry* entry = entries.Next()) {
-    if ((entry->attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !IsStagingName(entry->name)) {
+    if ((entry->attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !IsStagingName(held, entry->name)) {
       continue;
     }
     // The output that owns it holds it open without delete sharing for as
@@ -218,7 +325,11 @@ std::size_t RemoveAbandonedStaging(HANDLE folder, const std::u16string& folder_p
         IsLink(information)) {
       continue;
     }
-    if (NT_SUCCESS(RetryWhileInUse([&] { return MarkForDeletion(file.Get()); }))) ++removed;
+    if (const auto output = ReadyFor(entry->name); output && held.lacks_atomic_replace) {
+      if (SettleReady(file.Get(), folder, StagingNumber(entry->name), *output)) ++removed;
+    } else if (NT_SUCCESS(RetryWhileInUse([&] { return MarkForDeletion(file.Get()); }))) {
+      ++removed;
+    }
   }
   return removed;
 }

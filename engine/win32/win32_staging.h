@@ -10,8 +10,17 @@
 
 namespace vendrake::engine::win32 {
 
-// Whether `name` has the form of a staging file's name, ".vendrake-<n>.tmp".
-bool IsStagingName(std::u16string_view name);
+// Whether renaming a file over another on the volume of the folder open as
+// `folder` may be cut in two by a power loss or a pulled stick, leaving
+// neither the old file nor the new one under the name.
+bool LacksAtomicReplace(HANDLE folder);
+
+// Whether `name` is that of a staging file in `folder`: ".vendrake-<n>.tmp"
+// while it is written, and on a volume that lacks atomic replace also
+// ".vendrake-<n>.<output>.ready" (or ".vendrake-<n>.ready" where the output's
+// name does not fit) once it is whole, on disk, and about to replace the
+// output.
+bool IsStagingName(const HeldFolder& folder, std::u16string_view name);
 
 // Starts staging the output `name` in the folder open as `folder`, whose path
 // `folder_path` is only for messages; the output keeps the folder open.
@@ -20,6 +29,10 @@ std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<HeldFolder> folder,
 
 // Removes the staging files in the folder open as `folder` that no live
 // output holds open; see Folder::RemoveAbandonedStaging.
-std::size_t RemoveAbandonedStaging(HANDLE folder, const std::u16string& folder_path);
+// On a volume that lacks atomic replace, a whole staging file may be the only
+// copy of an output whose replacing was cut short: if it names its output and
+// that is missing, it takes the output's name; if it names none, it is left
+// visible as "vendrake-recovered-<n>".
+std::size_t RemoveAbandonedStaging(const HeldFolder& folder, const std::u16string& folder_path);
 
 }  // namespace vendrake::engine::win32

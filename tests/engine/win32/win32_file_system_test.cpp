@@ -402,6 +402,74 @@ TEST_F(Win32FileSystemTest, APlaceholderOfACloudFolderIsAFileNotALink) {
   EXPECT_EQ(harness_.FileBytes(u"locked_A1"), (Bytes{5}));
 }
 
+// A FAT or exFAT volume, such as a USB stick, says so by its file system's
+// name.
+BOOL WINAPI AsFat(HANDLE file, LPWSTR volume_name, DWORD volume_name_size, LPDWORD serial_number,
+                  LPDWORD longest_component, LPDWORD flags, LPWSTR file_system_name,
+                  DWORD file_system_name_size) {
+  if (!win32::SystemsOwnCalls().get_volume_information_by_handle(
+          file, volume_name, volume_name_size, serial_number, longest_component, flags,
+          file_system_name, file_system_name_size)) {
+    return FALSE;
+  }
+  if (file_system_name != nullptr) wcsncpy(file_system_name, L"FAT32", file_system_name_size);
+  return TRUE;
+}
+
+// The stick is pulled while FAT replaces an output: the old output's entry is
+// gone, the new one never got its name, and no rename succeeds after.
+fs::path pulled_output;
+bool pulled = false;
+NTSTATUS NTAPI PulledDuringReplace(HANDLE file, PIO_STATUS_BLOCK io, PVOID information,
+                                   ULONG length, FILE_INFORMATION_CLASS information_class) {
+  const bool rename = information_class == 10 || information_class == 65;
+  const bool replacing = information_class == 65 || (rename && *static_cast<BOOLEAN*>(information));
+  if (replacing && !pulled) {
+    fs::remove(pulled_output);
+    pulled = true;
+  }
+  if (rename && pulled) return static_cast<NTSTATUS>(0xC000009DL);  // STATUS_DEVICE_NOT_CONNECTED
+  return win32::SystemsOwnCalls().set_information_file(file, io, information, length,
+                                                       information_class);
+}
+
+TEST_F(Win32FileSystemTest, AReplaceCutShortOnFatIsFinishedByTheNextCleanUp) {
+  harness_.PutFile(u"out_A1", {7, 7});
+  win32::SystemCalls fat = win32::SystemsOwnCalls();
+  fat.get_volume_information_by_handle = &AsFat;
+  {
+    win32::SystemCalls pulling = fat;
+    pulling.set_information_file = &PulledDuringReplace;
+    pulled_output = harness_.Path(u"out_A1");
+    pulled = false;
+    const ScopedCalls scoped(pulling);
+    const auto output = Open()->OpenForReplacing(u"out_A1", kDefaultPermissions);
+    output->Write(Bytes{1, 2, 3});
+    EXPECT_THROW(output->Commit(), FileError);
+  }
+  const ScopedCalls scoped(fat);
+
+  EXPECT_EQ(Open()->RemoveAbandonedStaging(), 1U);
+  EXPECT_EQ(harness_.FileBytes(u"out_A1"), (Bytes{1, 2, 3}));
+  EXPECT_THAT(harness_.AllNames(u""), ElementsAre(u"out_A1"));
+}
+
+TEST_F(Win32FileSystemTest, OnFatTheCleanUpKeepsEveryWholeStagingFileThatMayBeTheOnlyCopy) {
+  harness_.PutFile(u"kept_A1", {9});
+  harness_.PutFile(u".vendrake-12.kept_A1.ready", {1});  // stopped before replacing
+  harness_.PutFile(u".vendrake-13.ready", {2});          // for an output whose name did not fit
+  harness_.PutAbandonedStaging(u"");                     // never whole
+  win32::SystemCalls fat = win32::SystemsOwnCalls();
+  fat.get_volume_information_by_handle = &AsFat;
+  const ScopedCalls scoped(fat);
+  const auto folder = Open();
+
+  EXPECT_THAT(ListedNames(*folder), ElementsAre(u"kept_A1"));
+  EXPECT_EQ(folder->RemoveAbandonedStaging(), 3U);
+  EXPECT_THAT(harness_.AllNames(u""), ElementsAre(u"kept_A1", u"vendrake-recovered-13"));
+  EXPECT_EQ(harness_.FileBytes(u"kept_A1"), (Bytes{9}));
+}
+
 TEST_F(Win32FileSystemTest, AnOpenFolderCannotBeMovedAwayOrDeleted) {
   harness_.PutFolder(u"out");
   {
