@@ -58,4 +58,8 @@ void FileReport::FileFailed(std::u16string_view entry, BatchStep step, const eng
        << '\n';
 }
 
+void FileReport::FilePassedOver(std::u16string_view entry, std::string_view reason) {
+  out_ << engine::Utf16ToUtf8(EscapeForLine(entry)) << ": passed over: " << reason << '\n';
+}
+
 }  // namespace vendrake::cli

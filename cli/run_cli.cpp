@@ -96,6 +96,9 @@ class FailureWatch : public engine::BatchObserver {
     }
     if (report_ != nullptr) report_->FileFailed(entry, step, error);
   }
+  void FilePassedOver(std::u16string_view entry, std::string_view reason) override {
+    if (report_ != nullptr) report_->FilePassedOver(entry, reason);
+  }
 
   const std::u16string& FirstFailure() const { return first_failure_; }
 
@@ -136,6 +139,14 @@ void PrintCause(std::ostream& err, const command::ScaleOutcome& outcome,
     return;
   }
   if (outcome.kind != Kind::kFinished) return;
+  if (!outcome.destination_error.empty()) {
+    err << kProgram << "no output can be written, the destination folder cannot be opened ("
+        << EscapeBytesForLine(outcome.destination_error) << ")\n";
+  }
+  if (!outcome.flush_error.empty()) {
+    err << kProgram << "the last outputs' names may not survive a crash ("
+        << EscapeBytesForLine(outcome.flush_error) << ")\n";
+  }
   if (!outcome.listing_error.empty()) {
     err << kProgram << "the listing of the source folder broke off, later files were not tried ("
         << EscapeBytesForLine(outcome.listing_error) << ")\n";
@@ -174,7 +185,7 @@ int ExitStatusFor(const command::ScaleOutcome& outcome, const StopRequest* stop)
       break;
   }
   if (outcome.interrupted) return kExitSignalBase + stop->signal.load();
-  if (!outcome.listing_error.empty()) return kExitSomeFailed;
+  if (!outcome.listing_error.empty() || !outcome.flush_error.empty()) return kExitSomeFailed;
   return outcome.tally.succeeded == outcome.tally.attempted ? kExitAllWritten : kExitSomeFailed;
 }
 

@@ -23,7 +23,9 @@ ScaleOutcome Stop(ControlSurface& surface, const std::u16string& message,
                   ScaleOutcome::Kind kind = ScaleOutcome::Kind::kRejected) {
   surface.ShowMessage(message);
   Unlock(surface);
-  return {.kind = kind, .tally = {}, .listing_error = {}, .interrupted = false};
+  ScaleOutcome outcome;
+  outcome.kind = kind;
+  return outcome;
 }
 
 // Normalises a folder box in place, writing back after each change, and
@@ -69,6 +71,7 @@ ScaleOutcome OnScale(ControlSurface& surface, engine::WindowState& state, engine
   if (run.kind == engine::BatchOutcome::Kind::kSourceEmpty) {
     ScaleOutcome outcome = Stop(surface, kSourceMissingMessage, ScaleOutcome::Kind::kSourceEmpty);
     outcome.listing_error = run.listing_error;
+    outcome.destination_error = run.destination_error;
     return outcome;
   }
   Unlock(surface);
@@ -76,7 +79,9 @@ ScaleOutcome OnScale(ControlSurface& surface, engine::WindowState& state, engine
   return {.kind = ScaleOutcome::Kind::kFinished,
           .tally = run.tally,
           .listing_error = run.listing_error,
-          .interrupted = run.interrupted};
+          .interrupted = run.interrupted,
+          .destination_error = run.destination_error,
+          .flush_error = run.flush_error};
 }
 
 }  // namespace vendrake::command

@@ -21,6 +21,8 @@ struct ScaleOutcome {
   // As the batch run reported them; see engine::BatchOutcome.
   std::string listing_error;
   bool interrupted = false;
+  std::string destination_error;
+  std::string flush_error;
 };
 
 // What pressing "Scale" does. Locks the button, checks the source, destination

@@ -1,8 +1,10 @@
 #include "engine/batch_run.h"
 
+#include <exception>
 #include <memory>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "engine/folder_text.h"
 #include "engine/output_naming.h"
@@ -11,6 +13,16 @@
 
 namespace vendrake::engine {
 namespace {
+
+// A group of staged outputs takes its names once this much is staged, so
+// that the page cache holds a bounded amount of unflushed output; the
+// destination's StagingCapacity bounds the count.
+constexpr std::size_t kMostGroupBytes = std::size_t{64} << 20;
+constexpr std::size_t kMostGroupFiles = 256;
+
+constexpr char kPassedOverAsWritten[] = "it is an output of this run";
+constexpr char kPassedOverByName[] =
+    "it has the name of an output of this run, and the volume cannot tell files apart";
 
 // Reads the whole file into `image`, trailing bytes included.
 void LoadImage(InputFile& input, WordImage& image) {
@@ -36,6 +48,17 @@ void CheckPlainName(const std::u16string& entry) {
   }
 }
 
+// One listed file whose fate the observer has not heard yet: it waits for
+// the outputs staged before it to take their names.
+struct Pending {
+  std::u16string entry;
+  std::u16string output_name;          // empty unless staged
+  std::unique_ptr<OutputFile> output;  // staged, waiting for its name
+  BatchStep step = BatchStep::kWrite;  // where it failed, with `failure`
+  std::exception_ptr failure;          // an Error, when it failed already
+  const char* passed_over = nullptr;   // why it was not tried, if it was not
+};
+
 class Run {
  public:
   Run(WindowState& state, FileSystem& files, std::u16string_view source,
@@ -52,6 +75,7 @@ class Run {
     OpenDestination();
 
     BatchOutcome outcome;
+    outcome.destination_error = destination_error_;
     std::unique_ptr<FolderListing> listing;
     std::u16string entry;
     try {
@@ -66,6 +90,7 @@ class Run {
       outcome.kind = BatchOutcome::Kind::kSourceEmpty;
       return outcome;
     }
+    in_place_ = IsSourceFolder();
 
     for (;;) {
       if (StopRequested()) {
@@ -73,6 +98,7 @@ class Run {
         break;
       }
       Convert(entry);
+      if (group_files_ >= group_capacity_ || group_bytes_ >= kMostGroupBytes) CommitGroup();
       try {
         entry = listing->Next();
       } catch (const Error& error) {
@@ -81,6 +107,8 @@ class Run {
       }
       if (entry.empty() || entry == u"." || entry == u"..") break;
     }
+    CommitGroup();
+    outcome.flush_error = FlushNames();
     outcome.tally = tally_;
     return outcome;
   }
@@ -88,19 +116,28 @@ class Run {
  private:
   // Creates the destination folder and opens it once, so that every output
   // goes into this very folder even if its text comes to name another one.
-  // Each step may fail alone; without a folder, every write fails.
+  // Each step may fail alone; without a folder, every write fails, and the
+  // reason it could not be created, if it could not, is the one to give.
   void OpenDestination() {
+    std::string creation_error;
     try {
       files_.CreateFolder(destination_text_);
-    } catch (const Error&) {
+    } catch (const Error& error) {
       // Usually the folder exists already.
+      creation_error = error.what();
     }
     try {
       destination_ = files_.OpenFolder(destination_text_);
     } catch (const Error& error) {
-      destination_error_ = error.what();
+      destination_error_ = creation_error.empty() ? error.what() : creation_error;
       return;
     }
+    try {
+      group_capacity_ = std::min(destination_->StagingCapacity(), kMostGroupFiles);
+    } catch (const Error&) {
+      group_capacity_ = 1;
+    }
+    if (group_capacity_ == 0) group_capacity_ = 1;
     try {
       destination_->RemoveAbandonedStaging();
     } catch (const Error&) {
@@ -108,38 +145,165 @@ class Run {
     }
   }
 
+  // Whether the outputs go into the folder being listed, where a listed name
+  // may be one an output has taken or is about to take.
+  bool IsSourceFolder() const {
+    if (destination_ == nullptr) return false;
+    try {
+      const FileIdentity source = source_->Identity();
+      const FileIdentity destination = destination_->Identity();
+      if (source.Known() && destination.Known()) return source == destination;
+    } catch (const Error&) {
+      // Told by the texts instead.
+    }
+    return files_.NameKey(source_text_) == files_.NameKey(destination_text_);
+  }
+
   bool StopRequested() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed); }
 
   void Convert(const std::u16string& entry) {
-    BatchStep step = BatchStep::kCheckName;
-    bool counted = false;
+    Pending pending;
+    pending.entry = entry;
+    pending.step = BatchStep::kCheckName;
     try {
-      CheckPlainName(entry);
-      step = BatchStep::kRead;
-      std::unique_ptr<InputFile> input = source_->OpenForReading(entry);
-      // A name that leads to a file this run wrote (the destination is the
-      // source folder, or a link points into it) is no new model.
-      if (written_.contains(input->Identity())) return;
-      ++tally_.attempted;
-      counted = true;
-      LoadImage(*input, state_.ModelWords);
-      const Permissions permissions = input->PermissionBits();
-      input.reset();
+      Stage(pending);
+    } catch (const Error&) {
+      pending.output.reset();
+      pending.failure = std::current_exception();
+    }
+    if (pending.passed_over == nullptr) ++tally_.attempted;
+    if (pending.output != nullptr) {
+      ++group_files_;
+      group_bytes_ += state_.ModelWords.Bytes().size();
+    }
+    // Nothing staged before it: nothing to wait for.
+    if (group_files_ == 0) {
+      Tell(pending);
+    } else {
+      group_.push_back(std::move(pending));
+    }
+  }
 
-      step = BatchStep::kScale;
-      ScaleHeights(state_);
-      step = BatchStep::kNameOutput;
-      const std::u16string name = OutputName(state_.DestBaseName, SuffixOf(entry));
-      step = BatchStep::kWrite;
-      if (destination_ == nullptr) throw FileError(destination_error_);
-      const auto output = destination_->OpenForReplacing(name, permissions);
-      output->Write(state_.ModelWords.Bytes());
-      written_.insert(output->Commit());
-      ++tally_.succeeded;
-      if (observer_ != nullptr) observer_->FileWritten(entry, destination_text_ + name);
+  // Reads, scales and stages the listed file; throws for one that fails.
+  void Stage(Pending& pending) {
+    CheckPlainName(pending.entry);
+    // The listed file may be one that an output in hand is about to
+    // replace: those outputs take their names first, and the name then
+    // leads to an output of this run, as it would have without grouping.
+    if (in_place_ && pending_keys_.contains(files_.NameKey(pending.entry))) CommitGroup();
+    pending.step = BatchStep::kRead;
+    std::unique_ptr<InputFile> input = source_->OpenForReading(pending.entry);
+    FileIdentity identity = input->Identity();
+    // The same by another name, such as a link.
+    if (identity.Known() && pending_occupants_.contains(identity)) {
+      input.reset();
+      CommitGroup();
+      input = source_->OpenForReading(pending.entry);
+      identity = input->Identity();
+    }
+    pending.passed_over = PassOverReason(pending.entry, identity);
+    if (pending.passed_over != nullptr) return;
+    LoadImage(*input, state_.ModelWords);
+    const Permissions permissions = input->PermissionBits();
+    input.reset();
+
+    pending.step = BatchStep::kScale;
+    ScaleHeights(state_);
+    pending.step = BatchStep::kNameOutput;
+    pending.output_name = OutputName(state_.DestBaseName, SuffixOf(pending.entry));
+    pending.step = BatchStep::kWrite;
+    if (destination_ == nullptr) throw FileError(destination_error_);
+    if (in_place_) NoteOccupant(pending, identity);
+    pending.output = destination_->OpenForReplacing(pending.output_name, permissions);
+    pending.output->Write(state_.ModelWords.Bytes());
+  }
+
+  // Notes, in a run in place, which file the staged output of `pending` is to
+  // replace, so that no later name reaches that file before it is replaced.
+  // An output usually replaces the very file it was made from, whose
+  // identity is `input`; otherwise the file at its name is looked at, and a
+  // link there is followed, which can only make the group commit early.
+  void NoteOccupant(const Pending& pending, const FileIdentity& input) {
+    pending_keys_.insert(files_.NameKey(pending.output_name));
+    if (files_.NameKey(pending.output_name) == files_.NameKey(pending.entry)) {
+      if (input.Known()) pending_occupants_.insert(input);
+      return;
+    }
+    try {
+      const FileIdentity occupant = destination_->OpenForReading(pending.output_name)->Identity();
+      if (occupant.Known()) pending_occupants_.insert(occupant);
+    } catch (const Error&) {
+      // Nothing there yet, or nothing that can be read.
+    }
+  }
+
+  // Why the file `entry` leads to is no new model, or nullptr if it is one.
+  const char* PassOverReason(const std::u16string& entry, const FileIdentity& identity) const {
+    if (identity.Known()) return written_.contains(identity) ? kPassedOverAsWritten : nullptr;
+    if (in_place_ && written_keys_.contains(files_.NameKey(entry))) return kPassedOverByName;
+    return nullptr;
+  }
+
+  // Gives every staged output of the group its name, in listing order, once
+  // the destination has brought them all to the disk, and tells the
+  // observer of each file of the group.
+  void CommitGroup() {
+    if (group_files_ > 0) {
+      names_to_flush_ = false;
+      try {
+        destination_->FlushStaged();
+      } catch (const Error&) {
+        // Only names given earlier are in doubt, and each output below
+        // still fails alone if its own contents did not reach the disk.
+      }
+    }
+    for (Pending& pending : group_) {
+      if (pending.output != nullptr) {
+        try {
+          const FileIdentity identity = pending.output->Commit();
+          if (identity.Known()) written_.insert(identity);
+          if (in_place_) written_keys_.insert(files_.NameKey(pending.output_name));
+          ++tally_.succeeded;
+          names_to_flush_ = true;
+        } catch (const Error&) {
+          pending.failure = std::current_exception();
+        }
+        pending.output.reset();
+      }
+      Tell(pending);
+    }
+    group_.clear();
+    pending_keys_.clear();
+    pending_occupants_.clear();
+    group_files_ = 0;
+    group_bytes_ = 0;
+  }
+
+  // Brings the names the last group took to the disk; the reason, if that
+  // failed.
+  std::string FlushNames() {
+    if (!names_to_flush_) return {};
+    try {
+      destination_->FlushStaged();
     } catch (const Error& error) {
-      if (!counted) ++tally_.attempted;
-      if (observer_ != nullptr) observer_->FileFailed(entry, step, error);
+      return error.what();
+    }
+    return {};
+  }
+
+  // Tells the observer what became of one listed file.
+  void Tell(const Pending& pending) {
+    if (observer_ == nullptr) return;
+    if (pending.passed_over != nullptr) {
+      observer_->FilePassedOver(pending.entry, pending.passed_over);
+    } else if (pending.failure) {
+      try {
+        std::rethrow_exception(pending.failure);
+      } catch (const Error& error) {
+        observer_->FileFailed(pending.entry, pending.step, error);
+      }
+    } else {
+      observer_->FileWritten(pending.entry, destination_text_ + pending.output_name);
     }
   }
 
@@ -153,9 +317,21 @@ class Run {
   std::unique_ptr<Folder> destination_;
   std::string destination_error_;
   RunTally tally_;
+  bool in_place_ = false;
   // Every file this run has written, by identity: however a later name
   // reaches one of them, it is not taken up again.
   std::unordered_set<FileIdentity, FileIdentityHash> written_;
+  // In an in-place run, the names the outputs have taken and are about to
+  // take, as NameKey gives them, and the files the outputs in hand are to
+  // replace.
+  std::unordered_set<std::u16string> written_keys_;
+  std::unordered_set<std::u16string> pending_keys_;
+  std::unordered_set<FileIdentity, FileIdentityHash> pending_occupants_;
+  std::vector<Pending> group_;
+  std::size_t group_files_ = 0;
+  std::size_t group_bytes_ = 0;
+  std::size_t group_capacity_ = 1;
+  bool names_to_flush_ = false;
 };
 
 }  // namespace

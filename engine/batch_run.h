@@ -32,6 +32,13 @@ struct BatchOutcome {
   std::string listing_error;
   // The run stopped on request before the listing's end.
   bool interrupted = false;
+  // Why the destination folder could not be opened, and so why every file
+  // failed to be written: the reason it could not be created, where creating
+  // it failed. Empty when it was opened.
+  std::string destination_error;
+  // Why the names that the last outputs took may not have reached the disk;
+  // empty when the run's end was flushed as it should be.
+  std::string flush_error;
 };
 
 // Where in converting one file a failure arose.
@@ -49,6 +56,9 @@ class BatchObserver {
   virtual ~BatchObserver() = default;
   virtual void FileWritten(std::u16string_view entry, std::u16string_view output_path) = 0;
   virtual void FileFailed(std::u16string_view entry, BatchStep step, const Error& error) = 0;
+  // A listed name that was not tried, as the file it leads to is an output of
+  // this run; `reason` says how that was told.
+  virtual void FilePassedOver(std::u16string_view entry, std::string_view reason) = 0;
 };
 
 // Scales every normal file of the folder `source` into the folder
@@ -58,14 +68,21 @@ class BatchObserver {
 // folder (one level; failure is not fatal), opens both folders once and
 // removes what killed runs left staged in the destination. Then, for each
 // listed file, reads it whole into `state.ModelWords`, runs ScaleHeights and
-// writes it into the destination as DestBaseName (without its "\") followed
+// stages it for the destination as DestBaseName (without its "\") followed
 // by the name's suffix from its first "_".
+//
+// Staged outputs take their names in groups, in listing order, once the
+// destination has flushed them all to disk together; the last group at the
+// end, followed by one more flush for the names. The observer hears of each
+// file in listing order, a group at a time.
 //
 // A file that fails counts as attempted and not succeeded and the run goes on;
 // a failing listing ends the run. A name that leads to a file this run has
-// written is passed over uncounted, so each file is scaled once. When `stop`
-// is given and becomes true, the run ends after the file in hand, which is
-// finished or abandoned whole. Throws nothing of its own.
+// written is passed over uncounted, so each file is scaled once: by identity
+// where the volume tells files apart, and where it cannot, by name, when the
+// destination is the source folder. When `stop` is given and becomes true,
+// the run ends after the file in hand, and the group in hand takes its names.
+// Throws nothing of its own.
 BatchOutcome RunBatch(WindowState& state, FileSystem& files, std::u16string_view source,
                       std::u16string_view destination, BatchObserver* observer = nullptr,
                       const std::atomic<bool>* stop = nullptr);

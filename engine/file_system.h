@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -25,16 +26,27 @@ namespace vendrake::engine {
 // run goes on.
 
 // Which file a name leads to, whatever the name: two names of one file, or a
-// link and its target, have the same identity.
+// link and its target, have the same identity. Where a volume gives no file
+// ID (it reports 0), no unique one (all ones), or one it cannot keep (some
+// network shares reuse an ID once a handle closes), the identity is unknown:
+// an implementation reports it as all zeros, and it matches no file, not even
+// its own.
 struct FileIdentity {
   std::uint64_t volume = 0;
   std::uint64_t file = 0;
+  std::uint64_t file_high = 0;  // the upper half where file IDs have 128 bits
   bool operator==(const FileIdentity&) const = default;
+
+  bool Known() const {
+    constexpr std::uint64_t kAllOnes = ~std::uint64_t{0};
+    return !(file == 0 && file_high == 0) && !(file == kAllOnes && file_high == kAllOnes);
+  }
 };
 
 struct FileIdentityHash {
   std::size_t operator()(const FileIdentity& identity) const noexcept {
-    return std::hash<std::uint64_t>{}(identity.file * 0x9E3779B97F4A7C15ULL ^ identity.volume);
+    return std::hash<std::uint64_t>{}((identity.file ^ identity.file_high) * 0x9E3779B97F4A7C15ULL ^
+                                      identity.volume);
   }
 };
 
@@ -74,9 +86,11 @@ class InputFile {
 class OutputFile {
  public:
   virtual ~OutputFile() = default;
-  // Appends `bytes` to the staged contents.
+  // Appends `bytes` to the staged contents and starts them on their way to
+  // the disk, without waiting for them.
   virtual void Write(std::span<const std::uint8_t> bytes) = 0;
-  // Gives the staged contents the output's name and returns their identity.
+  // Gives the staged contents the output's name and returns their identity,
+  // taken once they have it (on some volumes a rename changes a file's ID).
   // Whatever had that name is replaced, never followed or written into:
   // - an existing file that the running user could not write in place (its
   //   permissions or attributes make it read-only, or they give this user no
@@ -84,15 +98,18 @@ class OutputFile {
   // - an existing file keeps its permission bits, and only those (never
   //   set-user-ID, set-group-ID or sticky bits), or where files carry
   //   attributes instead, its attributes;
-  // - whatever had the name, the staged contents reach the disk before they
-  //   take it, so that after a crash or a power loss either the old file or
-  //   the new one is there, whole;
   // - a link at the name is replaced by the file, and its target is untouched;
   // - a new output is never hidden. It gets the source's permission bits
   //   given to Folder::OpenForReplacing, plus write permission for its owner,
   //   limited by the process's defaults (the umask), so it is never more
-  //   readable than its source. It needs no flush: a crash leaves it absent
-  //   or whole, and nothing older is lost.
+  //   readable than its source.
+  // Whatever had the name, the staged contents are on the disk before they
+  // take it, so that after a crash or a power loss a new output is absent or
+  // whole, and a replaced one is the old file or the new one, whole: either
+  // Folder::FlushStaged brought them there since they were written, or Commit
+  // flushes them itself, at the cost of a flush of the disk for this output
+  // alone. When FlushStaged found that they could not be written, Commit
+  // fails with that reason.
   virtual FileIdentity Commit() = 0;
 };
 
@@ -120,6 +137,18 @@ class Folder {
   // returns how many it removed. The staging file of an output that is still
   // being written, by this process or another, is never touched.
   virtual std::size_t RemoveAbandonedStaging() = 0;
+
+  // Brings to the disk, together, the contents of every output staged in
+  // this folder and not yet committed, and every name that outputs of this
+  // folder have taken so far, with as few flushes of the disk as the system
+  // allows: one, where it can. Afterwards a crash leaves those contents and
+  // names as they are now. An output whose contents could not be written
+  // fails at its Commit with the reason, and no other fails with it. Throws
+  // FileError when a name already given may not have reached the disk.
+  virtual void FlushStaged() = 0;
+  // How many outputs may be staged in this folder at once without running
+  // short of what the system allows a process to hold open; at least 1.
+  virtual std::size_t StagingCapacity() = 0;
 };
 
 class FileSystem {
@@ -133,6 +162,10 @@ class FileSystem {
   // Whether a file is hidden by its name alone, as names starting with "."
   // are on POSIX systems; elsewhere hiding is an attribute and this is false.
   virtual bool HidesByName(std::u16string_view name) const = 0;
+  // A text that is the same for two names exactly when the platform's
+  // volumes take them for the same name: the name itself where names match
+  // exactly, a case-folded form where they match regardless of case.
+  virtual std::u16string NameKey(std::u16string_view name) const = 0;
 };
 
 }  // namespace vendrake::engine

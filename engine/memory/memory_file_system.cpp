@@ -102,7 +102,7 @@ class MemoryFileSystem::Input : public InputFile {
     std::copy_n(contents.begin(), bytes.size(), bytes.begin());
   }
 
-  FileIdentity Identity() override { return {.volume = kVolume, .file = files_.FileAt(key_).id}; }
+  FileIdentity Identity() override { return files_.IdentityOf(files_.FileAt(key_)); }
   Permissions PermissionBits() override { return kDefaultPermissions; }
 
  private:
@@ -119,6 +119,7 @@ class MemoryFileSystem::Output : public OutputFile {
 
   ~Output() override {
     files_.live_staging_.erase(staging_key_);
+    files_.unflushed_.erase(this);
     if (!committed_) files_.nodes_.erase(staging_key_);
   }
 
@@ -126,10 +127,19 @@ class MemoryFileSystem::Output : public OutputFile {
     files_.Enter(Operation::kWrite, key_);
     auto& staged = files_.FileAt(staging_key_).bytes;
     staged.insert(staged.end(), bytes.begin(), bytes.end());
+    files_.unflushed_.insert(this);
+  }
+
+  // What FlushStaged found: nothing, or why the contents did not reach disk.
+  void Flushed(std::optional<FileError> failure) {
+    files_.unflushed_.erase(this);
+    flush_failure_ = std::move(failure);
   }
 
   FileIdentity Commit() override {
     files_.Enter(Operation::kCommit, key_);
+    if (flush_failure_) throw *flush_failure_;
+    if (files_.unflushed_.erase(this) != 0) files_.Enter(Operation::kFlushAlone, key_);
     const Node* existing = files_.Find(key_);
     FileAttributes attributes;
     if (existing != nullptr) {
@@ -139,16 +149,20 @@ class MemoryFileSystem::Output : public OutputFile {
     }
     auto staged = files_.nodes_.extract(staging_key_);
     staged.mapped().attributes = attributes;
-    const std::uint64_t id = staged.mapped().id;
-    files_.nodes_.insert_or_assign(key_, std::move(staged.mapped()));
+    const Node& named =
+        files_.nodes_.insert_or_assign(key_, std::move(staged.mapped())).first->second;
     committed_ = true;
-    return {.volume = kVolume, .file = id};
+    return files_.IdentityOf(named);
   }
+
+  const std::u16string& FolderKey() const { return folder_key_; }
 
  private:
   MemoryFileSystem& files_;
   std::u16string key_;
+  std::u16string folder_key_ = ParentKey(key_);
   std::u16string staging_key_;
+  std::optional<FileError> flush_failure_;
   bool committed_ = false;
 };
 
@@ -183,8 +197,24 @@ class MemoryFileSystem::MemoryFolder : public Folder {
 
   FileIdentity Identity() override {
     const Node* node = files_.Find(key_);
-    return {.volume = kVolume, .file = node == nullptr ? 0 : node->id};
+    return node == nullptr ? FileIdentity{} : files_.IdentityOf(*node);
   }
+
+  void FlushStaged() override {
+    std::optional<FileError> failure;
+    try {
+      files_.Enter(Operation::kFlushStaged, key_);
+    } catch (const FileError& error) {
+      failure = error;
+    }
+    const std::set<Output*> outputs = files_.unflushed_;
+    for (Output* output : outputs) {
+      if (output->FolderKey() == key_) output->Flushed(failure);
+    }
+    if (failure) throw *failure;
+  }
+
+  std::size_t StagingCapacity() override { return files_.staging_capacity_; }
 
   std::size_t RemoveAbandonedStaging() override {
     files_.Enter(Operation::kRemoveAbandonedStaging, key_);
@@ -312,5 +342,14 @@ std::unique_ptr<Folder> MemoryFileSystem::OpenFolder(std::u16string_view folder)
 }
 
 bool MemoryFileSystem::HidesByName(std::u16string_view /*name*/) const { return false; }
+
+std::u16string MemoryFileSystem::NameKey(std::u16string_view name) const {
+  return std::u16string(name);
+}
+
+FileIdentity MemoryFileSystem::IdentityOf(const Node& node) const {
+  if (!identities_known_) return {};
+  return {.volume = kVolume, .file = node.id};
+}
 
 }  // namespace vendrake::engine

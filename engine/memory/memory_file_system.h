@@ -43,6 +43,8 @@ class MemoryFileSystem : public FileSystem {
     kWrite,
     kCommit,
     kRemoveAbandonedStaging,
+    kFlushStaged,  // the flush of a whole folder's staged outputs
+    kFlushAlone,   // the flush of one output, by its Commit
   };
   // Adds a file, creating its folders as needed.
   void AddFile(std::u16string_view path, std::vector<std::uint8_t> bytes,
@@ -61,7 +63,13 @@ class MemoryFileSystem : public FileSystem {
   // included, in code-unit order.
   std::vector<std::u16string> NamesIn(std::u16string_view path) const;
 
+  // How many outputs a folder may stage at once (64 unless set).
+  void SetStagingCapacity(std::size_t capacity) { staging_capacity_ = capacity; }
+  // Makes every identity unknown, as on a volume without file IDs.
+  void ForgetIdentities() { identities_known_ = false; }
+
   // Makes the `call_number`-th call (from 1) of `operation` throw FileError.
+  // A failed kFlushStaged also fails the Commit of every output it concerned.
   void FailOn(Operation operation, int call_number);
   // How many times `operation` has been called.
   int Calls(Operation operation) const;
@@ -71,6 +79,7 @@ class MemoryFileSystem : public FileSystem {
   void CreateFolder(std::u16string_view folder) override;
   std::unique_ptr<Folder> OpenFolder(std::u16string_view folder) override;
   bool HidesByName(std::u16string_view name) const override;
+  std::u16string NameKey(std::u16string_view name) const override;
 
  private:
   class MemoryFolder;
@@ -85,7 +94,7 @@ class MemoryFileSystem : public FileSystem {
     std::uint64_t id = 0;
   };
 
-  static constexpr std::size_t kOperationCount = 11;
+  static constexpr std::size_t kOperationCount = 13;
 
   // Counts a call of `operation` and throws if it was told to fail.
   void Enter(Operation operation, std::u16string_view path);
@@ -94,13 +103,17 @@ class MemoryFileSystem : public FileSystem {
   Node& FileAt(const std::u16string& key);
   // Puts `node` at `key` as a new file or folder, with an identity of its own.
   Node& Place(const std::u16string& key, Node node);
+  FileIdentity IdentityOf(const Node& node) const;
 
   std::map<std::u16string, Node> nodes_;
   std::set<std::u16string> live_staging_;
+  std::set<Output*> unflushed_;
   std::array<int, kOperationCount> calls_{};
   std::array<std::vector<int>, kOperationCount> failures_{};
   int next_staging_ = 0;
   std::uint64_t next_id_ = 1;
+  std::size_t staging_capacity_ = 64;
+  bool identities_known_ = true;
 };
 
 }  // namespace vendrake::engine

@@ -105,27 +105,25 @@ class Input : public InputFile {
 class PosixFolder : public Folder {
  public:
   PosixFolder(Descriptor fd, std::string path, bool stage_unnamed)
-      : fd_(std::make_shared<const Descriptor>(std::move(fd))),
-        path_(std::move(path)),
+      : folder_(std::make_shared<posix::StagingFolder>(std::move(fd), std::move(path))),
         stage_unnamed_(stage_unnamed) {}
 
   std::unique_ptr<FolderListing> ListNormalFiles() override {
     // A descriptor of its own, so that each listing reads from the start.
-    Descriptor listing_fd(::openat(fd_->Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!listing_fd.IsOpen()) FailWithErrno("cannot list", path_);
+    Descriptor listing_fd(::openat(Fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!listing_fd.IsOpen()) FailWithErrno("cannot list", Path());
     DIR* dir = ::fdopendir(listing_fd.Get());
-    if (dir == nullptr) FailWithErrno("cannot list", path_);
+    if (dir == nullptr) FailWithErrno("cannot list", Path());
     listing_fd.Release();
-    return std::make_unique<Listing>(dir, path_);
+    return std::make_unique<Listing>(dir, Path());
   }
 
   std::unique_ptr<InputFile> OpenForReading(std::u16string_view name) override {
     const std::string native = posix::NativeName(name);
-    std::string path = posix::PathFor(path_, native);
+    std::string path = posix::PathFor(Path(), native);
     // O_NONBLOCK: something put in the file's place since the listing (a
     // FIFO) must not block the run; it is refused below.
-    Descriptor fd(
-        ::openat(fd_->Get(), native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    Descriptor fd(::openat(Fd(), native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (!fd.IsOpen()) FailWithErrno("cannot open", path);
     struct stat status {};
     if (::fstat(fd.Get(), &status) != 0) FailWithErrno("cannot open", path);
@@ -135,24 +133,28 @@ class PosixFolder : public Folder {
 
   std::unique_ptr<OutputFile> OpenForReplacing(std::u16string_view name,
                                                Permissions source_permissions) override {
-    return posix::StageOutput(fd_, path_, posix::NativeName(name), source_permissions,
-                              stage_unnamed_);
+    return posix::StageOutput(folder_, posix::NativeName(name), source_permissions, stage_unnamed_);
   }
 
   FileIdentity Identity() override {
     struct stat status {};
-    if (::fstat(fd_->Get(), &status) != 0) FailWithErrno("cannot look at", path_);
+    if (::fstat(Fd(), &status) != 0) FailWithErrno("cannot look at", Path());
     return IdentityOf(status);
   }
 
   std::size_t RemoveAbandonedStaging() override {
-    return posix::RemoveAbandonedStaging(fd_->Get(), path_);
+    return posix::RemoveAbandonedStaging(Fd(), Path());
   }
 
+  void FlushStaged() override { posix::FlushStaged(*folder_); }
+  std::size_t StagingCapacity() override { return posix::StagingCapacity(); }
+
  private:
+  int Fd() const { return folder_->fd.Get(); }
+  const std::string& Path() const { return folder_->path; }
+
   // Shared with the outputs being staged in the folder, which may outlive this.
-  std::shared_ptr<const Descriptor> fd_;
-  std::string path_;
+  std::shared_ptr<posix::StagingFolder> folder_;
   bool stage_unnamed_;
 };
 
@@ -182,6 +184,10 @@ std::unique_ptr<Folder> PosixFileSystem::OpenFolder(std::u16string_view folder) 
 
 bool PosixFileSystem::HidesByName(std::u16string_view name) const {
   return !name.empty() && name.front() == u'.';
+}
+
+std::u16string PosixFileSystem::NameKey(std::u16string_view name) const {
+  return std::u16string(name);
 }
 
 }  // namespace vendrake::engine

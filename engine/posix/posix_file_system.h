@@ -13,7 +13,9 @@ namespace vendrake::engine {
 // through the *at() calls relative to it. Output is staged in an unnamed file
 // (Linux's O_TMPFILE) that is linked in under the output's name when the
 // output is new, and otherwise first under a hidden ".vendrake-<n>.tmp" name
-// that is renamed over the output. A staging file is locked (flock) for as
+// that is renamed over the output. Staged files start their writeback as they
+// are written; FlushStaged waits for each (sync_file_range) and then flushes
+// the file system once (syncfs). A staging file is locked (flock) for as
 // long as its output is being written, which is how the next run tells an
 // abandoned one from one in use.
 class PosixFileSystem : public FileSystem {
@@ -28,6 +30,7 @@ class PosixFileSystem : public FileSystem {
   void CreateFolder(std::u16string_view folder) override;
   std::unique_ptr<Folder> OpenFolder(std::u16string_view folder) override;
   bool HidesByName(std::u16string_view name) const override;
+  std::u16string NameKey(std::u16string_view name) const override;
 
  private:
   bool stage_unnamed_ = false;

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <random>
 #include <span>
 #include <utility>
+#include <vector>
 
 #include "engine/errors.h"
 #include "engine/posix/posix_descriptor.h"
@@ -28,10 +30,68 @@ std::string NextStagingName() {
   return std::string(kStagingPrefix) + std::to_string(random()) + std::string(kStagingSuffix);
 }
 
+// Starts writing the file's dirty pages to the disk, without waiting, so
+// that a group's flush finds most of them written.
+void StartWriteback(int fd) {
+#ifdef __linux__
+  ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+#else
+  (void)fd;
+#endif
+}
+
+// Waits until every page of the file has been written to the disk (not yet
+// flushed from its cache); 0, or the write error. ENOSYS where the system
+// cannot wait for one file's pages.
+int AwaitWriteback(int fd) {
+#ifdef __linux__
+  constexpr unsigned kWait =
+      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
+  if (::sync_file_range(fd, 0, 0, kWait) == 0) return 0;
+  // ESPIPE and EINVAL: a file system that has no pages to wait for.
+  return errno == ESPIPE || errno == EINVAL ? ENOSYS : errno;
+#else
+  (void)fd;
+  return ENOSYS;
+#endif
+}
+
+// Flushes the disk that holds the open file `fd`, and whatever its file
+// system has yet to commit, names included; 0 or the error.
+int FlushFileSystem(int fd) {
+#ifdef __linux__
+  if (::syncfs(fd) == 0) return 0;
+  return errno;
+#else
+  return ::fsync(fd) == 0 ? 0 : errno;
+#endif
+}
+
 FileIdentity IdentityOf(const struct stat& status) {
   return {.volume = static_cast<std::uint64_t>(status.st_dev),
           .file = static_cast<std::uint64_t>(status.st_ino)};
 }
+
+// Whether `name` in the folder is, without following a link, the regular
+// file open as `fd`.
+bool NameLeadsTo(int folder_fd, const char* name, int fd) {
+  struct stat named {};
+  struct stat open {};
+  return ::fstatat(folder_fd, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(fd, &open) == 0 &&
+         S_ISREG(named.st_mode) && named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+}
+
+// Opens a staging file to see whether anyone still holds it; a closed
+// descriptor when it cannot be opened at all (then it is left alone).
+Descriptor OpenStagingFile(int folder_fd, const char* name) {
+  constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  // A staging file always has owner write, but may lack owner read.
+  Descriptor fd(::openat(folder_fd, name, O_RDONLY | kFlags));
+  if (!fd.IsOpen()) fd = Descriptor(::openat(folder_fd, name, O_WRONLY | kFlags));
+  return fd;
+}
+
+}  // namespace
 
 // Holds the staged contents until Commit gives them the output's name. A
 // staging file with a name is locked, and its descriptor stays open until the
@@ -40,11 +100,11 @@ FileIdentity IdentityOf(const struct stat& status) {
 class StagedOutput : public OutputFile {
  public:
   // `staging_name` is empty while the staged file has no name.
-  StagedOutput(std::shared_ptr<const Descriptor> folder, std::string path, std::string name,
-               Descriptor fd, std::string staging_name)
+  StagedOutput(std::shared_ptr<StagingFolder> folder, std::string name, Descriptor fd,
+               std::string staging_name)
       : folder_(std::move(folder)),
-        folder_fd_(folder_->Get()),
-        path_(std::move(path)),
+        folder_fd_(folder_->fd.Get()),
+        path_(PathFor(folder_->path, name)),
         name_(std::move(name)),
         fd_(std::move(fd)),
         staging_name_(std::move(staging_name)) {}
@@ -53,6 +113,7 @@ class StagedOutput : public OutputFile {
   StagedOutput& operator=(const StagedOutput&) = delete;
 
   ~StagedOutput() override {
+    folder_->unflushed.erase(this);
     if (!committed_ && !staging_name_.empty()) ::unlinkat(folder_fd_, staging_name_.c_str(), 0);
   }
 
@@ -64,9 +125,12 @@ class StagedOutput : public OutputFile {
       if (put < 0) FailWithErrno("cannot write", path_);
       done += static_cast<std::size_t>(put);
     }
+    StartWriteback(fd_.Get());
+    folder_->unflushed.insert(this);
   }
 
   FileIdentity Commit() override {
+    ReachDisk();
     struct stat staged {};
     if (::fstat(fd_.Get(), &staged) != 0) FailWithErrno("cannot write", path_);
     // An unnamed file just tries to take the name, which fails if it is taken.
@@ -86,7 +150,28 @@ class StagedOutput : public OutputFile {
     return IdentityOf(staged);
   }
 
+  int Fd() const { return fd_.Get(); }
+
+  // What FlushStaged found for this output: 0 when its contents are on the
+  // disk, or the error that kept them from it.
+  void Flushed(int error) {
+    folder_->unflushed.erase(this);
+    flush_error_ = error;
+  }
+
  private:
+  // The staged contents must be on the disk before they take a name, or a
+  // crash could leave an empty or partial file under it: where FlushStaged
+  // has not brought them there, this output is flushed alone.
+  void ReachDisk() {
+    if (flush_error_ != 0) FailWithErrno("cannot write", path_, flush_error_);
+    if (folder_->unflushed.contains(this)) {
+      if (::fdatasync(fd_.Get()) != 0) FailWithErrno("cannot write", path_);
+      folder_->unflushed.erase(this);
+    }
+    folder_->names_unflushed = true;
+  }
+
   // Gives the unnamed staged file the name `name`; false with errno set.
   bool LinkAs(const std::string& name) {
 #ifdef AT_EMPTY_PATH
@@ -135,9 +220,6 @@ class StagedOutput : public OutputFile {
         FailWithErrno("cannot set the permissions of", path_);
       }
     }
-    // The old contents are about to go; the new ones must be on disk first,
-    // or a crash could leave an empty file where a good one stood.
-    if (::fdatasync(fd_.Get()) != 0) FailWithErrno("cannot write", path_);
     if (staging_name_.empty()) {
       // Locked before it has a name that another run's clean-up could see.
       if (::flock(fd_.Get(), LOCK_EX) != 0) FailWithErrno("cannot lock a staging file for", path_);
@@ -147,7 +229,7 @@ class StagedOutput : public OutputFile {
       FailWithErrno("cannot replace", path_);
     }
     committed_ = true;
-    fd_.Close();  // fdatasync has reported any write error already
+    fd_.Close();  // the flush has reported any write error already
   }
 
   // An output that could not be written in place is not replaced either:
@@ -168,36 +250,16 @@ class StagedOutput : public OutputFile {
     throw FileError("no free staging name beside " + path_);
   }
 
-  std::shared_ptr<const Descriptor> folder_;
+  std::shared_ptr<StagingFolder> folder_;
   int folder_fd_;
   std::string path_;
   std::string name_;
   Descriptor fd_;
   std::string staging_name_;
+  int flush_error_ = 0;
   bool committed_ = false;
   bool link_empty_path_ = true;
 };
-
-// Whether `name` in the folder is, without following a link, the regular
-// file open as `fd`.
-bool NameLeadsTo(int folder_fd, const char* name, int fd) {
-  struct stat named {};
-  struct stat open {};
-  return ::fstatat(folder_fd, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(fd, &open) == 0 &&
-         S_ISREG(named.st_mode) && named.st_dev == open.st_dev && named.st_ino == open.st_ino;
-}
-
-// Opens a staging file to see whether anyone still holds it; a closed
-// descriptor when it cannot be opened at all (then it is left alone).
-Descriptor OpenStagingFile(int folder_fd, const char* name) {
-  constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-  // A staging file always has owner write, but may lack owner read.
-  Descriptor fd(::openat(folder_fd, name, O_RDONLY | kFlags));
-  if (!fd.IsOpen()) fd = Descriptor(::openat(folder_fd, name, O_WRONLY | kFlags));
-  return fd;
-}
-
-}  // namespace
 
 bool IsStagingName(std::string_view name) {
   if (!name.starts_with(kStagingPrefix) || !name.ends_with(kStagingSuffix)) return false;
@@ -206,19 +268,18 @@ bool IsStagingName(std::string_view name) {
   return !digits.empty() && digits.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
-std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<const Descriptor> folder,
-                                        const std::string& folder_path, std::string name,
+std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<StagingFolder> folder, std::string name,
                                         Permissions source_permissions, bool unnamed) {
-  const int folder_fd = folder->Get();
-  std::string path = PathFor(folder_path, name);
+  const int folder_fd = folder->fd.Get();
+  const std::string& folder_path = folder->path;
+  const std::string path = PathFor(folder_path, name);
   // open() applies the umask to these.
   const auto mode = static_cast<mode_t>((source_permissions & kPermissionBits) | kOwnerWrite);
 #ifdef O_TMPFILE
   if (unnamed) {
     Descriptor fd(::openat(folder_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
     if (fd.IsOpen()) {
-      return std::make_unique<StagedOutput>(folder, std::move(path), std::move(name), std::move(fd),
-                                            "");
+      return std::make_unique<StagedOutput>(folder, std::move(name), std::move(fd), "");
     }
     // Only a file system without unnamed files falls back to a named one.
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
@@ -245,7 +306,7 @@ std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<const Descriptor> folder
     // Until the lock was taken, another run's clean-up could take the new
     // file for an abandoned one and remove it; then start again.
     if (!NameLeadsTo(folder_fd, staging.c_str(), fd.Get())) continue;
-    return std::make_unique<StagedOutput>(folder, std::move(path), std::move(name), std::move(fd),
+    return std::make_unique<StagedOutput>(folder, std::move(name), std::move(fd),
                                           std::move(staging));
   }
   throw FileError("no free staging name in " + folder_path);
@@ -272,6 +333,68 @@ std::size_t RemoveAbandonedStaging(int folder_fd, const std::string& folder_path
   }
   ::closedir(dir);
   return removed;
+}
+
+void FlushStaged(StagingFolder& folder) {
+  if (folder.unflushed.empty() && !folder.names_unflushed) return;
+  const std::vector<StagedOutput*> outputs(folder.unflushed.begin(), folder.unflushed.end());
+  // Each output's pages first, so that a write error lands on its output.
+  bool waited = true;
+  for (StagedOutput* output : outputs) {
+    const int error = AwaitWriteback(output->Fd());
+    if (error == ENOSYS) {
+      waited = false;
+    } else if (error != 0) {
+      output->Flushed(error);
+    }
+  }
+  // Then one flush of the disk for all of them. Any open file of the folder's
+  // file system serves; the folder's own descriptor may be a path only.
+  int any_fd = -1;
+  for (StagedOutput* output : outputs) {
+    if (folder.unflushed.contains(output)) any_fd = output->Fd();
+  }
+  Descriptor folder_fd;
+  if (any_fd < 0) {
+    folder_fd = Descriptor(::openat(folder.fd.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    any_fd = folder_fd.Get();
+  }
+  const int flush_error = waited && any_fd >= 0 ? FlushFileSystem(any_fd) : ENOSYS;
+  for (StagedOutput* output : outputs) {
+    if (!folder.unflushed.contains(output)) continue;
+    // Without a flush of the whole file system, or when it failed, each
+    // output flushes alone, so that a failure lands on its own output.
+    int error = 0;
+    if (flush_error != 0 && ::fdatasync(output->Fd()) != 0) error = errno;
+    output->Flushed(error);
+  }
+  if (flush_error == 0) {
+    folder.names_unflushed = false;
+    return;
+  }
+  // The names: the folder's entries reach the disk with the folder.
+  if (folder.names_unflushed) {
+    if (!folder_fd.IsOpen()) {
+      folder_fd = Descriptor(::openat(folder.fd.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    }
+    if (!folder_fd.IsOpen()) {
+      // A folder one may write into but not read: the whole system then.
+      ::sync();
+    } else if (::fsync(folder_fd.Get()) != 0) {
+      FailWithErrno("cannot flush the names of the outputs in", folder.path);
+    }
+    folder.names_unflushed = false;
+  }
+}
+
+std::size_t StagingCapacity() {
+  // Standard streams, the two folders, a listing, an input file, and what a
+  // window's toolkit keeps open.
+  constexpr rlim_t kHeldAnyway = 32;
+  struct rlimit limit {};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 256;
+  return limit.rlim_cur > kHeldAnyway + 1 ? static_cast<std::size_t>(limit.rlim_cur - kHeldAnyway)
+                                          : 1;
 }
 
 }  // namespace vendrake::engine::posix

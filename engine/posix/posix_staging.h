@@ -2,8 +2,11 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "engine/file_system.h"
 #include "engine/posix/posix_descriptor.h"
@@ -13,13 +16,33 @@ namespace vendrake::engine::posix {
 // Whether `name` has the form of a staging file's name, ".vendrake-<n>.tmp".
 bool IsStagingName(std::string_view name);
 
-// Starts staging the output `name` (native bytes) in the folder open as
-// `folder`, whose path `folder_path` is only for messages; the output keeps
-// the folder open. With `unnamed`, stages in an O_TMPFILE file where the
-// file system has them.
-std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<const Descriptor> folder,
-                                        const std::string& folder_path, std::string name,
+class StagedOutput;
+
+// A folder held open, shared by the folder and the outputs staged in it,
+// which may outlive it.
+struct StagingFolder {
+  StagingFolder(Descriptor folder_fd, std::string folder_path)
+      : fd(std::move(folder_fd)), path(std::move(folder_path)) {}
+
+  const Descriptor fd;
+  const std::string path;  // for messages only
+  // Outputs written since the folder was last flushed, not yet committed.
+  std::set<StagedOutput*> unflushed;
+  // Whether an output has taken its name since the folder was last flushed.
+  bool names_unflushed = false;
+};
+
+// Starts staging the output `name` (native bytes) in `folder`. With
+// `unnamed`, stages in an O_TMPFILE file where the file system has them.
+std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<StagingFolder> folder, std::string name,
                                         Permissions source_permissions, bool unnamed);
+
+// See Folder::FlushStaged.
+void FlushStaged(StagingFolder& folder);
+
+// See Folder::StagingCapacity: what the descriptor limit leaves once the
+// descriptors a program holds anyway are set aside.
+std::size_t StagingCapacity();
 
 // Removes the staging files in the folder open as `folder_fd` that no live
 // output holds locked; see Folder::RemoveAbandonedStaging.

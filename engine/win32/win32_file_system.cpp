@@ -118,6 +118,21 @@ class Win32Folder : public Folder {
     return win32::RemoveAbandonedStaging(*folder_, path_);
   }
 
+  // Each output flushes itself as it commits; what is left is the folder's
+  // own entries, the names outputs took, which a flush of the folder brings
+  // to the disk. That needs the folder open for writing.
+  void FlushStaged() override {
+    Handle folder;
+    const NTSTATUS status =
+        win32::OpenInFolder(folder_->handle.Get(), u"", GENERIC_WRITE, kShareAll, FILE_OPEN,
+                            FILE_DIRECTORY_FILE, 0, folder);
+    if (!NT_SUCCESS(status)) FailWithStatus("cannot flush the names in", path_, status);
+    if (!FlushFileBuffers(folder.Get())) FailWithError("cannot flush the names in", path_);
+  }
+
+  // Windows lets a process hold millions of handles.
+  std::size_t StagingCapacity() override { return 256; }
+
  private:
   // Shared with the outputs being staged in the folder, which may outlive this.
   std::shared_ptr<win32::HeldFolder> folder_;
@@ -175,5 +190,19 @@ std::unique_ptr<Folder> Win32FileSystem::OpenFolder(std::u16string_view folder) 
 }
 
 bool Win32FileSystem::HidesByName(std::u16string_view /*name*/) const { return false; }
+
+std::u16string Win32FileSystem::NameKey(std::u16string_view name) const {
+  // Upper case, code unit by code unit and whatever the user's language, as
+  // the volumes' case-insensitive names compare.
+  if (name.empty()) return {};
+  std::u16string key(name.size(), u'\0');
+  const int length =
+      LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, reinterpret_cast<LPCWSTR>(name.data()),
+                    static_cast<int>(name.size()), reinterpret_cast<LPWSTR>(key.data()),
+                    static_cast<int>(key.size()), nullptr, nullptr, 0);
+  if (length <= 0) return std::u16string(name);
+  key.resize(static_cast<std::size_t>(length));
+  return key;
+}
 
 }  // namespace vendrake::engine

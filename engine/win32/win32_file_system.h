@@ -25,6 +25,7 @@ class Win32FileSystem : public FileSystem {
   void CreateFolder(std::u16string_view folder) override;
   std::unique_ptr<Folder> OpenFolder(std::u16string_view folder) override;
   bool HidesByName(std::u16string_view name) const override;
+  std::u16string NameKey(std::u16string_view name) const override;
 };
 
 // The path Windows is handed for a path text: the text in Windows' own form

@@ -118,6 +118,9 @@ class StagedOutput : public OutputFile {
   }
 
   FileIdentity Commit() override {
+    // The contents must be on the disk before they take a name, or a crash
+    // could leave an empty or partial file under it.
+    if (!FlushFileBuffers(file_.Get())) FailWithError("cannot write", path_);
     const FileIdentity identity = IdentityOf(InformationOf(file_.Get(), path_));
     // A rename takes the staging file's attributes along, HIDDEN included:
     // the output would drop out of every listing.
@@ -156,9 +159,6 @@ class StagedOutput : public OutputFile {
         FailWithError("cannot set the attributes of", path_);
       }
     }
-    // The old contents are about to go; the new ones must be on disk first,
-    // or a crash could leave an empty file where a good one stood.
-    if (!FlushFileBuffers(file_.Get())) FailWithError("cannot write", path_);
     if (folder_->lacks_atomic_replace) MarkReady();
     const NTSTATUS renamed = ReplaceInFolder(file_.Get(), *folder_, name_);
     if (NT_SUCCESS(renamed)) return;
@@ -203,7 +203,6 @@ class StagedOutput : public OutputFile {
         OpenInFolder(folder_->handle.Get(), name_, DELETE | FILE_READ_ATTRIBUTES, kShareAll,
                      FILE_OPEN, FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, 0, link);
     if (!NT_SUCCESS(status)) FailWithStatus("cannot replace", path_, status);
-    if (!FlushFileBuffers(file_.Get())) FailWithError("cannot write", path_);
     const std::u16string aside = NextStagingName();
     status = RetryWhileInUse(
         [&] { return RenameInFolder(link.Get(), folder_->handle.Get(), aside, Existing::kKeep); });

@@ -88,7 +88,8 @@ TEST_F(RunCliTest, AFailedFileGivesStatusOneWithTheSummaryAndTheFirstReason) {
             "starts at the first \"_\", and readme has none); --report lists every file\n");
 }
 
-// A source folder that yields no file, or whose listing breaks off.
+// A source folder that yields no file, or whose listing breaks off; a
+// destination that cannot be made, or whose last names cannot be flushed.
 struct ListingCase {
   const char* name;
   bool folder;                                         // whether C:\In exists
@@ -146,7 +147,17 @@ INSTANTIATE_TEST_SUITE_P(
         ListingCase{"broken off", true, 3, Op::kListNext, 3,
                     "Attempted model scales: 2. Success count: 2.\n",
                     "vendrake-cli: the listing of the source folder broke off, later files were "
-                    "not tried (injected failure: C:\\In)\n"}));
+                    "not tried (injected failure: C:\\In)\n"},
+        ListingCase{"destination not made", true, 1, Op::kCreateFolder, 1,
+                    "Attempted model scales: 1. Success count: 0.\n",
+                    "vendrake-cli: no output can be written, the destination folder cannot be "
+                    "opened (injected failure: C:\\Out\\)\n"
+                    "vendrake-cli: 1 failed, the first is rock_0: cannot write the output "
+                    "(injected failure: C:\\Out\\); --report lists every file\n"},
+        ListingCase{"names not flushed", true, 1, Op::kFlushStaged, 2,
+                    "Attempted model scales: 1. Success count: 1.\n",
+                    "vendrake-cli: the last outputs' names may not survive a crash (injected "
+                    "failure: C:\\Out)\n"}));
 
 TEST(RunCliStop, FinishesTheFileInHandPrintsTheSummarySoFarAndExitsWithTheSignal) {
   StopRequest stop;

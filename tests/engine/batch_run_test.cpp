@@ -215,6 +215,47 @@ TEST_F(BatchRunTest, SameSuffixIsReplacedWholeByTheLaterListedFile) {
   EXPECT_EQ(files_.FileBytes(Out(u"CliffNatural0_2x_A1")), Scaled(Shape(2, 8)));
 }
 
+// Five files, two outputs staged at a time; the second fails between staged
+// outputs, so its line waits for theirs.
+class GroupedCommitTest : public BatchRunTest {
+ protected:
+  void SetUp() override {
+    files_.SetStagingCapacity(2);
+    for (const auto* name : {u"A_1", u"B", u"C_3", u"D_4", u"E_5"}) {
+      files_.AddFile(In(name), tools::MakeModel(Shape(name[0])));
+    }
+    files_.AddFile(Out(u"CliffNatural0_2x_1"), {1, 2, 3, 4});
+  }
+};
+
+TEST_F(GroupedCommitTest, GroupsTakeTheirNamesInListingOrderAfterOneFlushEach) {
+  ExpectFinished(Run(), 5, 4);
+
+  EXPECT_THAT(recorder_.events, ElementsAre("A_1 -> " + Utf16ToUtf8(Out(u"CliffNatural0_2x_1")),
+                                            "B failed at name output: invalid argument",
+                                            "C_3 -> " + Utf16ToUtf8(Out(u"CliffNatural0_2x_3")),
+                                            "D_4 -> " + Utf16ToUtf8(Out(u"CliffNatural0_2x_4")),
+                                            "E_5 -> " + Utf16ToUtf8(Out(u"CliffNatural0_2x_5"))));
+  EXPECT_EQ(files_.FileBytes(Out(u"CliffNatural0_2x_1")), Scaled(Shape(u'A')));
+  // One flush for each group of two, one for the last names, none alone.
+  EXPECT_EQ(files_.Calls(Op::kFlushStaged), 3);
+  EXPECT_EQ(files_.Calls(Op::kFlushAlone), 0);
+}
+
+TEST_F(GroupedCommitTest, AFailedFlushFailsExactlyTheFilesOfItsGroup) {
+  files_.FailOn(Op::kFlushStaged, 1);
+
+  ExpectFinished(Run(), 5, 2);
+
+  EXPECT_THAT(
+      recorder_.events,
+      ElementsAre("A_1 failed at write: file", "B failed at name output: invalid argument",
+                  "C_3 failed at write: file", "D_4 -> " + Utf16ToUtf8(Out(u"CliffNatural0_2x_4")),
+                  "E_5 -> " + Utf16ToUtf8(Out(u"CliffNatural0_2x_5"))));
+  EXPECT_EQ(files_.FileBytes(Out(u"CliffNatural0_2x_1")), (Bytes{1, 2, 3, 4}));
+  EXPECT_FALSE(files_.FileBytes(Out(u"CliffNatural0_2x_3")).has_value());
+}
+
 class UnwritableDestinationTest : public BatchRunTest,
                                   public ::testing::WithParamInterface<bool> {};
 
@@ -227,8 +268,12 @@ TEST_P(UnwritableDestinationTest, EveryFileIsAttemptedAndNoneWritten) {
     dest = u"C:\\Nowhere\\CliffNatural0_2x\\";
   }
 
-  ExpectFinished(Run(kSource, dest), 3, 0);
+  const BatchOutcome outcome = Run(kSource, dest);
 
+  ExpectFinished(outcome, 3, 0);
+  // Why the folder could not be made, rather than that it is not there.
+  EXPECT_EQ(outcome.destination_error,
+            (GetParam() ? "injected failure: " : "parent folder missing: ") + Utf16ToUtf8(dest));
   EXPECT_FALSE(files_.FolderExists(dest));
   EXPECT_THAT(files_.FilePaths(),
               ElementsAre(In(u"CliffNatural0_A1"), In(u"CliffNatural0_B2"), In(u"readme")));
@@ -242,9 +287,17 @@ INSTANTIATE_TEST_SUITE_P(BatchRun, UnwritableDestinationTest, ::testing::Bool(),
                            return test.param ? "CreationFails" : "ParentMissing";
                          });
 
-TEST_F(BatchRunTest, InPlaceRunScalesEachFileOnceAndSkipsItsOwnOutputs) {
+// Whether the volume tells files apart by identity; where it cannot, the
+// run tells its outputs by name.
+class InPlaceRunTest : public BatchRunTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(InPlaceRunTest, ScalesEachFileOnceAndPassesOverItsOwnOutputs) {
+  const bool identities = GetParam();
+  if (!identities) files_.ForgetIdentities();
   // Aaa_Z9's output CliffNatural0_Z9 sorts after it, so the live listing
-  // yields it later in the same run.
+  // yields it later in the same run, once it has its name: each output takes
+  // its name at once here.
+  files_.SetStagingCapacity(1);
   files_.AddFile(In(u"Aaa_Z9"), tools::MakeModel(Shape(1)));
   files_.AddFile(In(u"CliffNatural0_A1"), tools::MakeModel(Shape(2)));
 
@@ -254,9 +307,28 @@ TEST_F(BatchRunTest, InPlaceRunScalesEachFileOnceAndSkipsItsOwnOutputs) {
   EXPECT_EQ(files_.FileBytes(In(u"CliffNatural0_A1")), Scaled(Shape(2)));
   EXPECT_EQ(files_.FileBytes(In(u"CliffNatural0_Z9")), Scaled(Shape(1)));
   EXPECT_EQ(files_.FilePaths().size(), 3U);
-  // The output is opened only to learn that it is one.
-  EXPECT_EQ(files_.Calls(Op::kOpenForReading), 3);
+  // Besides the two sources: the name Aaa_Z9's output is to replace, looked
+  // at once, and the output itself, opened only to learn that it is one.
+  EXPECT_EQ(files_.Calls(Op::kOpenForReading), 4);
   EXPECT_EQ(files_.Calls(Op::kRead), 2);
+  EXPECT_EQ(recorder_.events.back(),
+            identities ? "CliffNatural0_Z9 passed over: it is an output of this run"
+                       : "CliffNatural0_Z9 passed over: it has the name of an output of this run, "
+                         "and the volume cannot tell files apart");
+}
+
+INSTANTIATE_TEST_SUITE_P(BatchRun, InPlaceRunTest, ::testing::Bool(), [](const auto& test) {
+  return test.param ? "KnownIdentities" : "UnknownIdentities";
+});
+
+TEST_F(BatchRunTest, UnknownIdentitiesNeverPassAFileOver) {
+  files_.ForgetIdentities();
+  files_.SetStagingCapacity(1);  // an identity is known to the run before the next file
+  AddThreeModels();
+
+  ExpectFinished(Run(), 3, 2);
+
+  EXPECT_EQ(files_.FileBytes(Out(u"CliffNatural0_2x_B2")), Scaled(Shape(2)));
 }
 
 TEST_F(BatchRunTest, EachRunDerivesItsBaseNameAndCountsAfresh) {
@@ -327,6 +399,8 @@ class ExtraNameFileSystem : public MemoryFileSystem {
     }
     FileIdentity Identity() override { return inner_->Identity(); }
     std::size_t RemoveAbandonedStaging() override { return inner_->RemoveAbandonedStaging(); }
+    void FlushStaged() override { inner_->FlushStaged(); }
+    std::size_t StagingCapacity() override { return inner_->StagingCapacity(); }
 
    private:
     std::unique_ptr<Folder> inner_;
@@ -420,6 +494,7 @@ class StopAfterFirstFile : public testing::BatchRecorder {
 
 TEST_F(BatchRunTest, AStopRequestEndsTheRunAfterTheFileInHand) {
   AddThreeModels();
+  files_.SetStagingCapacity(1);  // the observer hears of the first file before the second
   StopAfterFirstFile observer;
 
   const BatchOutcome outcome = RunBatch(state_, files_, kSource, kDest, &observer, &observer.stop);

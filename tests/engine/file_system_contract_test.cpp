@@ -82,6 +82,28 @@ TEST_P(FileSystemContract, CommitReplacesAnExistingFileWhole) {
   EXPECT_THAT(ListedNames(*folder), ElementsAre(u"out_A1"));
 }
 
+TEST_P(FileSystemContract, OutputsFlushedTogetherTakeTheirNamesInOrder) {
+  harness_->PutFile(u"out_A1", Bytes(50, 7));
+  const auto folder = Open();
+  const auto replacing = folder->OpenForReplacing(u"out_A1", kDefaultPermissions);
+  const auto first_new = folder->OpenForReplacing(u"out_B2", kDefaultPermissions);
+  const auto second_new = folder->OpenForReplacing(u"out_B2", kDefaultPermissions);
+  replacing->Write(Bytes{1, 2});
+  first_new->Write(Bytes{3});
+  second_new->Write(Bytes{4, 5, 6});
+  folder->FlushStaged();
+  EXPECT_EQ(harness_->FileBytes(u"out_A1"), Bytes(50, 7));
+
+  replacing->Commit();
+  first_new->Commit();
+  second_new->Commit();
+  folder->FlushStaged();
+
+  EXPECT_EQ(harness_->FileBytes(u"out_A1"), (Bytes{1, 2}));
+  EXPECT_EQ(harness_->FileBytes(u"out_B2"), (Bytes{4, 5, 6}));
+  EXPECT_THAT(harness_->AllNames(u""), ElementsAre(u"out_A1", u"out_B2"));
+}
+
 TEST_P(FileSystemContract, UncommittedOutputLeavesOnlyTheOldFile) {
   harness_->PutFile(u"out_A1", {5, 6});
   const auto folder = Open();

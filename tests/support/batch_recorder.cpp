@@ -17,4 +17,8 @@ void BatchRecorder::FileFailed(std::u16string_view entry, engine::BatchStep step
                    ": " + kKinds[static_cast<int>(error.Kind())]);
 }
 
+void BatchRecorder::FilePassedOver(std::u16string_view entry, std::string_view reason) {
+  events.push_back(engine::Utf16ToUtf8(entry) + " passed over: " + std::string(reason));
+}
+
 }  // namespace vendrake::testing

@@ -70,6 +70,8 @@ class HookedFileSystem::HookedFolder : public engine::Folder {
   }
   engine::FileIdentity Identity() override { return inner_->Identity(); }
   std::size_t RemoveAbandonedStaging() override { return inner_->RemoveAbandonedStaging(); }
+  void FlushStaged() override { inner_->FlushStaged(); }
+  std::size_t StagingCapacity() override { return inner_->StagingCapacity(); }
 
  private:
   HookedFileSystem& owner_;
@@ -112,6 +114,10 @@ std::unique_ptr<engine::Folder> HookedFileSystem::OpenFolder(std::u16string_view
 
 bool HookedFileSystem::HidesByName(std::u16string_view name) const {
   return inner_.HidesByName(name);
+}
+
+std::u16string HookedFileSystem::NameKey(std::u16string_view name) const {
+  return inner_.NameKey(name);
 }
 
 }  // namespace vendrake::testing

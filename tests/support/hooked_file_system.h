@@ -34,6 +34,7 @@ class HookedFileSystem : public engine::FileSystem {
   void CreateFolder(std::u16string_view folder) override;
   std::unique_ptr<engine::Folder> OpenFolder(std::u16string_view folder) override;
   bool HidesByName(std::u16string_view name) const override;
+  std::u16string NameKey(std::u16string_view name) const override;
 
  private:
   class HookedFolder;
