@@ -13,6 +13,10 @@
 #include "engine/win32/win32_handle.h"
 #include "engine/win32/win32_staging.h"
 
+// In ntdll, which <winternl.h> leaves out.
+extern "C" NTSTATUS NTAPI RtlUpcaseUnicodeString(PUNICODE_STRING destination,
+                                                 PCUNICODE_STRING source, BOOLEAN allocate);
+
 namespace vendrake::engine {
 namespace {
 
@@ -55,13 +59,11 @@ class Listing : public FolderListing {
 
 class Input : public InputFile {
  public:
-  Input(Handle file, std::u16string path, const BY_HANDLE_FILE_INFORMATION& information)
-      : file_(std::move(file)), path_(std::move(path)), information_(information) {}
+  Input(Handle file, std::u16string path, std::uint64_t length, FileIdentity identity)
+      : file_(std::move(file)), path_(std::move(path)), length_(length), identity_(identity) {}
 
-  std::uint64_t Length() override {
-    return (std::uint64_t{information_.nFileSizeHigh} << 32) | information_.nFileSizeLow;
-  }
-  FileIdentity Identity() override { return win32::IdentityOf(information_); }
+  std::uint64_t Length() override { return length_; }
+  FileIdentity Identity() override { return identity_; }
   Permissions PermissionBits() override { return kDefaultPermissions; }
 
   void Read(std::span<std::uint8_t> bytes) override {
@@ -79,14 +81,14 @@ class Input : public InputFile {
  private:
   Handle file_;
   std::u16string path_;
-  BY_HANDLE_FILE_INFORMATION information_;
+  std::uint64_t length_;
+  FileIdentity identity_;
 };
 
 class Win32Folder : public Folder {
  public:
-  Win32Folder(Handle handle, bool lacks_atomic_replace, std::u16string path)
-      : folder_(std::make_shared<win32::HeldFolder>(std::move(handle), lacks_atomic_replace)),
-        path_(std::move(path)) {}
+  Win32Folder(std::shared_ptr<win32::HeldFolder> folder, std::u16string path)
+      : folder_(std::move(folder)), path_(std::move(path)) {}
 
   std::unique_ptr<FolderListing> ListNormalFiles() override {
     return std::make_unique<Listing>(folder_, path_);
@@ -101,8 +103,11 @@ class Win32Folder : public Folder {
         win32::OpenInFolder(folder_->handle.Get(), name, GENERIC_READ, kShareAll, FILE_OPEN,
                             FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, 0, file);
     if (!NT_SUCCESS(status)) FailWithStatus("cannot open", path, status);
-    const BY_HANDLE_FILE_INFORMATION information = win32::InformationOf(file.Get(), path);
-    return std::make_unique<Input>(std::move(file), std::move(path), information);
+    LARGE_INTEGER length{};
+    if (!GetFileSizeEx(file.Get(), &length)) FailWithError("cannot look at", path);
+    const FileIdentity identity = win32::IdentityIn(*folder_, file.Get(), path);
+    return std::make_unique<Input>(std::move(file), std::move(path),
+                                   static_cast<std::uint64_t>(length.QuadPart), identity);
   }
 
   std::unique_ptr<OutputFile> OpenForReplacing(std::u16string_view name,
@@ -111,7 +116,7 @@ class Win32Folder : public Folder {
   }
 
   FileIdentity Identity() override {
-    return win32::IdentityOf(win32::InformationOf(folder_->handle.Get(), path_));
+    return win32::IdentityIn(*folder_, folder_->handle.Get(), path_);
   }
 
   std::size_t RemoveAbandonedStaging() override {
@@ -185,23 +190,28 @@ std::unique_ptr<Folder> Win32FileSystem::OpenFolder(std::u16string_view folder) 
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
     throw FileError("not a folder: " + Utf16ToUtf8(path));
   }
-  const bool lacks_atomic_replace = win32::LacksAtomicReplace(handle.Get());
-  return std::make_unique<Win32Folder>(std::move(handle), lacks_atomic_replace, std::move(path));
+  auto held = std::make_shared<win32::HeldFolder>(std::move(handle), path);
+  return std::make_unique<Win32Folder>(std::move(held), std::move(path));
 }
 
 bool Win32FileSystem::HidesByName(std::u16string_view /*name*/) const { return false; }
 
 std::u16string Win32FileSystem::NameKey(std::u16string_view name) const {
-  // Upper case, code unit by code unit and whatever the user's language, as
-  // the volumes' case-insensitive names compare.
-  if (name.empty()) return {};
+  // NTFS, FAT and exFAT compare names regardless of case through a table
+  // that maps each UTF-16 code unit to its upper case, as the system's own
+  // does (CompareStringOrdinal ignoring case): letters beyond the Basic
+  // Multilingual Plane stay as they are, and no letter becomes two. The
+  // upper case of a language (LCMapStringEx) would fold some of those.
   std::u16string key(name.size(), u'\0');
-  const int length =
-      LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, reinterpret_cast<LPCWSTR>(name.data()),
-                    static_cast<int>(name.size()), reinterpret_cast<LPWSTR>(key.data()),
-                    static_cast<int>(key.size()), nullptr, nullptr, 0);
-  if (length <= 0) return std::u16string(name);
-  key.resize(static_cast<std::size_t>(length));
+  constexpr std::size_t kMostPerCall = 0x7FFF;  // a UNICODE_STRING counts bytes in 16 bits
+  for (std::size_t start = 0; start < name.size(); start += kMostPerCall) {
+    const auto bytes =
+        static_cast<USHORT>(std::min(name.size() - start, kMostPerCall) * sizeof(WCHAR));
+    const UNICODE_STRING source{bytes, bytes,
+                                const_cast<PWSTR>(reinterpret_cast<PCWSTR>(name.data() + start))};
+    UNICODE_STRING upper{0, bytes, reinterpret_cast<PWSTR>(key.data() + start)};
+    RtlUpcaseUnicodeString(&upper, &source, FALSE);
+  }
   return key;
 }
 

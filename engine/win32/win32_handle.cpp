@@ -157,10 +157,71 @@ BY_HANDLE_FILE_INFORMATION InformationOf(HANDLE handle, std::u16string_view path
   return information;
 }
 
-FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& information) {
+FileIdentity FileIdOf(HANDLE handle, std::u16string_view path) {
+  FILE_ID_INFO id{};
+  if (Calls().get_information_by_handle_ex(handle, FileIdInfo, &id, sizeof(id))) {
+    FileIdentity identity{.volume = id.VolumeSerialNumber};
+    static_assert(sizeof(id.FileId.Identifier) == 2 * sizeof(identity.file));
+    std::memcpy(&identity.file, id.FileId.Identifier, sizeof(identity.file));
+    std::memcpy(&identity.file_high, id.FileId.Identifier + sizeof(identity.file),
+                sizeof(identity.file_high));
+    return identity;
+  }
+  const DWORD error = GetLastError();
+  if (error != ERROR_INVALID_PARAMETER && error != ERROR_NOT_SUPPORTED &&
+      error != ERROR_INVALID_FUNCTION) {
+    FailWithError("cannot look at", path, error);
+  }
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!Calls().get_file_information_by_handle(handle, &information)) {
+    FailWithError("cannot look at", path);
+  }
   return {.volume = information.dwVolumeSerialNumber,
           .file = (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
 }
+
+bool KeepsFileIds(HANDLE handle) {
+  DWORD flags = 0;
+  return Calls().get_volume_information_by_handle(handle, nullptr, 0, nullptr, nullptr, &flags,
+                                                  nullptr, 0) &&
+         (flags & FILE_SUPPORTS_OPEN_BY_FILE_ID) != 0;
+}
+
+FileIdentity IdentityIn(const HeldFolder& folder, HANDLE handle, std::u16string_view path) {
+  const FileIdentity id = FileIdOf(handle, path);
+  // A file reached through a link may be on another volume than the folder.
+  const bool kept =
+      id.volume == folder.file_id.volume ? folder.keeps_file_ids : KeepsFileIds(handle);
+  // All ones in 64 bits is as much "no ID" as in 128 (FILE_INVALID_FILE_ID).
+  constexpr std::uint64_t kAllOnes = ~std::uint64_t{0};
+  const bool no_id = id.file == kAllOnes && id.file_high == 0;
+  if (!kept || no_id || !id.Known()) return {};
+  return id;
+}
+
+bool LacksAtomicReplace(HANDLE folder) {
+  // By the file system's name rather than its flags: FAT and exFAT lack a
+  // journal, which no flag names. Those that might stand for it do not:
+  // FILE_SUPPORTS_POSIX_UNLINK_RENAME is missing on NTFS before Windows 10
+  // 1709 and on many SMB servers, FILE_SUPPORTS_TRANSACTIONS on ReFS, and
+  // their renames are atomic all the same. A share reports the file system of
+  // the server's disk, or what the server chooses to say.
+  wchar_t name[MAX_PATH + 1] = {};
+  if (!Calls().get_volume_information_by_handle(folder, nullptr, 0, nullptr, nullptr, nullptr, name,
+                                                MAX_PATH + 1)) {
+    return false;
+  }
+  for (const wchar_t* fat : {L"FAT", L"FAT12", L"FAT16", L"FAT32", L"exFAT"}) {
+    if (CompareStringOrdinal(name, -1, fat, -1, TRUE) == CSTR_EQUAL) return true;
+  }
+  return false;
+}
+
+HeldFolder::HeldFolder(Handle held, std::u16string_view path)
+    : handle(std::move(held)),
+      lacks_atomic_replace(LacksAtomicReplace(handle.Get())),
+      file_id(FileIdOf(handle.Get(), path)),
+      keeps_file_ids(KeepsFileIds(handle.Get())) {}
 
 FILE_ATTRIBUTE_TAG_INFO AttributesAndTagOf(HANDLE handle, std::u16string_view path) {
   FILE_ATTRIBUTE_TAG_INFO information{};

@@ -43,15 +43,26 @@ class Handle {
 // the way; shared by the folder and the outputs staged in it, which may
 // outlive it.
 struct HeldFolder {
-  HeldFolder(Handle held, bool fat) : handle(std::move(held)), lacks_atomic_replace(fat) {}
+  // Holds the folder open as `held` and learns about its volume; throws
+  // FileError naming `path`.
+  HeldFolder(Handle held, std::u16string_view path);
   Handle handle;
-  // The volume is FAT or exFAT, whose renames over a file are no single step
-  // (see LacksAtomicReplace).
-  const bool lacks_atomic_replace;
+  // The volume is FAT or exFAT, whose renames over a file are no single step:
+  // see win32_staging.cpp.
+  bool lacks_atomic_replace = false;
+  // The folder's file ID as the volume gives it (see FileIdOf), and whether
+  // the volume's file IDs tell files apart (see KeepsFileIds).
+  FileIdentity file_id;
+  bool keeps_file_ids = false;
   // Cleared once the volume turns down POSIX renames, so that later outputs go
   // straight to the classic rename rather than asking again for every file.
   std::atomic<bool> takes_posix_rename{true};
 };
+
+// Whether renaming a file over another on the volume of the folder open as
+// `folder` may be cut in two by a power loss or a pulled stick, leaving
+// neither the old file nor the new one under the name.
+bool LacksAtomicReplace(HANDLE folder);
 
 // Throws FileError: "<what> <path>: <the system's reason for `error`>".
 [[noreturn]] void FailWithError(std::string_view what, std::u16string_view path, DWORD error);
@@ -117,7 +128,23 @@ NTSTATUS RetryWhileInUse(const std::function<NTSTATUS()>& attempt);
 
 // What the handle's file is; throws FileError naming `path`.
 BY_HANDLE_FILE_INFORMATION InformationOf(HANDLE handle, std::u16string_view path);
-FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& information);
+
+// The volume serial number and the file ID of the handle's file: the 128-bit
+// ID and 64-bit serial of FileIdInfo (ReFS needs all 128 bits), or where the
+// volume does not take that class (Windows 7, some redirectors), the 64-bit
+// index and 32-bit serial of GetFileInformationByHandle. Throws FileError
+// naming `path`.
+FileIdentity FileIdOf(HANDLE handle, std::u16string_view path);
+// Whether the volume of the handle's file keeps its file IDs, as those that
+// can open a file by its ID say (FILE_SUPPORTS_OPEN_BY_FILE_ID). Shares that
+// make IDs up as handles come and go, and may give a closed file's ID to
+// another (RDP's \\tsclient, VirtualBox's shared folders), do not, and
+// neither does Wine 8, whose IDs are inode numbers.
+bool KeepsFileIds(HANDLE handle);
+// The identity of the handle's file in the folder `folder` (see
+// FileIdentity): unknown, all zeros, where the volume gives no ID that tells
+// files apart. Throws FileError naming `path`.
+FileIdentity IdentityIn(const HeldFolder& folder, HANDLE handle, std::u16string_view path);
 
 // The attributes and the reparse tag of the handle's file; throws FileError
 // naming `path`.

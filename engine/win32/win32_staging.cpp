@@ -121,7 +121,6 @@ class StagedOutput : public OutputFile {
     // The contents must be on the disk before they take a name, or a crash
     // could leave an empty or partial file under it.
     if (!FlushFileBuffers(file_.Get())) FailWithError("cannot write", path_);
-    const FileIdentity identity = IdentityOf(InformationOf(file_.Get(), path_));
     // A rename takes the staging file's attributes along, HIDDEN included:
     // the output would drop out of every listing.
     if (!SetAttributes(file_.Get(), kNewOutputAttributes)) FailWithError("cannot write", path_);
@@ -133,6 +132,14 @@ class StagedOutput : public OutputFile {
       FailWithStatus("cannot write", path_, status);
     }
     committed_ = true;
+    // Taken once the file has its name, through the handle still open: a
+    // rename can change a file's ID (FAT's IDs are where its entry lies).
+    // The output is written whatever happens here; unknown is safe.
+    FileIdentity identity;
+    try {
+      identity = IdentityIn(*folder_, file_.Get(), path_);
+    } catch (const FileError&) {
+    }
     file_ = Handle();
     return identity;
   }
@@ -257,24 +264,6 @@ class StagedOutput : public OutputFile {
 };
 
 }  // namespace
-
-bool LacksAtomicReplace(HANDLE folder) {
-  // By the file system's name rather than its flags: FAT and exFAT lack a
-  // journal, which no flag names. Those that might stand for it do not:
-  // FILE_SUPPORTS_POSIX_UNLINK_RENAME is missing on NTFS before Windows 10
-  // 1709 and on many SMB servers, FILE_SUPPORTS_TRANSACTIONS on ReFS, and
-  // their renames are atomic all the same. A share reports the file system of
-  // the server's disk, or what the server chooses to say.
-  wchar_t name[MAX_PATH + 1] = {};
-  if (!Calls().get_volume_information_by_handle(folder, nullptr, 0, nullptr, nullptr, nullptr, name,
-                                                MAX_PATH + 1)) {
-    return false;
-  }
-  for (const wchar_t* fat : {L"FAT", L"FAT12", L"FAT16", L"FAT32", L"exFAT"}) {
-    if (CompareStringOrdinal(name, -1, fat, -1, TRUE) == CSTR_EQUAL) return true;
-  }
-  return false;
-}
 
 bool IsStagingName(const HeldFolder& folder, std::u16string_view name) {
   return IsWritingName(name) || (folder.lacks_atomic_replace && ReadyFor(name).has_value());

@@ -10,11 +10,6 @@
 
 namespace vendrake::engine::win32 {
 
-// Whether renaming a file over another on the volume of the folder open as
-// `folder` may be cut in two by a power loss or a pulled stick, leaving
-// neither the old file nor the new one under the name.
-bool LacksAtomicReplace(HANDLE folder);
-
 // Whether `name` is that of a staging file in `folder`: ".vendrake-<n>.tmp"
 // while it is written, and on a volume that lacks atomic replace also
 // ".vendrake-<n>.<output>.ready" (or ".vendrake-<n>.ready" where the output's

@@ -6,6 +6,7 @@ const SystemCalls& SystemsOwnCalls() {
   static const SystemCalls calls{
       .set_information_file = &NtSetInformationFile,
       .get_information_by_handle_ex = &GetFileInformationByHandleEx,
+      .get_file_information_by_handle = &GetFileInformationByHandle,
       .get_volume_information_by_handle = &GetVolumeInformationByHandleW,
   };
   return calls;

@@ -6,7 +6,8 @@
 namespace vendrake::engine::win32 {
 
 // The system calls whose answers depend on the volume a folder is on, such as
-// the classes of rename and listing it takes, or the file system it has. Wine answers them as one
+// the classes of rename, listing and file ID it takes, or the file system it
+// has. Wine answers them as one
 // volume does, so the tests put their own in place to play the volumes Wine cannot show, and to
 // make a call fail the way it fails there. Every use in the engine goes
 // through Calls().
@@ -16,6 +17,8 @@ struct SystemCalls {
    FILE_INFORMATION_CLASS information_class);
   BOOL(WINAPI* get_information_by_handle_ex)
   (HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class, LPVOID information, DWORD size);
+  BOOL(WINAPI* get_file_information_by_handle)
+  (HANDLE file, LPBY_HANDLE_FILE_INFORMATION information);
   BOOL(WINAPI* get_volume_information_by_handle)
   (HANDLE file, LPWSTR volume_name, DWORD volume_name_size, LPDWORD serial_number,
    LPDWORD longest_component, LPDWORD file_system_flags, LPWSTR file_system_name,

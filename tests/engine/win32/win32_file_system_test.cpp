@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -25,6 +26,7 @@ namespace vendrake::engine {
 namespace {
 
 namespace fs = std::filesystem;
+using engine::FileIdentity;
 using testing::Bytes;
 using ::testing::ElementsAre;
 using testing::FileSystemContract;
@@ -34,6 +36,41 @@ using testing::Replace;
 using testing::WriteFile;
 
 std::wstring Wide(std::u16string_view text) { return {text.begin(), text.end()}; }
+
+// Puts `calls` in place of those in use for as long as it lives.
+class ScopedCalls {
+ public:
+  explicit ScopedCalls(const win32::SystemCalls& calls) : previous_(win32::Calls()) {
+    win32::Calls() = calls;
+  }
+  ~ScopedCalls() { win32::Calls() = previous_; }
+  ScopedCalls(const ScopedCalls&) = delete;
+  ScopedCalls& operator=(const ScopedCalls&) = delete;
+
+ private:
+  win32::SystemCalls previous_;
+};
+
+// Wine 8 does not say that its volumes keep file IDs, as NTFS does
+// (FILE_SUPPORTS_OPEN_BY_FILE_ID), though its IDs, the inode numbers, stay;
+// the harness says it for it, so that identities are known.
+BOOL WINAPI AsNtfs(HANDLE file, LPWSTR volume_name, DWORD volume_name_size, LPDWORD serial_number,
+                   LPDWORD longest_component, LPDWORD flags, LPWSTR file_system_name,
+                   DWORD file_system_name_size) {
+  if (!win32::SystemsOwnCalls().get_volume_information_by_handle(
+          file, volume_name, volume_name_size, serial_number, longest_component, flags,
+          file_system_name, file_system_name_size)) {
+    return FALSE;
+  }
+  if (flags != nullptr) *flags |= FILE_SUPPORTS_OPEN_BY_FILE_ID;
+  return TRUE;
+}
+
+win32::SystemCalls WithCall(decltype(win32::SystemCalls::get_volume_information_by_handle) call) {
+  win32::SystemCalls calls = win32::Calls();
+  calls.get_volume_information_by_handle = call;
+  return calls;
+}
 
 class Win32Harness : public testing::DiskHarness {
  public:
@@ -83,6 +120,7 @@ class Win32Harness : public testing::DiskHarness {
   }
 
  private:
+  ScopedCalls as_ntfs_{WithCall(&AsNtfs)};
   Win32FileSystem files_;
 };
 
@@ -90,15 +128,6 @@ INSTANTIATE_TEST_SUITE_P(Win32, FileSystemContract,
                          ::testing::Values(testing::HarnessMaker{
                              "Win32", [] { return std::make_unique<Win32Harness>(); }}),
                          testing::HarnessName);
-
-// Puts `calls` in place of the system's own for as long as it lives.
-class ScopedCalls {
- public:
-  explicit ScopedCalls(const win32::SystemCalls& calls) { win32::Calls() = calls; }
-  ~ScopedCalls() { win32::Calls() = win32::SystemsOwnCalls(); }
-  ScopedCalls(const ScopedCalls&) = delete;
-  ScopedCalls& operator=(const ScopedCalls&) = delete;
-};
 
 // What only Windows has: attributes, names in UTF-16, long paths, share modes
 // and names that match regardless of case.
@@ -311,7 +340,7 @@ NTSTATUS NTAPI WithoutPosixRenames(HANDLE file, PIO_STATUS_BLOCK io, PVOID infor
 TEST_F(Win32FileSystemTest, AVolumeWithoutPosixRenamesIsAskedOncePerFolder) {
   harness_.PutFile(u"out_A1", {7});
   harness_.PutFile(u"out_A2", {7});
-  win32::SystemCalls calls = win32::SystemsOwnCalls();
+  win32::SystemCalls calls = win32::Calls();
   calls.set_information_file = &WithoutPosixRenames;
   const ScopedCalls scoped(calls);
   posix_renames_asked = 0;
@@ -346,7 +375,7 @@ BOOL WINAPI AsARedirector(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_cla
 TEST_F(Win32FileSystemTest, ListsWhatARedirectorAnswersAndAnEmptyRootAsEmpty) {
   harness_.PutFile(u"model_A1", {1});
   harness_.PutFile(u"model_A2", {2});
-  win32::SystemCalls calls = win32::SystemsOwnCalls();
+  win32::SystemCalls calls = win32::Calls();
   calls.get_information_by_handle_ex = &AsARedirector;
   const ScopedCalls scoped(calls);
   const auto folder = Open();
@@ -390,7 +419,7 @@ TEST_F(Win32FileSystemTest, APlaceholderOfACloudFolderIsAFileNotALink) {
   harness_.PutFile(u"locked_A1", {5});
   harness_.MakeReadOnly(u"locked_A1");
   harness_.PutAbandonedStaging(u"");
-  win32::SystemCalls calls = win32::SystemsOwnCalls();
+  win32::SystemCalls calls = win32::Calls();
   calls.get_information_by_handle_ex = &AsACloudFolder;
   const ScopedCalls scoped(calls);
   const auto folder = Open();
@@ -435,7 +464,7 @@ NTSTATUS NTAPI PulledDuringReplace(HANDLE file, PIO_STATUS_BLOCK io, PVOID infor
 
 TEST_F(Win32FileSystemTest, AReplaceCutShortOnFatIsFinishedByTheNextCleanUp) {
   harness_.PutFile(u"out_A1", {7, 7});
-  win32::SystemCalls fat = win32::SystemsOwnCalls();
+  win32::SystemCalls fat = win32::Calls();
   fat.get_volume_information_by_handle = &AsFat;
   {
     win32::SystemCalls pulling = fat;
@@ -459,7 +488,7 @@ TEST_F(Win32FileSystemTest, OnFatTheCleanUpKeepsEveryWholeStagingFileThatMayBeTh
   harness_.PutFile(u".vendrake-12.kept_A1.ready", {1});  // stopped before replacing
   harness_.PutFile(u".vendrake-13.ready", {2});          // for an output whose name did not fit
   harness_.PutAbandonedStaging(u"");                     // never whole
-  win32::SystemCalls fat = win32::SystemsOwnCalls();
+  win32::SystemCalls fat = win32::Calls();
   fat.get_volume_information_by_handle = &AsFat;
   const ScopedCalls scoped(fat);
   const auto folder = Open();
@@ -468,6 +497,130 @@ TEST_F(Win32FileSystemTest, OnFatTheCleanUpKeepsEveryWholeStagingFileThatMayBeTh
   EXPECT_EQ(folder->RemoveAbandonedStaging(), 3U);
   EXPECT_THAT(harness_.AllNames(u""), ElementsAre(u"kept_A1", u"vendrake-recovered-13"));
   EXPECT_EQ(harness_.FileBytes(u"kept_A1"), (Bytes{9}));
+}
+
+// Volumes that give file IDs of other kinds, or none that tell files apart.
+BOOL WINAPI NoFileIdInfo(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
+                         LPVOID information, DWORD size) {
+  if (information_class == FileIdInfo) {
+    SetLastError(ERROR_INVALID_PARAMETER);  // before Windows 8, and some redirectors
+    return FALSE;
+  }
+  return win32::SystemsOwnCalls().get_information_by_handle_ex(file, information_class, information,
+                                                               size);
+}
+BOOL WINAPI AllOnesIndex(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
+  if (!win32::SystemsOwnCalls().get_file_information_by_handle(file, information)) return FALSE;
+  information->nFileIndexHigh = information->nFileIndexLow = 0xFFFFFFFF;
+  return TRUE;
+}
+// A file's ID depends on its name, as FAT's on where its entry lies.
+BOOL WINAPI IdsOfNames(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class, LPVOID information,
+                       DWORD size) {
+  const auto& own = win32::SystemsOwnCalls();
+  if (!own.get_information_by_handle_ex(file, information_class, information, size)) return FALSE;
+  if (information_class != FileIdInfo) return TRUE;
+  std::uint64_t name[128] = {};
+  if (!own.get_information_by_handle_ex(file, FileNameInfo, name, sizeof(name))) return FALSE;
+  const auto* text = reinterpret_cast<const FILE_NAME_INFO*>(name);
+  std::uint64_t id = 0;
+  std::memcpy(&id, static_cast<FILE_ID_INFO*>(information)->FileId.Identifier, sizeof(id));
+  id ^= std::hash<std::u16string_view>{}(
+      {reinterpret_cast<const char16_t*>(text->FileName), text->FileNameLength / sizeof(WCHAR)});
+  std::memcpy(static_cast<FILE_ID_INFO*>(information)->FileId.Identifier, &id, sizeof(id));
+  return TRUE;
+}
+BOOL WINAPI AllOnesFileIdInfo(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
+                              LPVOID information, DWORD size) {
+  if (!win32::SystemsOwnCalls().get_information_by_handle_ex(file, information_class, information,
+                                                             size)) {
+    return FALSE;
+  }
+  if (information_class == FileIdInfo) {
+    std::memset(&static_cast<FILE_ID_INFO*>(information)->FileId, 0xFF, sizeof(FILE_ID_128));
+  }
+  return TRUE;
+}
+
+struct VolumeKind {
+  const char* name;
+  void (*play)(win32::SystemCalls& calls);
+  bool tells_files_apart;
+};
+
+class Win32Identity : public Win32FileSystemTest,
+                      public ::testing::WithParamInterface<VolumeKind> {};
+
+TEST_P(Win32Identity, IsKnownOnlyWhereTheVolumeTellsFilesApart) {
+  harness_.PutFile(u"first_A1", {1});
+  win32::SystemCalls calls = win32::Calls();
+  GetParam().play(calls);
+  const ScopedCalls scoped(calls);
+  const auto folder = Open();
+
+  const FileIdentity written = Replace(*folder, u"out_A1", {2});
+  const FileIdentity read = folder->OpenForReading(u"out_A1")->Identity();
+  const FileIdentity first = folder->OpenForReading(u"first_A1")->Identity();
+  if (GetParam().tells_files_apart) {
+    EXPECT_TRUE(written.Known());
+    EXPECT_EQ(read, written);
+    EXPECT_NE(first, written);
+  } else {
+    EXPECT_EQ(written, FileIdentity{});
+    EXPECT_EQ(read, FileIdentity{});
+    EXPECT_EQ(folder->Identity(), FileIdentity{});
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Win32, Win32Identity,
+    ::testing::Values(VolumeKind{"OnlyTheIndex",
+                                 [](win32::SystemCalls& calls) {
+                                   calls.get_information_by_handle_ex = &NoFileIdInfo;
+                                 },
+                                 true},
+                      VolumeKind{"IdsThatFollowNames",
+                                 [](win32::SystemCalls& calls) {
+                                   calls.get_information_by_handle_ex = &IdsOfNames;
+                                 },
+                                 true},
+                      VolumeKind{"IdsNotKept",
+                                 [](win32::SystemCalls& calls) {
+                                   calls.get_volume_information_by_handle =
+                                       win32::SystemsOwnCalls().get_volume_information_by_handle;
+                                 },
+                                 false},
+                      VolumeKind{"AllOnes",
+                                 [](win32::SystemCalls& calls) {
+                                   calls.get_information_by_handle_ex = &AllOnesFileIdInfo;
+                                 },
+                                 false},
+                      VolumeKind{"AllOnesIndex",
+                                 [](win32::SystemCalls& calls) {
+                                   calls.get_information_by_handle_ex = &NoFileIdInfo;
+                                   calls.get_file_information_by_handle = &AllOnesIndex;
+                                 },
+                                 false}),
+    [](const auto& kind) { return kind.param.name; });
+
+TEST_F(Win32FileSystemTest, NameKeysAreEqualExactlyWhenTheVolumeTakesTwoNamesForOne) {
+  const auto folder = Open();
+  for (const auto& [name, other] : std::initializer_list<std::pair<std::u16string, std::u16string>>{
+           {u"rock_a1", u"ROCK_A1"},
+           {u"\u00FF_A1", u"\u0178_A1"},               // y and Y with diaeresis
+           {u"\U00010428_A1", u"\U00010400_A1"},       // Deseret, beyond the BMP
+           {u"stra\u00DFe_A1", u"STRA\u1E9EE_A1"}}) {  // sharp s and its capital
+    SCOPED_TRACE(Utf16ToUtf8(name));
+    harness_.PutFile(name, {1});
+    bool one_name = true;
+    try {
+      folder->OpenForReading(other);
+    } catch (const FileError&) {
+      one_name = false;
+    }
+    EXPECT_EQ(files_.NameKey(name) == files_.NameKey(other), one_name);
+    fs::remove(harness_.Path(name));
+  }
 }
 
 TEST_F(Win32FileSystemTest, AnOpenFolderCannotBeMovedAwayOrDeleted) {
