@@ -123,17 +123,7 @@ class Win32Folder : public Folder {
     return win32::RemoveAbandonedStaging(*folder_, path_);
   }
 
-  // Each output flushes itself as it commits; what is left is the folder's
-  // own entries, the names outputs took, which a flush of the folder brings
-  // to the disk. That needs the folder open for writing.
-  void FlushStaged() override {
-    Handle folder;
-    const NTSTATUS status =
-        win32::OpenInFolder(folder_->handle.Get(), u"", GENERIC_WRITE, kShareAll, FILE_OPEN,
-                            FILE_DIRECTORY_FILE, 0, folder);
-    if (!NT_SUCCESS(status)) FailWithStatus("cannot flush the names in", path_, status);
-    if (!FlushFileBuffers(folder.Get())) FailWithError("cannot flush the names in", path_);
-  }
+  void FlushStaged() override { win32::FlushStaged(*folder_, path_); }
 
   // Windows lets a process hold millions of handles.
   std::size_t StagingCapacity() override { return 256; }

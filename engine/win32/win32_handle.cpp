@@ -199,29 +199,33 @@ FileIdentity IdentityIn(const HeldFolder& folder, HANDLE handle, std::u16string_
   return id;
 }
 
-bool LacksAtomicReplace(HANDLE folder) {
+HeldFolder::HeldFolder(Handle held, std::u16string_view path)
+    : handle(std::move(held)),
+      file_id(FileIdOf(handle.Get(), path)),
+      keeps_file_ids(KeepsFileIds(handle.Get())) {
+  wchar_t name[MAX_PATH + 1] = {};
+  if (!Calls().get_volume_information_by_handle(handle.Get(), nullptr, 0, nullptr, nullptr, nullptr,
+                                                name, MAX_PATH + 1)) {
+    return;
+  }
+  const auto is = [&name](const wchar_t* file_system) {
+    return CompareStringOrdinal(name, -1, file_system, -1, TRUE) == CSTR_EQUAL;
+  };
   // By the file system's name rather than its flags: FAT and exFAT lack a
   // journal, which no flag names. Those that might stand for it do not:
   // FILE_SUPPORTS_POSIX_UNLINK_RENAME is missing on NTFS before Windows 10
   // 1709 and on many SMB servers, FILE_SUPPORTS_TRANSACTIONS on ReFS, and
   // their renames are atomic all the same. A share reports the file system of
   // the server's disk, or what the server chooses to say.
-  wchar_t name[MAX_PATH + 1] = {};
-  if (!Calls().get_volume_information_by_handle(folder, nullptr, 0, nullptr, nullptr, nullptr, name,
-                                                MAX_PATH + 1)) {
-    return false;
-  }
-  for (const wchar_t* fat : {L"FAT", L"FAT12", L"FAT16", L"FAT32", L"exFAT"}) {
-    if (CompareStringOrdinal(name, -1, fat, -1, TRUE) == CSTR_EQUAL) return true;
-  }
-  return false;
+  lacks_atomic_replace = is(L"FAT") || is(L"FAT12") || is(L"FAT16") || is(L"FAT32") || is(L"exFAT");
+  // A share reports the server's file system, but a flush there is the
+  // server's flush of that one file. Only a file on a share answers
+  // FileRemoteProtocolInfo.
+  FILE_REMOTE_PROTOCOL_INFO remote{};
+  one_flush_for_all =
+      is(L"NTFS") && !Calls().get_information_by_handle_ex(handle.Get(), FileRemoteProtocolInfo,
+                                                           &remote, sizeof(remote));
 }
-
-HeldFolder::HeldFolder(Handle held, std::u16string_view path)
-    : handle(std::move(held)),
-      lacks_atomic_replace(LacksAtomicReplace(handle.Get())),
-      file_id(FileIdOf(handle.Get(), path)),
-      keeps_file_ids(KeepsFileIds(handle.Get())) {}
 
 FILE_ATTRIBUTE_TAG_INFO AttributesAndTagOf(HANDLE handle, std::u16string_view path) {
   FILE_ATTRIBUTE_TAG_INFO information{};

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -39,6 +40,8 @@ class Handle {
   HANDLE handle_;
 };
 
+class StagedOutput;
+
 // A folder held open for a run, with what the run learns about its volume on
 // the way; shared by the folder and the outputs staged in it, which may
 // outlive it.
@@ -50,6 +53,16 @@ struct HeldFolder {
   // The volume is FAT or exFAT, whose renames over a file are no single step:
   // see win32_staging.cpp.
   bool lacks_atomic_replace = false;
+  // One flush of any file brings the data of every file written out before
+  // it, and every name given, to the disk: NTFS on a local disk, which
+  // flushes its journal and the disk's cache with any file. Cleared when the
+  // system cannot write a file's data out without a flush of the disk
+  // (NtFlushBuffersFileEx is missing or refuses FLUSH_FLAGS_FILE_DATA_ONLY).
+  bool one_flush_for_all = false;
+  // Outputs written since the folder was last flushed, not yet committed.
+  std::set<StagedOutput*> unflushed;
+  // Whether an output has taken its name since the folder was last flushed.
+  bool names_unflushed = false;
   // The folder's file ID as the volume gives it (see FileIdOf), and whether
   // the volume's file IDs tell files apart (see KeepsFileIds).
   FileIdentity file_id;
@@ -58,11 +71,6 @@ struct HeldFolder {
   // straight to the classic rename rather than asking again for every file.
   std::atomic<bool> takes_posix_rename{true};
 };
-
-// Whether renaming a file over another on the volume of the folder open as
-// `folder` may be cut in two by a power loss or a pulled stick, leaving
-// neither the old file nor the new one under the name.
-bool LacksAtomicReplace(HANDLE folder);
 
 // Throws FileError: "<what> <path>: <the system's reason for `error`>".
 [[noreturn]] void FailWithError(std::string_view what, std::u16string_view path, DWORD error);

@@ -4,6 +4,7 @@
 #include <random>
 #include <span>
 #include <utility>
+#include <vector>
 
 #include "engine/errors.h"
 #include "engine/text_encoding.h"
@@ -86,6 +87,18 @@ bool SettleReady(HANDLE file, HANDLE folder, std::u16string_view number,
          NT_SUCCESS(RetryWhileInUse([&] { return MarkForDeletion(file); }));
 }
 
+// Flushes the folder itself, which brings the names in it to the disk; false
+// with the last error set. That needs the folder open for writing.
+bool FlushFolder(const HeldFolder& folder, const std::u16string& folder_path) {
+  Handle writable;
+  const NTSTATUS status = OpenInFolder(folder.handle.Get(), u"", GENERIC_WRITE, kShareAll,
+                                       FILE_OPEN, FILE_DIRECTORY_FILE, 0, writable);
+  if (!NT_SUCCESS(status)) FailWithStatus("cannot flush the names in", folder_path, status);
+  return Calls().flush_file_buffers(writable.Get()) != 0;
+}
+
+}  // namespace
+
 // Holds the staged contents until Commit gives them the output's name. The
 // staging file is open without delete sharing until then, which is how
 // another run's clean-up tells it from an abandoned one.
@@ -103,6 +116,7 @@ class StagedOutput : public OutputFile {
   StagedOutput& operator=(const StagedOutput&) = delete;
 
   ~StagedOutput() override {
+    folder_->unflushed.erase(this);
     if (!committed_ && !only_copy_) RetryWhileInUse([&] { return MarkForDeletion(file_.Get()); });
   }
 
@@ -115,12 +129,31 @@ class StagedOutput : public OutputFile {
       }
       bytes = bytes.subspan(put);
     }
+    on_disk_ = false;
+    folder_->unflushed.insert(this);
+    if (folder_->one_flush_for_all) WriteOut();
+  }
+
+  HANDLE File() const { return file_.Get(); }
+
+  // What FlushStaged found: 0 when the contents are on the disk, or the
+  // system's reason why they could not be brought there. An earlier reason
+  // stands.
+  void Flushed(DWORD error) {
+    if (flush_error_ == 0) flush_error_ = error;
+    on_disk_ = flush_error_ == 0;
+    folder_->unflushed.erase(this);
   }
 
   FileIdentity Commit() override {
+    if (flush_error_ != 0) FailWithError("cannot write", path_, flush_error_);
     // The contents must be on the disk before they take a name, or a crash
-    // could leave an empty or partial file under it.
-    if (!FlushFileBuffers(file_.Get())) FailWithError("cannot write", path_);
+    // could leave an empty or partial file under it. FlushStaged brings them
+    // there for a whole group; without it, the output flushes alone.
+    if (!on_disk_) {
+      if (!Calls().flush_file_buffers(file_.Get())) FailWithError("cannot write", path_);
+      Flushed(0);
+    }
     // A rename takes the staging file's attributes along, HIDDEN included:
     // the output would drop out of every listing.
     if (!SetAttributes(file_.Get(), kNewOutputAttributes)) FailWithError("cannot write", path_);
@@ -132,6 +165,7 @@ class StagedOutput : public OutputFile {
       FailWithStatus("cannot write", path_, status);
     }
     committed_ = true;
+    folder_->names_unflushed = true;
     // Taken once the file has its name, through the handle still open: a
     // rename can change a file's ID (FAT's IDs are where its entry lies).
     // The output is written whatever happens here; unknown is safe.
@@ -180,6 +214,25 @@ class StagedOutput : public OutputFile {
       only_copy_ = finished != kStatusNameCollision;
     }
     FailWithStatus("cannot replace", path_, renamed);
+  }
+
+  // Writes the data out of the system's cache now, and waits for it, but
+  // neither writes the file's metadata nor flushes the disk's own cache:
+  // what git for Windows does for each file with core.fsyncMethod=batch, in
+  // the trust that one full flush at the end makes it all durable on NTFS.
+  // A write error found here is this output's alone.
+  void WriteOut() {
+    constexpr ULONG kFileDataOnly = 0x1;  // FLUSH_FLAGS_FILE_DATA_ONLY: NTFS, FAT, exFAT
+    const auto write_out = Calls().flush_buffers_file_ex;
+    IO_STATUS_BLOCK io{};
+    const NTSTATUS status =
+        write_out != nullptr ? write_out(file_.Get(), kFileDataOnly, nullptr, 0, &io) : 0;
+    if (write_out == nullptr || IsUnsupportedClass(status)) {
+      // From now on every output flushes alone, which needs no writing out.
+      folder_->one_flush_for_all = false;
+    } else if (!NT_SUCCESS(status)) {
+      flush_error_ = RtlNtStatusToDosError(status);
+    }
   }
 
   // On FAT and exFAT, a replacing rename is no single step: it removes the old
@@ -259,11 +312,13 @@ class StagedOutput : public OutputFile {
   std::u16string staging_name_;
   Handle file_;
   bool committed_ = false;
+  // Whether the contents are on the disk, and if they could not be brought
+  // there, the system's reason.
+  bool on_disk_ = false;
+  DWORD flush_error_ = 0;
   // Left in place when destroyed: see Replace.
   bool only_copy_ = false;
 };
-
-}  // namespace
 
 bool IsStagingName(const HeldFolder& folder, std::u16string_view name) {
   return IsWritingName(name) || (folder.lacks_atomic_replace && ReadyFor(name).has_value());
@@ -286,6 +341,30 @@ std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<HeldFolder> folder,
                                           std::move(staging_name), std::move(file));
   }
   throw FileError("no free staging name in " + Utf16ToUtf8(folder_path));
+}
+
+void FlushStaged(HeldFolder& folder, const std::u16string& folder_path) {
+  if (folder.unflushed.empty() && !folder.names_unflushed) return;
+  const std::vector<StagedOutput*> outputs(folder.unflushed.begin(), folder.unflushed.end());
+  if (folder.one_flush_for_all) {
+    // Any file serves; the folder is flushed only when no output is staged,
+    // as that needs it open for writing.
+    const bool flushed = !outputs.empty() ? Calls().flush_file_buffers(outputs.front()->File()) != 0
+                                          : FlushFolder(folder, folder_path);
+    if (flushed) {
+      for (StagedOutput* output : outputs) output->Flushed(0);
+      folder.names_unflushed = false;
+      return;
+    }
+    // Which file the failure concerns is unknown: each flushes alone below.
+  }
+  for (StagedOutput* output : outputs) {
+    output->Flushed(Calls().flush_file_buffers(output->File()) ? 0 : GetLastError());
+  }
+  if (folder.names_unflushed && !FlushFolder(folder, folder_path)) {
+    FailWithError("cannot flush the names of the outputs in", folder_path);
+  }
+  folder.names_unflushed = false;
 }
 
 std::size_t RemoveAbandonedStaging(const HeldFolder& held, const std::u16string& folder_path) {

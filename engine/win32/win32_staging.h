@@ -22,6 +22,10 @@ bool IsStagingName(const HeldFolder& folder, std::u16string_view name);
 std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<HeldFolder> folder,
                                         const std::u16string& folder_path, std::u16string name);
 
+// See Folder::FlushStaged: on NTFS on a local disk, one flush for every
+// output written out as it was written; elsewhere, each output flushes alone.
+void FlushStaged(HeldFolder& folder, const std::u16string& folder_path);
+
 // Removes the staging files in the folder open as `folder` that no live
 // output holds open; see Folder::RemoveAbandonedStaging.
 // On a volume that lacks atomic replace, a whole staging file may be the only

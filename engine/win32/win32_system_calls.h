@@ -6,8 +6,8 @@
 namespace vendrake::engine::win32 {
 
 // The system calls whose answers depend on the volume a folder is on, such as
-// the classes of rename, listing and file ID it takes, or the file system it
-// has. Wine answers them as one
+// the classes of rename, listing, file ID and flush it takes, or the file
+// system it has. Wine answers them as one
 // volume does, so the tests put their own in place to play the volumes Wine cannot show, and to
 // make a call fail the way it fails there. Every use in the engine goes
 // through Calls().
@@ -23,6 +23,10 @@ struct SystemCalls {
   (HANDLE file, LPWSTR volume_name, DWORD volume_name_size, LPDWORD serial_number,
    LPDWORD longest_component, LPDWORD file_system_flags, LPWSTR file_system_name,
    DWORD file_system_name_size);
+  BOOL(WINAPI* flush_file_buffers)(HANDLE file);
+  // NtFlushBuffersFileEx, from Windows 8 on; nullptr where ntdll lacks it (Wine 8).
+  NTSTATUS(NTAPI* flush_buffers_file_ex)
+  (HANDLE file, ULONG flags, PVOID parameters, ULONG parameters_size, PIO_STATUS_BLOCK io);
 };
 
 // The calls in use: the system's own unless a test has put others in place.

@@ -603,6 +603,137 @@ INSTANTIATE_TEST_SUITE_P(
                                  false}),
     [](const auto& kind) { return kind.param.name; });
 
+// Flushing as volumes answer it, and a disk that cannot take the file of 3
+// bytes: found as its data is written out, when it is flushed, or when the
+// first flush, that of a whole group, fails.
+struct Faults {
+  bool writeout = false;
+  bool flush = false;
+  bool first_flush = false;
+};
+Faults faults;
+int full_flushes = 0;
+bool IsTheThreeBytes(HANDLE file) {
+  LARGE_INTEGER size{};
+  return GetFileSizeEx(file, &size) && size.QuadPart == 3;
+}
+BOOL WINAPI CountedFlush(HANDLE file) {
+  const bool first = full_flushes++ == 0;
+  if ((faults.first_flush && first) || (faults.flush && IsTheThreeBytes(file))) {
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+  }
+  return win32::SystemsOwnCalls().flush_file_buffers(file);
+}
+// NtFlushBuffersFileEx, which Wine 8 lacks, as NTFS answers it; as ReFS and
+// some redirectors answer FLUSH_FLAGS_FILE_DATA_ONLY.
+NTSTATUS NTAPI DataOnlyWriteout(HANDLE file, ULONG, PVOID, ULONG, PIO_STATUS_BLOCK) {
+  return faults.writeout && IsTheThreeBytes(file) ? static_cast<NTSTATUS>(0xC000007FL)  // DISK_FULL
+                                                  : 0;
+}
+NTSTATUS NTAPI NoDataOnlyWriteout(HANDLE, ULONG, PVOID, ULONG, PIO_STATUS_BLOCK) {
+  return static_cast<NTSTATUS>(0xC000000DL);  // STATUS_INVALID_PARAMETER
+}
+BOOL WINAPI OnAShare(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class, LPVOID information,
+                     DWORD size) {
+  if (information_class == FileRemoteProtocolInfo) return TRUE;
+  return win32::SystemsOwnCalls().get_information_by_handle_ex(file, information_class, information,
+                                                               size);
+}
+
+struct FlushCase {
+  const char* name;
+  void (*play)(win32::SystemCalls& calls);
+  // One flush of the disk for a group, rather than one for each output.
+  bool one_flush_for_all;
+};
+
+class Win32Flushing : public Win32FileSystemTest, public ::testing::WithParamInterface<FlushCase> {
+ protected:
+  // Stages "out_A1" (which exists), "out_A2" and "out_A3" with 1, 3 and 1
+  // bytes, flushes them, commits them, and flushes their names; the
+  // failures of the commits, by output.
+  std::vector<bool> StageFlushCommit(Faults with = {}) {
+    harness_.PutFile(u"out_A2", {9});
+    win32::SystemCalls calls = win32::Calls();
+    calls.flush_file_buffers = &CountedFlush;
+    GetParam().play(calls);
+    const ScopedCalls scoped(calls);
+    full_flushes = 0;
+    faults = with;
+    const auto folder = Open();
+    std::vector<std::unique_ptr<OutputFile>> outputs;
+    for (const char16_t* name : {u"out_A1", u"out_A2", u"out_A3"}) {
+      outputs.push_back(folder->OpenForReplacing(name, kDefaultPermissions));
+      outputs.back()->Write(outputs.size() == 2 ? Bytes{1, 2, 3} : Bytes{1});
+    }
+    folder->FlushStaged();
+    std::vector<bool> failed;
+    for (const auto& output : outputs) {
+      try {
+        output->Commit();
+        failed.push_back(false);
+      } catch (const FileError& error) {
+        EXPECT_THAT(error.what(), ::testing::HasSubstr("out_A2"));
+        failed.push_back(true);
+      }
+    }
+    folder->FlushStaged();
+    return failed;
+  }
+};
+
+TEST_P(Win32Flushing, FlushesTheDiskAsFewTimesAsTheVolumeAllows) {
+  EXPECT_THAT(StageFlushCommit(), ElementsAre(false, false, false));
+  // The group, and then the names it took.
+  EXPECT_EQ(full_flushes, GetParam().one_flush_for_all ? 1 + 1 : 3 + 1);
+  EXPECT_EQ(harness_.FileBytes(u"out_A2"), (Bytes{1, 2, 3}));
+}
+
+TEST_P(Win32Flushing, AFileTheDiskCannotTakeFailsAloneAndItsOldOutputStays) {
+  if (GetParam().one_flush_for_all) {
+    EXPECT_THAT(StageFlushCommit({.writeout = true}), ElementsAre(false, true, false));
+    // Each output flushes alone to find which one the failure concerns.
+    EXPECT_THAT(StageFlushCommit({.flush = true, .first_flush = true}),
+                ElementsAre(false, true, false));
+  } else {
+    EXPECT_THAT(StageFlushCommit({.flush = true}), ElementsAre(false, true, false));
+  }
+  EXPECT_EQ(harness_.FileBytes(u"out_A2"), (Bytes{9}));
+  EXPECT_EQ(harness_.FileBytes(u"out_A3"), (Bytes{1}));
+}
+
+void LocalNtfs(win32::SystemCalls& calls) { calls.flush_buffers_file_ex = &DataOnlyWriteout; }
+
+INSTANTIATE_TEST_SUITE_P(Win32, Win32Flushing,
+                         ::testing::Values(FlushCase{"LocalNtfs", &LocalNtfs, true},
+                                           FlushCase{"WithoutNtFlushBuffersFileEx",
+                                                     [](win32::SystemCalls& calls) {
+                                                       calls.flush_buffers_file_ex = nullptr;
+                                                     },
+                                                     false},
+                                           FlushCase{"DataOnlyRefused",
+                                                     [](win32::SystemCalls& calls) {
+                                                       calls.flush_buffers_file_ex =
+                                                           &NoDataOnlyWriteout;
+                                                     },
+                                                     false},
+                                           FlushCase{"Fat",
+                                                     [](win32::SystemCalls& calls) {
+                                                       LocalNtfs(calls);
+                                                       calls.get_volume_information_by_handle =
+                                                           &AsFat;
+                                                     },
+                                                     false},
+                                           FlushCase{"Share",
+                                                     [](win32::SystemCalls& calls) {
+                                                       LocalNtfs(calls);
+                                                       calls.get_information_by_handle_ex =
+                                                           &OnAShare;
+                                                     },
+                                                     false}),
+                         [](const auto& flush_case) { return flush_case.param.name; });
+
 TEST_F(Win32FileSystemTest, NameKeysAreEqualExactlyWhenTheVolumeTakesTwoNamesForOne) {
   const auto folder = Open();
   for (const auto& [name, other] : std::initializer_list<std::pair<std::u16string, std::u16string>>{
