@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,39 +38,159 @@ using testing::WriteFile;
 
 std::wstring Wide(std::u16string_view text) { return {text.begin(), text.end()}; }
 
-// Puts `calls` in place of those in use for as long as it lives.
-class ScopedCalls {
- public:
-  explicit ScopedCalls(const win32::SystemCalls& calls) : previous_(win32::Calls()) {
-    win32::Calls() = calls;
-  }
-  ~ScopedCalls() { win32::Calls() = previous_; }
-  ScopedCalls(const ScopedCalls&) = delete;
-  ScopedCalls& operator=(const ScopedCalls&) = delete;
-
- private:
-  win32::SystemCalls previous_;
+// What the volume under test answers where Wine answers otherwise, or
+// cannot answer at all. The harness puts calls of its own in place of the
+// system's (engine/win32/win32_system_calls.h), which answer as `played`
+// says; every field left as it is keeps Wine's own answer, but for one:
+// Wine 8 does not say that its volumes keep file IDs, as NTFS does, though
+// its IDs, inode numbers, stay.
+struct PlayedVolume {
+  const wchar_t* file_system = nullptr;  // its name, such as FAT32
+  bool keeps_file_ids = true;            // FILE_SUPPORTS_OPEN_BY_FILE_ID
+  bool on_a_share = false;               // answers FileRemoteProtocolInfo
+  NTSTATUS posix_rename = 0;             // its answer to FileRenameInformationEx
+  bool refuses_id_listings = false;      // as some redirectors do
+  bool empty_root = false;               // finds nothing at the first listing query
+  bool cloud_placeholders = false;       // every file a reparse point of a cloud tag
+  enum class Ids { kFileIdInfo, kIndexOnly, kAllOnes, kIndexAllOnes, kOfNames } ids{};
+  // NtFlushBuffersFileEx, which Wine 8 lacks, answering FLUSH_FLAGS_FILE_DATA_ONLY so.
+  std::optional<NTSTATUS> data_only_writeout{};
+  // A disk that cannot take the file of 3 bytes: as its data is written out,
+  // when it is flushed, or when the first flush, a whole group's, fails.
+  bool writeout_fails = false;
+  bool flush_fails = false;
+  bool first_flush_fails = false;
+  // A stick pulled while the file here is replaced: its entry is gone, and
+  // no rename succeeds after.
+  fs::path pulled_during_replace{};
+  bool pulled = false;
+  int posix_renames_asked = 0;
+  int full_flushes = 0;
 };
+PlayedVolume played;
 
-// Wine 8 does not say that its volumes keep file IDs, as NTFS does
-// (FILE_SUPPORTS_OPEN_BY_FILE_ID), though its IDs, the inode numbers, stay;
-// the harness says it for it, so that identities are known.
-BOOL WINAPI AsNtfs(HANDLE file, LPWSTR volume_name, DWORD volume_name_size, LPDWORD serial_number,
-                   LPDWORD longest_component, LPDWORD flags, LPWSTR file_system_name,
-                   DWORD file_system_name_size) {
-  if (!win32::SystemsOwnCalls().get_volume_information_by_handle(
-          file, volume_name, volume_name_size, serial_number, longest_component, flags,
-          file_system_name, file_system_name_size)) {
+const win32::SystemCalls& Own() { return win32::SystemsOwnCalls(); }
+BOOL Fail(DWORD error) {
+  SetLastError(error);
+  return FALSE;
+}
+bool IsTheThreeBytes(HANDLE file) {
+  LARGE_INTEGER size{};
+  return GetFileSizeEx(file, &size) && size.QuadPart == 3;
+}
+
+NTSTATUS NTAPI PlayedSetInformation(HANDLE file, PIO_STATUS_BLOCK io, PVOID information,
+                                    ULONG length, FILE_INFORMATION_CLASS information_class) {
+  constexpr int kRename = 10;
+  constexpr int kRenameEx = 65;
+  const bool rename = information_class == kRename || information_class == kRenameEx;
+  if (information_class == kRenameEx) ++played.posix_renames_asked;
+  if (rename && !played.pulled_during_replace.empty()) {
+    if (!played.pulled && (information_class == kRenameEx || *static_cast<BOOLEAN*>(information))) {
+      fs::remove(played.pulled_during_replace);
+      played.pulled = true;
+    }
+    if (played.pulled) return static_cast<NTSTATUS>(0xC000009DL);  // STATUS_DEVICE_NOT_CONNECTED
+  }
+  if (information_class == kRenameEx && played.posix_rename != 0) return played.posix_rename;
+  return Own().set_information_file(file, io, information, length, information_class);
+}
+
+BOOL WINAPI PlayedInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
+                              LPVOID information, DWORD size) {
+  using Ids = PlayedVolume::Ids;
+  switch (information_class) {
+    case FileRemoteProtocolInfo:
+      if (played.on_a_share) return TRUE;
+      break;
+    case FileIdBothDirectoryInfo:
+    case FileIdBothDirectoryRestartInfo:
+      if (played.refuses_id_listings) return Fail(ERROR_INVALID_PARAMETER);
+      break;
+    case FileFullDirectoryRestartInfo:
+      if (played.empty_root) return Fail(ERROR_FILE_NOT_FOUND);
+      break;
+    case FileIdInfo:  // refused before Windows 8 and by some redirectors
+      if (played.ids == Ids::kIndexOnly || played.ids == Ids::kIndexAllOnes) {
+        return Fail(ERROR_INVALID_PARAMETER);
+      }
+      break;
+    default:
+      break;
+  }
+  if (!Own().get_information_by_handle_ex(file, information_class, information, size)) {
     return FALSE;
   }
-  if (flags != nullptr) *flags |= FILE_SUPPORTS_OPEN_BY_FILE_ID;
+  if (information_class == FileIdInfo && played.ids == Ids::kAllOnes) {
+    std::memset(&static_cast<FILE_ID_INFO*>(information)->FileId, 0xFF, sizeof(FILE_ID_128));
+  } else if (information_class == FileIdInfo && played.ids == Ids::kOfNames) {
+    // The ID depends on the name, as FAT's on where the file's entry lies.
+    std::uint64_t name[128] = {};
+    if (!Own().get_information_by_handle_ex(file, FileNameInfo, name, sizeof(name))) return FALSE;
+    const auto* text = reinterpret_cast<const FILE_NAME_INFO*>(name);
+    *reinterpret_cast<std::size_t*>(static_cast<FILE_ID_INFO*>(information)->FileId.Identifier) ^=
+        std::hash<std::u16string_view>{}({reinterpret_cast<const char16_t*>(text->FileName),
+                                          text->FileNameLength / sizeof(WCHAR)});
+  } else if (information_class == FileAttributeTagInfo && played.cloud_placeholders) {
+    auto* tag = static_cast<FILE_ATTRIBUTE_TAG_INFO*>(information);
+    tag->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    tag->ReparseTag = IO_REPARSE_TAG_CLOUD_6;
+  } else if ((information_class == FileFullDirectoryInfo ||
+              information_class == FileFullDirectoryRestartInfo) &&
+             played.cloud_placeholders) {
+    for (auto* entry = static_cast<FILE_FULL_DIR_INFO*>(information);;
+         entry = reinterpret_cast<FILE_FULL_DIR_INFO*>(reinterpret_cast<char*>(entry) +
+                                                       entry->NextEntryOffset)) {
+      entry->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+      entry->EaSize = IO_REPARSE_TAG_CLOUD_6;  // where listings give the tag
+      if (entry->NextEntryOffset == 0) break;
+    }
+  }
   return TRUE;
 }
 
-win32::SystemCalls WithCall(decltype(win32::SystemCalls::get_volume_information_by_handle) call) {
-  win32::SystemCalls calls = win32::Calls();
-  calls.get_volume_information_by_handle = call;
-  return calls;
+BOOL WINAPI PlayedFileInformation(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
+  if (!Own().get_file_information_by_handle(file, information)) return FALSE;
+  if (played.ids == PlayedVolume::Ids::kIndexAllOnes) {
+    information->nFileIndexHigh = information->nFileIndexLow = 0xFFFFFFFF;
+  }
+  return TRUE;
+}
+
+BOOL WINAPI PlayedVolumeInformation(HANDLE file, LPWSTR volume_name, DWORD volume_name_size,
+                                    LPDWORD serial_number, LPDWORD longest_component, LPDWORD flags,
+                                    LPWSTR file_system_name, DWORD file_system_name_size) {
+  if (!Own().get_volume_information_by_handle(file, volume_name, volume_name_size, serial_number,
+                                              longest_component, flags, file_system_name,
+                                              file_system_name_size)) {
+    return FALSE;
+  }
+  if (file_system_name != nullptr && played.file_system != nullptr) {
+    wcsncpy(file_system_name, played.file_system, file_system_name_size);
+  }
+  if (flags != nullptr && played.keeps_file_ids) *flags |= FILE_SUPPORTS_OPEN_BY_FILE_ID;
+  return TRUE;
+}
+
+BOOL WINAPI PlayedFlush(HANDLE file) {
+  const bool first = played.full_flushes++ == 0;
+  if ((played.first_flush_fails && first) || (played.flush_fails && IsTheThreeBytes(file))) {
+    return Fail(ERROR_DISK_FULL);
+  }
+  return Own().flush_file_buffers(file);
+}
+
+NTSTATUS NTAPI PlayedWriteout(HANDLE file, ULONG, PVOID, ULONG, PIO_STATUS_BLOCK) {
+  if (played.writeout_fails && IsTheThreeBytes(file)) return static_cast<NTSTATUS>(0xC000007FL);
+  return *played.data_only_writeout;
+}
+
+// Plays `volume` from now on.
+void Play(PlayedVolume volume) {
+  played = std::move(volume);
+  win32::Calls() = {&PlayedSetInformation,  &PlayedInformation,
+                    &PlayedFileInformation, &PlayedVolumeInformation,
+                    &PlayedFlush,           played.data_only_writeout ? &PlayedWriteout : nullptr};
 }
 
 class Win32Harness : public testing::DiskHarness {
@@ -119,8 +240,10 @@ class Win32Harness : public testing::DiskHarness {
     return GetFileAttributesW(Path(path).c_str());
   }
 
+  Win32Harness() { Play({}); }
+  ~Win32Harness() override { win32::Calls() = Own(); }
+
  private:
-  ScopedCalls as_ntfs_{WithCall(&AsNtfs)};
   Win32FileSystem files_;
 };
 
@@ -325,25 +448,10 @@ TEST_F(Win32FileSystemTest, AnOutputHeldOpenForAMomentIsReplacedOnceItIsClosed) 
 
 // FAT and exFAT answer the POSIX rename with STATUS_INVALID_PARAMETER. The
 // classic rename replaces there, and the folder asks only once.
-int posix_renames_asked = 0;
-NTSTATUS NTAPI WithoutPosixRenames(HANDLE file, PIO_STATUS_BLOCK io, PVOID information,
-                                   ULONG length, FILE_INFORMATION_CLASS information_class) {
-  constexpr int kFileRenameInformationEx = 65;
-  if (information_class == kFileRenameInformationEx) {
-    ++posix_renames_asked;
-    return static_cast<NTSTATUS>(0xC000000DL);
-  }
-  return win32::SystemsOwnCalls().set_information_file(file, io, information, length,
-                                                       information_class);
-}
-
 TEST_F(Win32FileSystemTest, AVolumeWithoutPosixRenamesIsAskedOncePerFolder) {
   harness_.PutFile(u"out_A1", {7});
   harness_.PutFile(u"out_A2", {7});
-  win32::SystemCalls calls = win32::Calls();
-  calls.set_information_file = &WithoutPosixRenames;
-  const ScopedCalls scoped(calls);
-  posix_renames_asked = 0;
+  Play({.posix_rename = static_cast<NTSTATUS>(0xC000000DL)});
   const auto folder = Open();
 
   Replace(*folder, u"out_A1", {1});
@@ -351,77 +459,26 @@ TEST_F(Win32FileSystemTest, AVolumeWithoutPosixRenamesIsAskedOncePerFolder) {
 
   EXPECT_EQ(harness_.FileBytes(u"out_A1"), (Bytes{1}));
   EXPECT_EQ(harness_.FileBytes(u"out_A2"), (Bytes{2}));
-  EXPECT_EQ(posix_renames_asked, 1);
-}
-
-// Some redirectors refuse the listing classes with file IDs, and the first
-// query of an empty drive root finds nothing and says ERROR_FILE_NOT_FOUND.
-bool answer_as_an_empty_root = false;
-BOOL WINAPI AsARedirector(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
-                          LPVOID information, DWORD size) {
-  if (information_class == FileIdBothDirectoryInfo ||
-      information_class == FileIdBothDirectoryRestartInfo) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  if (answer_as_an_empty_root && information_class == FileFullDirectoryRestartInfo) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return FALSE;
-  }
-  return win32::SystemsOwnCalls().get_information_by_handle_ex(file, information_class, information,
-                                                               size);
+  EXPECT_EQ(played.posix_renames_asked, 1);
 }
 
 TEST_F(Win32FileSystemTest, ListsWhatARedirectorAnswersAndAnEmptyRootAsEmpty) {
   harness_.PutFile(u"model_A1", {1});
   harness_.PutFile(u"model_A2", {2});
-  win32::SystemCalls calls = win32::Calls();
-  calls.get_information_by_handle_ex = &AsARedirector;
-  const ScopedCalls scoped(calls);
+  Play({.refuses_id_listings = true});
   const auto folder = Open();
 
-  answer_as_an_empty_root = false;
   EXPECT_THAT(ListedNames(*folder), ElementsAre(u"model_A1", u"model_A2"));
-  answer_as_an_empty_root = true;
+  played.empty_root = true;
   EXPECT_THAT(ListedNames(*folder), ::testing::IsEmpty());
   EXPECT_EQ(folder->RemoveAbandonedStaging(), 0U);
-}
-
-// In a folder that OneDrive syncs, every file is a placeholder: a reparse
-// point of a cloud tag, which Wine cannot make.
-BOOL WINAPI AsACloudFolder(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
-                           LPVOID information, DWORD size) {
-  if (!win32::SystemsOwnCalls().get_information_by_handle_ex(file, information_class, information,
-                                                             size)) {
-    return FALSE;
-  }
-  if (information_class == FileAttributeTagInfo) {
-    auto* tag = static_cast<FILE_ATTRIBUTE_TAG_INFO*>(information);
-    if ((tag->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-      tag->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-      tag->ReparseTag = IO_REPARSE_TAG_CLOUD_6;
-    }
-  } else if (information_class == FileFullDirectoryInfo ||
-             information_class == FileFullDirectoryRestartInfo) {
-    auto* entry = static_cast<FILE_FULL_DIR_INFO*>(information);
-    for (;;) {
-      entry->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-      entry->EaSize = IO_REPARSE_TAG_CLOUD_6;  // where listings give the tag
-      if (entry->NextEntryOffset == 0) break;
-      entry = reinterpret_cast<FILE_FULL_DIR_INFO*>(reinterpret_cast<char*>(entry) +
-                                                    entry->NextEntryOffset);
-    }
-  }
-  return TRUE;
 }
 
 TEST_F(Win32FileSystemTest, APlaceholderOfACloudFolderIsAFileNotALink) {
   harness_.PutFile(u"locked_A1", {5});
   harness_.MakeReadOnly(u"locked_A1");
   harness_.PutAbandonedStaging(u"");
-  win32::SystemCalls calls = win32::Calls();
-  calls.get_information_by_handle_ex = &AsACloudFolder;
-  const ScopedCalls scoped(calls);
+  Play({.cloud_placeholders = true});
   const auto folder = Open();
 
   const auto output = folder->OpenForReplacing(u"locked_A1", kDefaultPermissions);
@@ -431,52 +488,15 @@ TEST_F(Win32FileSystemTest, APlaceholderOfACloudFolderIsAFileNotALink) {
   EXPECT_EQ(harness_.FileBytes(u"locked_A1"), (Bytes{5}));
 }
 
-// A FAT or exFAT volume, such as a USB stick, says so by its file system's
-// name.
-BOOL WINAPI AsFat(HANDLE file, LPWSTR volume_name, DWORD volume_name_size, LPDWORD serial_number,
-                  LPDWORD longest_component, LPDWORD flags, LPWSTR file_system_name,
-                  DWORD file_system_name_size) {
-  if (!win32::SystemsOwnCalls().get_volume_information_by_handle(
-          file, volume_name, volume_name_size, serial_number, longest_component, flags,
-          file_system_name, file_system_name_size)) {
-    return FALSE;
-  }
-  if (file_system_name != nullptr) wcsncpy(file_system_name, L"FAT32", file_system_name_size);
-  return TRUE;
-}
-
-// The stick is pulled while FAT replaces an output: the old output's entry is
-// gone, the new one never got its name, and no rename succeeds after.
-fs::path pulled_output;
-bool pulled = false;
-NTSTATUS NTAPI PulledDuringReplace(HANDLE file, PIO_STATUS_BLOCK io, PVOID information,
-                                   ULONG length, FILE_INFORMATION_CLASS information_class) {
-  const bool rename = information_class == 10 || information_class == 65;
-  const bool replacing = information_class == 65 || (rename && *static_cast<BOOLEAN*>(information));
-  if (replacing && !pulled) {
-    fs::remove(pulled_output);
-    pulled = true;
-  }
-  if (rename && pulled) return static_cast<NTSTATUS>(0xC000009DL);  // STATUS_DEVICE_NOT_CONNECTED
-  return win32::SystemsOwnCalls().set_information_file(file, io, information, length,
-                                                       information_class);
-}
-
 TEST_F(Win32FileSystemTest, AReplaceCutShortOnFatIsFinishedByTheNextCleanUp) {
   harness_.PutFile(u"out_A1", {7, 7});
-  win32::SystemCalls fat = win32::Calls();
-  fat.get_volume_information_by_handle = &AsFat;
+  Play({.file_system = L"FAT32", .pulled_during_replace = harness_.Path(u"out_A1")});
   {
-    win32::SystemCalls pulling = fat;
-    pulling.set_information_file = &PulledDuringReplace;
-    pulled_output = harness_.Path(u"out_A1");
-    pulled = false;
-    const ScopedCalls scoped(pulling);
     const auto output = Open()->OpenForReplacing(u"out_A1", kDefaultPermissions);
     output->Write(Bytes{1, 2, 3});
     EXPECT_THROW(output->Commit(), FileError);
   }
-  const ScopedCalls scoped(fat);
+  Play({.file_system = L"FAT32"});  // the stick is back
 
   EXPECT_EQ(Open()->RemoveAbandonedStaging(), 1U);
   EXPECT_EQ(harness_.FileBytes(u"out_A1"), (Bytes{1, 2, 3}));
@@ -488,9 +508,7 @@ TEST_F(Win32FileSystemTest, OnFatTheCleanUpKeepsEveryWholeStagingFileThatMayBeTh
   harness_.PutFile(u".vendrake-12.kept_A1.ready", {1});  // stopped before replacing
   harness_.PutFile(u".vendrake-13.ready", {2});          // for an output whose name did not fit
   harness_.PutAbandonedStaging(u"");                     // never whole
-  win32::SystemCalls fat = win32::Calls();
-  fat.get_volume_information_by_handle = &AsFat;
-  const ScopedCalls scoped(fat);
+  Play({.file_system = L"exFAT"});
   const auto folder = Open();
 
   EXPECT_THAT(ListedNames(*folder), ElementsAre(u"kept_A1"));
@@ -499,69 +517,26 @@ TEST_F(Win32FileSystemTest, OnFatTheCleanUpKeepsEveryWholeStagingFileThatMayBeTh
   EXPECT_EQ(harness_.FileBytes(u"kept_A1"), (Bytes{9}));
 }
 
-// Volumes that give file IDs of other kinds, or none that tell files apart.
-BOOL WINAPI NoFileIdInfo(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
-                         LPVOID information, DWORD size) {
-  if (information_class == FileIdInfo) {
-    SetLastError(ERROR_INVALID_PARAMETER);  // before Windows 8, and some redirectors
-    return FALSE;
-  }
-  return win32::SystemsOwnCalls().get_information_by_handle_ex(file, information_class, information,
-                                                               size);
-}
-BOOL WINAPI AllOnesIndex(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
-  if (!win32::SystemsOwnCalls().get_file_information_by_handle(file, information)) return FALSE;
-  information->nFileIndexHigh = information->nFileIndexLow = 0xFFFFFFFF;
-  return TRUE;
-}
-// A file's ID depends on its name, as FAT's on where its entry lies.
-BOOL WINAPI IdsOfNames(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class, LPVOID information,
-                       DWORD size) {
-  const auto& own = win32::SystemsOwnCalls();
-  if (!own.get_information_by_handle_ex(file, information_class, information, size)) return FALSE;
-  if (information_class != FileIdInfo) return TRUE;
-  std::uint64_t name[128] = {};
-  if (!own.get_information_by_handle_ex(file, FileNameInfo, name, sizeof(name))) return FALSE;
-  const auto* text = reinterpret_cast<const FILE_NAME_INFO*>(name);
-  std::uint64_t id = 0;
-  std::memcpy(&id, static_cast<FILE_ID_INFO*>(information)->FileId.Identifier, sizeof(id));
-  id ^= std::hash<std::u16string_view>{}(
-      {reinterpret_cast<const char16_t*>(text->FileName), text->FileNameLength / sizeof(WCHAR)});
-  std::memcpy(static_cast<FILE_ID_INFO*>(information)->FileId.Identifier, &id, sizeof(id));
-  return TRUE;
-}
-BOOL WINAPI AllOnesFileIdInfo(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
-                              LPVOID information, DWORD size) {
-  if (!win32::SystemsOwnCalls().get_information_by_handle_ex(file, information_class, information,
-                                                             size)) {
-    return FALSE;
-  }
-  if (information_class == FileIdInfo) {
-    std::memset(&static_cast<FILE_ID_INFO*>(information)->FileId, 0xFF, sizeof(FILE_ID_128));
-  }
-  return TRUE;
-}
-
-struct VolumeKind {
+struct VolumeCase {
   const char* name;
-  void (*play)(win32::SystemCalls& calls);
-  bool tells_files_apart;
+  PlayedVolume volume;
+  bool yes;  // what the test asks of it
 };
+std::string CaseName(const ::testing::TestParamInfo<VolumeCase>& info) { return info.param.name; }
 
+// Volumes that give file IDs of other kinds, or none that tell files apart.
 class Win32Identity : public Win32FileSystemTest,
-                      public ::testing::WithParamInterface<VolumeKind> {};
+                      public ::testing::WithParamInterface<VolumeCase> {};
 
 TEST_P(Win32Identity, IsKnownOnlyWhereTheVolumeTellsFilesApart) {
   harness_.PutFile(u"first_A1", {1});
-  win32::SystemCalls calls = win32::Calls();
-  GetParam().play(calls);
-  const ScopedCalls scoped(calls);
+  Play(GetParam().volume);
   const auto folder = Open();
 
   const FileIdentity written = Replace(*folder, u"out_A1", {2});
   const FileIdentity read = folder->OpenForReading(u"out_A1")->Identity();
   const FileIdentity first = folder->OpenForReading(u"first_A1")->Identity();
-  if (GetParam().tells_files_apart) {
+  if (GetParam().yes) {
     EXPECT_TRUE(written.Known());
     EXPECT_EQ(read, written);
     EXPECT_NE(first, written);
@@ -572,95 +547,25 @@ TEST_P(Win32Identity, IsKnownOnlyWhereTheVolumeTellsFilesApart) {
   }
 }
 
+using Ids = PlayedVolume::Ids;
 INSTANTIATE_TEST_SUITE_P(
     Win32, Win32Identity,
-    ::testing::Values(VolumeKind{"OnlyTheIndex",
-                                 [](win32::SystemCalls& calls) {
-                                   calls.get_information_by_handle_ex = &NoFileIdInfo;
-                                 },
-                                 true},
-                      VolumeKind{"IdsThatFollowNames",
-                                 [](win32::SystemCalls& calls) {
-                                   calls.get_information_by_handle_ex = &IdsOfNames;
-                                 },
-                                 true},
-                      VolumeKind{"IdsNotKept",
-                                 [](win32::SystemCalls& calls) {
-                                   calls.get_volume_information_by_handle =
-                                       win32::SystemsOwnCalls().get_volume_information_by_handle;
-                                 },
-                                 false},
-                      VolumeKind{"AllOnes",
-                                 [](win32::SystemCalls& calls) {
-                                   calls.get_information_by_handle_ex = &AllOnesFileIdInfo;
-                                 },
-                                 false},
-                      VolumeKind{"AllOnesIndex",
-                                 [](win32::SystemCalls& calls) {
-                                   calls.get_information_by_handle_ex = &NoFileIdInfo;
-                                   calls.get_file_information_by_handle = &AllOnesIndex;
-                                 },
-                                 false}),
-    [](const auto& kind) { return kind.param.name; });
+    ::testing::Values(VolumeCase{"OnlyTheIndex", {.ids = Ids::kIndexOnly}, true},
+                      VolumeCase{"IdsThatFollowNames", {.ids = Ids::kOfNames}, true},
+                      VolumeCase{"IdsNotKept", {.keeps_file_ids = false}, false},
+                      VolumeCase{"AllOnes", {.ids = Ids::kAllOnes}, false},
+                      VolumeCase{"AllOnesIndex", {.ids = Ids::kIndexAllOnes}, false}),
+    CaseName);
 
-// Flushing as volumes answer it, and a disk that cannot take the file of 3
-// bytes: found as its data is written out, when it is flushed, or when the
-// first flush, that of a whole group, fails.
-struct Faults {
-  bool writeout = false;
-  bool flush = false;
-  bool first_flush = false;
-};
-Faults faults;
-int full_flushes = 0;
-bool IsTheThreeBytes(HANDLE file) {
-  LARGE_INTEGER size{};
-  return GetFileSizeEx(file, &size) && size.QuadPart == 3;
-}
-BOOL WINAPI CountedFlush(HANDLE file) {
-  const bool first = full_flushes++ == 0;
-  if ((faults.first_flush && first) || (faults.flush && IsTheThreeBytes(file))) {
-    SetLastError(ERROR_DISK_FULL);
-    return FALSE;
-  }
-  return win32::SystemsOwnCalls().flush_file_buffers(file);
-}
-// NtFlushBuffersFileEx, which Wine 8 lacks, as NTFS answers it; as ReFS and
-// some redirectors answer FLUSH_FLAGS_FILE_DATA_ONLY.
-NTSTATUS NTAPI DataOnlyWriteout(HANDLE file, ULONG, PVOID, ULONG, PIO_STATUS_BLOCK) {
-  return faults.writeout && IsTheThreeBytes(file) ? static_cast<NTSTATUS>(0xC000007FL)  // DISK_FULL
-                                                  : 0;
-}
-NTSTATUS NTAPI NoDataOnlyWriteout(HANDLE, ULONG, PVOID, ULONG, PIO_STATUS_BLOCK) {
-  return static_cast<NTSTATUS>(0xC000000DL);  // STATUS_INVALID_PARAMETER
-}
-BOOL WINAPI OnAShare(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class, LPVOID information,
-                     DWORD size) {
-  if (information_class == FileRemoteProtocolInfo) return TRUE;
-  return win32::SystemsOwnCalls().get_information_by_handle_ex(file, information_class, information,
-                                                               size);
-}
-
-struct FlushCase {
-  const char* name;
-  void (*play)(win32::SystemCalls& calls);
-  // One flush of the disk for a group, rather than one for each output.
-  bool one_flush_for_all;
-};
-
-class Win32Flushing : public Win32FileSystemTest, public ::testing::WithParamInterface<FlushCase> {
+// Whether a volume takes one flush of the disk for a whole group of outputs.
+class Win32Flushing : public Win32FileSystemTest, public ::testing::WithParamInterface<VolumeCase> {
  protected:
-  // Stages "out_A1" (which exists), "out_A2" and "out_A3" with 1, 3 and 1
-  // bytes, flushes them, commits them, and flushes their names; the
-  // failures of the commits, by output.
-  std::vector<bool> StageFlushCommit(Faults with = {}) {
+  // Stages "out_A1", "out_A2" (which exists) and "out_A3" with 1, 3 and 1
+  // bytes, flushes them, commits them, and flushes their names; which of the
+  // commits failed.
+  std::vector<bool> StageFlushCommit(PlayedVolume volume) {
     harness_.PutFile(u"out_A2", {9});
-    win32::SystemCalls calls = win32::Calls();
-    calls.flush_file_buffers = &CountedFlush;
-    GetParam().play(calls);
-    const ScopedCalls scoped(calls);
-    full_flushes = 0;
-    faults = with;
+    Play(std::move(volume));
     const auto folder = Open();
     std::vector<std::unique_ptr<OutputFile>> outputs;
     for (const char16_t* name : {u"out_A1", u"out_A2", u"out_A3"}) {
@@ -684,55 +589,38 @@ class Win32Flushing : public Win32FileSystemTest, public ::testing::WithParamInt
 };
 
 TEST_P(Win32Flushing, FlushesTheDiskAsFewTimesAsTheVolumeAllows) {
-  EXPECT_THAT(StageFlushCommit(), ElementsAre(false, false, false));
+  EXPECT_THAT(StageFlushCommit(GetParam().volume), ElementsAre(false, false, false));
   // The group, and then the names it took.
-  EXPECT_EQ(full_flushes, GetParam().one_flush_for_all ? 1 + 1 : 3 + 1);
+  EXPECT_EQ(played.full_flushes, GetParam().yes ? 1 + 1 : 3 + 1);
   EXPECT_EQ(harness_.FileBytes(u"out_A2"), (Bytes{1, 2, 3}));
 }
 
 TEST_P(Win32Flushing, AFileTheDiskCannotTakeFailsAloneAndItsOldOutputStays) {
-  if (GetParam().one_flush_for_all) {
-    EXPECT_THAT(StageFlushCommit({.writeout = true}), ElementsAre(false, true, false));
+  PlayedVolume volume = GetParam().volume;
+  if (GetParam().yes) {
+    volume.writeout_fails = true;
+    EXPECT_THAT(StageFlushCommit(volume), ElementsAre(false, true, false));
     // Each output flushes alone to find which one the failure concerns.
-    EXPECT_THAT(StageFlushCommit({.flush = true, .first_flush = true}),
-                ElementsAre(false, true, false));
-  } else {
-    EXPECT_THAT(StageFlushCommit({.flush = true}), ElementsAre(false, true, false));
+    volume.writeout_fails = false;
+    volume.first_flush_fails = true;
   }
+  volume.flush_fails = true;
+  EXPECT_THAT(StageFlushCommit(volume), ElementsAre(false, true, false));
   EXPECT_EQ(harness_.FileBytes(u"out_A2"), (Bytes{9}));
   EXPECT_EQ(harness_.FileBytes(u"out_A3"), (Bytes{1}));
 }
 
-void LocalNtfs(win32::SystemCalls& calls) { calls.flush_buffers_file_ex = &DataOnlyWriteout; }
-
-INSTANTIATE_TEST_SUITE_P(Win32, Win32Flushing,
-                         ::testing::Values(FlushCase{"LocalNtfs", &LocalNtfs, true},
-                                           FlushCase{"WithoutNtFlushBuffersFileEx",
-                                                     [](win32::SystemCalls& calls) {
-                                                       calls.flush_buffers_file_ex = nullptr;
-                                                     },
-                                                     false},
-                                           FlushCase{"DataOnlyRefused",
-                                                     [](win32::SystemCalls& calls) {
-                                                       calls.flush_buffers_file_ex =
-                                                           &NoDataOnlyWriteout;
-                                                     },
-                                                     false},
-                                           FlushCase{"Fat",
-                                                     [](win32::SystemCalls& calls) {
-                                                       LocalNtfs(calls);
-                                                       calls.get_volume_information_by_handle =
-                                                           &AsFat;
-                                                     },
-                                                     false},
-                                           FlushCase{"Share",
-                                                     [](win32::SystemCalls& calls) {
-                                                       LocalNtfs(calls);
-                                                       calls.get_information_by_handle_ex =
-                                                           &OnAShare;
-                                                     },
-                                                     false}),
-                         [](const auto& flush_case) { return flush_case.param.name; });
+constexpr NTSTATUS kWrittenOut = 0;
+INSTANTIATE_TEST_SUITE_P(
+    Win32, Win32Flushing,
+    ::testing::Values(
+        VolumeCase{"LocalNtfs", {.data_only_writeout = kWrittenOut}, true},
+        VolumeCase{"WithoutNtFlushBuffersFileEx", {}, false},
+        VolumeCase{
+            "DataOnlyRefused", {.data_only_writeout = static_cast<NTSTATUS>(0xC000000DL)}, false},
+        VolumeCase{"Fat", {.file_system = L"FAT32", .data_only_writeout = kWrittenOut}, false},
+        VolumeCase{"Share", {.on_a_share = true, .data_only_writeout = kWrittenOut}, false}),
+    CaseName);
 
 TEST_F(Win32FileSystemTest, NameKeysAreEqualExactlyWhenTheVolumeTakesTwoNamesForOne) {
   const auto folder = Open();
