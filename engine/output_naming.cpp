@@ -6,8 +6,8 @@
 namespace vendrake::engine {
 namespace {
 
-bool IsDriveRoot(std::u16string_view folder) {
-  return folder.size() == 2 && folder[1] == u':' &&
+bool StartsWithDrive(std::u16string_view folder) {
+  return folder.size() >= 2 && folder[1] == u':' &&
          ((folder[0] >= u'A' && folder[0] <= u'Z') || (folder[0] >= u'a' && folder[0] <= u'z'));
 }
 
@@ -15,11 +15,14 @@ bool IsDriveRoot(std::u16string_view folder) {
 
 std::u16string DeriveDestBaseName(std::u16string_view destination) {
   // The folder text without its final "\".
-  const std::u16string_view folder =
+  std::u16string_view folder =
       destination.substr(0, destination.empty() ? 0 : destination.size() - 1);
   const auto separator = folder.rfind(u'\\');
   if (separator != std::u16string_view::npos) return std::u16string(folder.substr(separator));
-  if (folder.empty() || IsDriveRoot(folder)) return {};
+  // D:Rel_2x is the folder Rel_2x in drive D:'s current folder; the drive is
+  // no part of its name, and ':' is in no valid Windows file name.
+  if (StartsWithDrive(folder)) folder.remove_prefix(2);
+  if (folder.empty()) return {};
   return u"\\" + std::u16string(folder);
 }
 

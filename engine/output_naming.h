@@ -7,8 +7,9 @@ namespace vendrake::engine {
 
 // The base of every output name for the destination folder text `destination`
 // (ending in "\"): "\" followed by the folder's own name, so C:\X\Out\ gives
-// \Out and out\ gives \out. A drive root such as C:\, or "\" alone, has no
-// name of its own and gives the empty text.
+// \Out, out\ gives \out and the drive-relative D:Out\ gives \Out. A drive
+// root such as C:\, or "\" alone, has no name of its own and gives the empty
+// text.
 std::u16string DeriveDestBaseName(std::u16string_view destination);
 
 // The part of the file name `entry` from its first "_" to its end: Rock_A1

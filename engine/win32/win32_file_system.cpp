@@ -13,6 +13,10 @@
 #include "engine/win32/win32_handle.h"
 #include "engine/win32/win32_staging.h"
 
+// In ntdll, which <winternl.h> leaves out.
+extern "C" NTSTATUS NTAPI RtlUpcaseUnicodeString(PUNICODE_STRING destination,
+                                                 PCUNICODE_STRING source, BOOLEAN allocate);
+
 namespace vendrake::engine {
 namespace {
 
@@ -34,12 +38,14 @@ const wchar_t* Wide(const std::u16string& text) {
 
 class Listing : public FolderListing {
  public:
-  Listing(HANDLE folder, std::u16string path) : entries_(folder, std::move(path)) {}
+  Listing(std::shared_ptr<const win32::HeldFolder> folder, std::u16string path)
+      : folder_(std::move(folder)), entries_(folder_->handle.Get(), std::move(path)) {}
 
   std::u16string Next() override {
     while (const win32::FolderEntries::Entry* entry = entries_.Next()) {
       // Staging files are HIDDEN; the name also keeps out one that lost it.
-      if ((entry->attributes & kSkippedAttributes) == 0 && !win32::IsStagingName(entry->name)) {
+      if ((entry->attributes & kSkippedAttributes) == 0 &&
+          !win32::IsStagingName(*folder_, entry->name)) {
         return entry->name;
       }
     }
@@ -47,18 +53,17 @@ class Listing : public FolderListing {
   }
 
  private:
+  std::shared_ptr<const win32::HeldFolder> folder_;
   win32::FolderEntries entries_;
 };
 
 class Input : public InputFile {
  public:
-  Input(Handle file, std::u16string path, const BY_HANDLE_FILE_INFORMATION& information)
-      : file_(std::move(file)), path_(std::move(path)), information_(information) {}
+  Input(Handle file, std::u16string path, std::uint64_t length, FileIdentity identity)
+      : file_(std::move(file)), path_(std::move(path)), length_(length), identity_(identity) {}
 
-  std::uint64_t Length() override {
-    return (std::uint64_t{information_.nFileSizeHigh} << 32) | information_.nFileSizeLow;
-  }
-  FileIdentity Identity() override { return win32::IdentityOf(information_); }
+  std::uint64_t Length() override { return length_; }
+  FileIdentity Identity() override { return identity_; }
   Permissions PermissionBits() override { return kDefaultPermissions; }
 
   void Read(std::span<std::uint8_t> bytes) override {
@@ -76,16 +81,17 @@ class Input : public InputFile {
  private:
   Handle file_;
   std::u16string path_;
-  BY_HANDLE_FILE_INFORMATION information_;
+  std::uint64_t length_;
+  FileIdentity identity_;
 };
 
 class Win32Folder : public Folder {
  public:
-  Win32Folder(Handle handle, std::u16string path)
-      : handle_(std::make_shared<const Handle>(std::move(handle))), path_(std::move(path)) {}
+  Win32Folder(std::shared_ptr<win32::HeldFolder> folder, std::u16string path)
+      : folder_(std::move(folder)), path_(std::move(path)) {}
 
   std::unique_ptr<FolderListing> ListNormalFiles() override {
-    return std::make_unique<Listing>(handle_->Get(), path_);
+    return std::make_unique<Listing>(folder_, path_);
   }
 
   std::unique_ptr<InputFile> OpenForReading(std::u16string_view name) override {
@@ -94,43 +100,37 @@ class Win32Folder : public Folder {
     // deleting it; only a program that denies reading makes this fail.
     Handle file;
     const NTSTATUS status =
-        win32::OpenInFolder(handle_->Get(), name, GENERIC_READ, kShareAll, FILE_OPEN,
+        win32::OpenInFolder(folder_->handle.Get(), name, GENERIC_READ, kShareAll, FILE_OPEN,
                             FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, 0, file);
     if (!NT_SUCCESS(status)) FailWithStatus("cannot open", path, status);
-    const BY_HANDLE_FILE_INFORMATION information = win32::InformationOf(file.Get(), path);
-    return std::make_unique<Input>(std::move(file), std::move(path), information);
+    LARGE_INTEGER length{};
+    if (!GetFileSizeEx(file.Get(), &length)) FailWithError("cannot look at", path);
+    const FileIdentity identity = win32::IdentityIn(*folder_, file.Get(), path);
+    return std::make_unique<Input>(std::move(file), std::move(path),
+                                   static_cast<std::uint64_t>(length.QuadPart), identity);
   }
 
   std::unique_ptr<OutputFile> OpenForReplacing(std::u16string_view name,
                                                Permissions /*source_permissions*/) override {
-    return win32::StageOutput(handle_, path_, std::u16string(win32::CheckedName(name)));
+    return win32::StageOutput(folder_, path_, std::u16string(win32::CheckedName(name)));
   }
 
   FileIdentity Identity() override {
-    return win32::IdentityOf(win32::InformationOf(handle_->Get(), path_));
+    return win32::IdentityIn(*folder_, folder_->handle.Get(), path_);
   }
 
   std::size_t RemoveAbandonedStaging() override {
-    return win32::RemoveAbandonedStaging(handle_->Get(), path_);
+    return win32::RemoveAbandonedStaging(*folder_, path_);
   }
 
-  // Each output flushes itself as it commits; what is left is the folder's
-  // own entries, the names outputs took, which a flush of the folder brings
-  // to the disk. That needs the folder open for writing.
-  void FlushStaged() override {
-    Handle folder;
-    const NTSTATUS status = win32::OpenInFolder(handle_->Get(), u"", GENERIC_WRITE, kShareAll,
-                                                FILE_OPEN, FILE_DIRECTORY_FILE, 0, folder);
-    if (!NT_SUCCESS(status)) FailWithStatus("cannot flush the names in", path_, status);
-    if (!FlushFileBuffers(folder.Get())) FailWithError("cannot flush the names in", path_);
-  }
+  void FlushStaged() override { win32::FlushStaged(*folder_, path_); }
 
   // Windows lets a process hold millions of handles.
   std::size_t StagingCapacity() override { return 256; }
 
  private:
   // Shared with the outputs being staged in the folder, which may outlive this.
-  std::shared_ptr<const Handle> handle_;
+  std::shared_ptr<win32::HeldFolder> folder_;
   std::u16string path_;
 };
 
@@ -138,13 +138,19 @@ class Win32Folder : public Folder {
 
 std::u16string ToWin32Path(std::u16string_view path) {
   std::u16string windows = ToWindowsPath(path);
-  if (windows.size() <= kLongestPlainPath || windows.starts_with(u"\\\\?\\")) return windows;
+  if (windows.starts_with(u"\\\\?\\")) return windows;
+  // Windows limits the whole path to MAX_PATH, the current folder included,
+  // so it is the full path that is measured: a short relative text can name
+  // a path too long for the plain form.
   const DWORD needed = GetFullPathNameW(Wide(windows), 0, nullptr, nullptr);
   if (needed == 0) return windows;  // the system will say what is wrong with it
   std::u16string full(needed, u'\0');
   const DWORD length =
       GetFullPathNameW(Wide(windows), needed, reinterpret_cast<wchar_t*>(full.data()), nullptr);
+  // 0, or more room needed: the current folder changed in the meantime.
+  if (length == 0 || length >= needed) return windows;
   full.resize(length);
+  if (full.size() <= kLongestPlainPath || full.starts_with(u"\\\\.\\")) return full;
   if (full.starts_with(u"\\\\")) return u"\\\\?\\UNC\\" + full.substr(2);
   return u"\\\\?\\" + full;
 }
@@ -174,22 +180,28 @@ std::unique_ptr<Folder> Win32FileSystem::OpenFolder(std::u16string_view folder) 
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
     throw FileError("not a folder: " + Utf16ToUtf8(path));
   }
-  return std::make_unique<Win32Folder>(std::move(handle), std::move(path));
+  auto held = std::make_shared<win32::HeldFolder>(std::move(handle), path);
+  return std::make_unique<Win32Folder>(std::move(held), std::move(path));
 }
 
 bool Win32FileSystem::HidesByName(std::u16string_view /*name*/) const { return false; }
 
 std::u16string Win32FileSystem::NameKey(std::u16string_view name) const {
-  // Upper case, code unit by code unit and whatever the user's language, as
-  // the volumes' case-insensitive names compare.
-  if (name.empty()) return {};
+  // NTFS, FAT and exFAT compare names regardless of case through a table
+  // that maps each UTF-16 code unit to its upper case, as the system's own
+  // does (CompareStringOrdinal ignoring case): letters beyond the Basic
+  // Multilingual Plane stay as they are, and no letter becomes two. The
+  // upper case of a language (LCMapStringEx) would fold some of those.
   std::u16string key(name.size(), u'\0');
-  const int length =
-      LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, reinterpret_cast<LPCWSTR>(name.data()),
-                    static_cast<int>(name.size()), reinterpret_cast<LPWSTR>(key.data()),
-                    static_cast<int>(key.size()), nullptr, nullptr, 0);
-  if (length <= 0) return std::u16string(name);
-  key.resize(static_cast<std::size_t>(length));
+  constexpr std::size_t kMostPerCall = 0x7FFF;  // a UNICODE_STRING counts bytes in 16 bits
+  for (std::size_t start = 0; start < name.size(); start += kMostPerCall) {
+    const auto bytes =
+        static_cast<USHORT>(std::min(name.size() - start, kMostPerCall) * sizeof(WCHAR));
+    const UNICODE_STRING source{bytes, bytes,
+                                const_cast<PWSTR>(reinterpret_cast<PCWSTR>(name.data() + start))};
+    UNICODE_STRING upper{0, bytes, reinterpret_cast<PWSTR>(key.data() + start)};
+    RtlUpcaseUnicodeString(&upper, &source, FALSE);
+  }
   return key;
 }
 

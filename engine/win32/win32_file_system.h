@@ -10,7 +10,8 @@ namespace vendrake::engine {
 // The file system of a Windows host, through the wide (UTF-16) API only: names
 // go to the system and come back exactly as they are. Path texts take every
 // Windows form (drive letters, C:relative, UNC \\server\share\, runs of
-// separators); one that would pass MAX_PATH goes to the system as a \\?\ path.
+// separators); one whose full path would pass MAX_PATH goes to the system as
+// a \\?\ path.
 // A normal file is one that is neither a folder nor HIDDEN nor SYSTEM.
 //
 // A folder is held by a handle that lets no one move or delete it while it is
@@ -28,8 +29,9 @@ class Win32FileSystem : public FileSystem {
 };
 
 // The path Windows is handed for a path text: the text in Windows' own form
-// (see ToWindowsPath), made absolute and given the \\?\ prefix (\\?\UNC\ for
-// a share) when it is too long for the plain form.
+// (see ToWindowsPath), made full by GetFullPathNameW, and given the prefix
+// \\?\ (or \\?\UNC\ for a share) when the full path is too long for the
+// plain form.
 std::u16string ToWin32Path(std::u16string_view path);
 
 }  // namespace vendrake::engine

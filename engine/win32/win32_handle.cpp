@@ -1,22 +1,38 @@
 #include "engine/win32/win32_handle.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "engine/errors.h"
 #include "engine/text_encoding.h"
+#include "engine/win32/win32_system_calls.h"
 
 namespace vendrake::engine::win32 {
 namespace {
 
-// FileRenameInformation as the native API takes it.
+// FILE_RENAME_INFORMATION as the native API takes it: a BOOLEAN for the
+// classic class, flags for the Ex class, at the same place.
 struct RenameInformation {
-  BOOLEAN replace_if_exists;
+  union {
+    BOOLEAN replace_if_exists;
+    ULONG flags;
+  };
   HANDLE root_directory;
   ULONG file_name_length;
   WCHAR file_name[1];
 };
 constexpr auto kFileRenameInformation = static_cast<FILE_INFORMATION_CLASS>(10);
+constexpr auto kFileDispositionInformation = static_cast<FILE_INFORMATION_CLASS>(13);
+constexpr auto kFileRenameInformationEx = static_cast<FILE_INFORMATION_CLASS>(65);
+constexpr ULONG kRenameReplaceIfExists = 0x1;
+constexpr ULONG kRenamePosixSemantics = 0x2;
+
+// The first pause between attempts, the longest one, and how long the
+// attempts go on in all.
+constexpr DWORD kFirstPauseMs = 10;
+constexpr DWORD kLongestPauseMs = 250;
+constexpr ULONGLONG kRetryForMs = 2000;
 
 UNICODE_STRING CountedString(std::u16string_view text) {
   UNICODE_STRING counted;
@@ -79,18 +95,60 @@ NTSTATUS OpenInFolder(HANDLE folder, std::u16string_view name, ACCESS_MASK acces
   return status;
 }
 
-NTSTATUS RenameInFolder(HANDLE file, HANDLE folder, std::u16string_view name, bool replace) {
+NTSTATUS RenameInFolder(HANDLE file, HANDLE folder, std::u16string_view name, Existing existing) {
   std::vector<unsigned char> buffer(sizeof(RenameInformation) + name.size() * sizeof(WCHAR));
   auto* information = reinterpret_cast<RenameInformation*>(buffer.data());
-  information->replace_if_exists = replace ? TRUE : FALSE;
+  FILE_INFORMATION_CLASS information_class = kFileRenameInformation;
+  if (existing == Existing::kReplacePosix) {
+    // Not FILE_RENAME_IGNORE_READONLY_ATTRIBUTE: a read-only output stays.
+    information->flags = kRenameReplaceIfExists | kRenamePosixSemantics;
+    information_class = kFileRenameInformationEx;
+  } else {
+    information->replace_if_exists = existing == Existing::kReplace ? TRUE : FALSE;
+  }
   // With the folder as the root, a plain name stays in that folder; without
   // one, Wine would read it against the current directory.
   information->root_directory = folder;
   information->file_name_length = static_cast<ULONG>(name.size() * sizeof(WCHAR));
   std::memcpy(information->file_name, name.data(), name.size() * sizeof(WCHAR));
   IO_STATUS_BLOCK io{};
-  return NtSetInformationFile(file, &io, information, static_cast<ULONG>(buffer.size()),
-                              kFileRenameInformation);
+  return Calls().set_information_file(file, &io, information, static_cast<ULONG>(buffer.size()),
+                                      information_class);
+}
+
+NTSTATUS ReplaceInFolder(HANDLE file, HeldFolder& folder, std::u16string_view name) {
+  return RetryWhileInUse([&] {
+    const bool posix = folder.takes_posix_rename.load(std::memory_order_relaxed);
+    const NTSTATUS status =
+        posix ? RenameInFolder(file, folder.handle.Get(), name, Existing::kReplacePosix) : 0;
+    if (posix && !IsUnsupportedClass(status)) return status;
+    const NTSTATUS classic = RenameInFolder(file, folder.handle.Get(), name, Existing::kReplace);
+    // STATUS_INVALID_PARAMETER may also be about the name; the class was to
+    // blame only if the classic rename does not say the same.
+    if (posix && classic != status) {
+      folder.takes_posix_rename.store(false, std::memory_order_relaxed);
+    }
+    return classic;
+  });
+}
+
+bool IsUnsupportedClass(NTSTATUS status) {
+  return status == kStatusInvalidParameter || status == kStatusNotSupported ||
+         status == kStatusInvalidInfoClass || status == kStatusNotImplemented;
+}
+
+NTSTATUS RetryWhileInUse(const std::function<NTSTATUS()>& attempt) {
+  const ULONGLONG give_up_at = GetTickCount64() + kRetryForMs;
+  DWORD pause = kFirstPauseMs;
+  for (;;) {
+    const NTSTATUS status = attempt();
+    if ((status != kStatusSharingViolation && status != kStatusAccessDenied) ||
+        GetTickCount64() >= give_up_at) {
+      return status;
+    }
+    Sleep(pause);
+    pause = std::min(pause * 2, kLongestPauseMs);
+  }
 }
 
 BY_HANDLE_FILE_INFORMATION InformationOf(HANDLE handle, std::u16string_view path) {
@@ -99,9 +157,89 @@ BY_HANDLE_FILE_INFORMATION InformationOf(HANDLE handle, std::u16string_view path
   return information;
 }
 
-FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& information) {
+FileIdentity FileIdOf(HANDLE handle, std::u16string_view path) {
+  FILE_ID_INFO id{};
+  if (Calls().get_information_by_handle_ex(handle, FileIdInfo, &id, sizeof(id))) {
+    FileIdentity identity{.volume = id.VolumeSerialNumber};
+    static_assert(sizeof(id.FileId.Identifier) == 2 * sizeof(identity.file));
+    std::memcpy(&identity.file, id.FileId.Identifier, sizeof(identity.file));
+    std::memcpy(&identity.file_high, id.FileId.Identifier + sizeof(identity.file),
+                sizeof(identity.file_high));
+    return identity;
+  }
+  const DWORD error = GetLastError();
+  if (error != ERROR_INVALID_PARAMETER && error != ERROR_NOT_SUPPORTED &&
+      error != ERROR_INVALID_FUNCTION) {
+    FailWithError("cannot look at", path, error);
+  }
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!Calls().get_file_information_by_handle(handle, &information)) {
+    FailWithError("cannot look at", path);
+  }
   return {.volume = information.dwVolumeSerialNumber,
           .file = (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
+}
+
+bool KeepsFileIds(HANDLE handle) {
+  DWORD flags = 0;
+  return Calls().get_volume_information_by_handle(handle, nullptr, 0, nullptr, nullptr, &flags,
+                                                  nullptr, 0) &&
+         (flags & FILE_SUPPORTS_OPEN_BY_FILE_ID) != 0;
+}
+
+FileIdentity IdentityIn(const HeldFolder& folder, HANDLE handle, std::u16string_view path) {
+  const FileIdentity id = FileIdOf(handle, path);
+  // A file reached through a link may be on another volume than the folder.
+  const bool kept =
+      id.volume == folder.file_id.volume ? folder.keeps_file_ids : KeepsFileIds(handle);
+  // All ones in 64 bits is as much "no ID" as in 128 (FILE_INVALID_FILE_ID).
+  constexpr std::uint64_t kAllOnes = ~std::uint64_t{0};
+  const bool no_id = id.file == kAllOnes && id.file_high == 0;
+  if (!kept || no_id || !id.Known()) return {};
+  return id;
+}
+
+HeldFolder::HeldFolder(Handle held, std::u16string_view path)
+    : handle(std::move(held)),
+      file_id(FileIdOf(handle.Get(), path)),
+      keeps_file_ids(KeepsFileIds(handle.Get())) {
+  wchar_t name[MAX_PATH + 1] = {};
+  if (!Calls().get_volume_information_by_handle(handle.Get(), nullptr, 0, nullptr, nullptr, nullptr,
+                                                name, MAX_PATH + 1)) {
+    return;
+  }
+  const auto is = [&name](const wchar_t* file_system) {
+    return CompareStringOrdinal(name, -1, file_system, -1, TRUE) == CSTR_EQUAL;
+  };
+  // By the file system's name rather than its flags: FAT and exFAT lack a
+  // journal, which no flag names. Those that might stand for it do not:
+  // FILE_SUPPORTS_POSIX_UNLINK_RENAME is missing on NTFS before Windows 10
+  // 1709 and on many SMB servers, FILE_SUPPORTS_TRANSACTIONS on ReFS, and
+  // their renames are atomic all the same. A share reports the file system of
+  // the server's disk, or what the server chooses to say.
+  lacks_atomic_replace = is(L"FAT") || is(L"FAT12") || is(L"FAT16") || is(L"FAT32") || is(L"exFAT");
+  // A share reports the server's file system, but a flush there is the
+  // server's flush of that one file. Only a file on a share answers
+  // FileRemoteProtocolInfo.
+  FILE_REMOTE_PROTOCOL_INFO remote{};
+  one_flush_for_all =
+      is(L"NTFS") && !Calls().get_information_by_handle_ex(handle.Get(), FileRemoteProtocolInfo,
+                                                           &remote, sizeof(remote));
+}
+
+FILE_ATTRIBUTE_TAG_INFO AttributesAndTagOf(HANDLE handle, std::u16string_view path) {
+  FILE_ATTRIBUTE_TAG_INFO information{};
+  if (!Calls().get_information_by_handle_ex(handle, FileAttributeTagInfo, &information,
+                                            sizeof(information))) {
+    FailWithError("cannot look at", path);
+  }
+  return information;
+}
+
+bool IsLink(const FILE_ATTRIBUTE_TAG_INFO& information) {
+  return (information.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+         (information.ReparseTag == IO_REPARSE_TAG_SYMLINK ||
+          information.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT);
 }
 
 bool SetAttributes(HANDLE file, DWORD attributes) {
@@ -110,11 +248,12 @@ bool SetAttributes(HANDLE file, DWORD attributes) {
   return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof(basic)) != 0;
 }
 
-bool MarkForDeletion(HANDLE file) {
+NTSTATUS MarkForDeletion(HANDLE file) {
   FILE_DISPOSITION_INFO disposition{};
   disposition.DeleteFile = TRUE;
-  return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition)) !=
-         0;
+  IO_STATUS_BLOCK io{};
+  return Calls().set_information_file(file, &io, &disposition, sizeof(disposition),
+                                      kFileDispositionInformation);
 }
 
 }  // namespace vendrake::engine::win32

@@ -3,6 +3,9 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include <atomic>
+#include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -37,6 +40,38 @@ class Handle {
   HANDLE handle_;
 };
 
+class StagedOutput;
+
+// A folder held open for a run, with what the run learns about its volume on
+// the way; shared by the folder and the outputs staged in it, which may
+// outlive it.
+struct HeldFolder {
+  // Holds the folder open as `held` and learns about its volume; throws
+  // FileError naming `path`.
+  HeldFolder(Handle held, std::u16string_view path);
+  Handle handle;
+  // The volume is FAT or exFAT, whose renames over a file are no single step:
+  // see win32_staging.cpp.
+  bool lacks_atomic_replace = false;
+  // One flush of any file brings the data of every file written out before
+  // it, and every name given, to the disk: NTFS on a local disk, which
+  // flushes its journal and the disk's cache with any file. Cleared when the
+  // system cannot write a file's data out without a flush of the disk
+  // (NtFlushBuffersFileEx is missing or refuses FLUSH_FLAGS_FILE_DATA_ONLY).
+  bool one_flush_for_all = false;
+  // Outputs written since the folder was last flushed, not yet committed.
+  std::set<StagedOutput*> unflushed;
+  // Whether an output has taken its name since the folder was last flushed.
+  bool names_unflushed = false;
+  // The folder's file ID as the volume gives it (see FileIdOf), and whether
+  // the volume's file IDs tell files apart (see KeepsFileIds).
+  FileIdentity file_id;
+  bool keeps_file_ids = false;
+  // Cleared once the volume turns down POSIX renames, so that later outputs go
+  // straight to the classic rename rather than asking again for every file.
+  std::atomic<bool> takes_posix_rename{true};
+};
+
 // Throws FileError: "<what> <path>: <the system's reason for `error`>".
 [[noreturn]] void FailWithError(std::string_view what, std::u16string_view path, DWORD error);
 [[noreturn]] inline void FailWithError(std::string_view what, std::u16string_view path) {
@@ -61,23 +96,88 @@ std::u16string PathFor(std::u16string_view folder, std::u16string_view name);
 NTSTATUS OpenInFolder(HANDLE folder, std::u16string_view name, ACCESS_MASK access, ULONG share,
                       ULONG disposition, ULONG options, ULONG attributes, Handle& opened);
 
+// How a rename treats a file that has the new name already.
+enum class Existing {
+  kKeep,  // the rename fails with kStatusNameCollision
+  // The classic rename (FileRenameInformation): Windows refuses it with
+  // STATUS_ACCESS_DENIED while anyone has the old file open, even sharing
+  // delete access.
+  kReplace,
+  // FileRenameInformationEx with POSIX semantics: the old file loses its name
+  // at once even while others hold it open, as long as they share delete
+  // access (NTFS from Windows 10 1709; FAT, exFAT, older SMB servers and Wine
+  // refuse the class, see IsUnsupportedClass).
+  kReplacePosix,
+};
+
 // Renames the file open as `file` to `name` inside the folder open as
-// `folder`, replacing a file of that name only if `replace`.
-NTSTATUS RenameInFolder(HANDLE file, HANDLE folder, std::u16string_view name, bool replace);
+// `folder`. Windows replaces no READONLY file this way; Wine does, so the
+// callers look first.
+NTSTATUS RenameInFolder(HANDLE file, HANDLE folder, std::u16string_view name, Existing existing);
+
+// Renames the file open as `file` over what has the name `name` in `folder`:
+// with POSIX semantics where the volume takes them, with the classic rename
+// where not, retrying while the old file is in use (RetryWhileInUse).
+NTSTATUS ReplaceInFolder(HANDLE file, HeldFolder& folder, std::u16string_view name);
+
+// Whether `status` says that the volume does not take the class of
+// information asked for, rather than that the call itself was wrong: FAT and
+// exFAT answer STATUS_INVALID_PARAMETER, some redirectors
+// STATUS_NOT_SUPPORTED or STATUS_INVALID_INFO_CLASS, Wine 8
+// STATUS_NOT_IMPLEMENTED.
+bool IsUnsupportedClass(NTSTATUS status);
+
+// Calls `attempt` until it answers anything but a sign that another program
+// has the file open in the way: a sharing violation, or access denied, as the
+// classic rename answers over an open file. Virus scanners, the search
+// indexer and sync clients open fresh files on their own for a moment; after
+// about two seconds of backing off the answer stands.
+NTSTATUS RetryWhileInUse(const std::function<NTSTATUS()>& attempt);
 
 // What the handle's file is; throws FileError naming `path`.
 BY_HANDLE_FILE_INFORMATION InformationOf(HANDLE handle, std::u16string_view path);
-FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& information);
+
+// The volume serial number and the file ID of the handle's file: the 128-bit
+// ID and 64-bit serial of FileIdInfo (ReFS needs all 128 bits), or where the
+// volume does not take that class (Windows 7, some redirectors), the 64-bit
+// index and 32-bit serial of GetFileInformationByHandle. Throws FileError
+// naming `path`.
+FileIdentity FileIdOf(HANDLE handle, std::u16string_view path);
+// Whether the volume of the handle's file keeps its file IDs, as those that
+// can open a file by its ID say (FILE_SUPPORTS_OPEN_BY_FILE_ID). Shares that
+// make IDs up as handles come and go, and may give a closed file's ID to
+// another (RDP's \\tsclient, VirtualBox's shared folders), do not, and
+// neither does Wine 8, whose IDs are inode numbers.
+bool KeepsFileIds(HANDLE handle);
+// The identity of the handle's file in the folder `folder` (see
+// FileIdentity): unknown, all zeros, where the volume gives no ID that tells
+// files apart. Throws FileError naming `path`.
+FileIdentity IdentityIn(const HeldFolder& folder, HANDLE handle, std::u16string_view path);
+
+// The attributes and the reparse tag of the handle's file; throws FileError
+// naming `path`.
+FILE_ATTRIBUTE_TAG_INFO AttributesAndTagOf(HANDLE handle, std::u16string_view path);
+// Whether the file is a link: a symbolic link, or a mount point (a junction).
+// Any other reparse point leaves a file a file: OneDrive's placeholders
+// (IO_REPARSE_TAG_CLOUD_*), files that Windows Server deduplicated, files in
+// a container's layered file system.
+bool IsLink(const FILE_ATTRIBUTE_TAG_INFO& information);
 
 // Gives the open file the attributes `attributes` (FILE_ATTRIBUTE_NORMAL for
 // none); false with the last error set.
 bool SetAttributes(HANDLE file, DWORD attributes);
 // Marks the open file for deletion when its last handle closes.
-bool MarkForDeletion(HANDLE file);
+NTSTATUS MarkForDeletion(HANDLE file);
 
-// STATUS_OBJECT_NAME_COLLISION, which <ntstatus.h> has only at the cost of
-// clashing with <windows.h>.
+// The statuses the engine tells apart, which <ntstatus.h> has only at the
+// cost of clashing with <windows.h>.
 inline constexpr NTSTATUS kStatusNameCollision = static_cast<NTSTATUS>(0xC0000035L);
+inline constexpr NTSTATUS kStatusAccessDenied = static_cast<NTSTATUS>(0xC0000022L);
+inline constexpr NTSTATUS kStatusSharingViolation = static_cast<NTSTATUS>(0xC0000043L);
+inline constexpr NTSTATUS kStatusNotImplemented = static_cast<NTSTATUS>(0xC0000002L);
+inline constexpr NTSTATUS kStatusNotSupported = static_cast<NTSTATUS>(0xC00000BBL);
+inline constexpr NTSTATUS kStatusInvalidParameter = static_cast<NTSTATUS>(0xC000000DL);
+inline constexpr NTSTATUS kStatusInvalidInfoClass = static_cast<NTSTATUS>(0xC0000003L);
 
 inline constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 

@@ -1,18 +1,25 @@
 #include "engine/win32/win32_staging.h"
 
+#include <optional>
 #include <random>
 #include <span>
 #include <utility>
+#include <vector>
 
 #include "engine/errors.h"
 #include "engine/text_encoding.h"
 #include "engine/win32/win32_entries.h"
+#include "engine/win32/win32_system_calls.h"
 
 namespace vendrake::engine::win32 {
 namespace {
 
 constexpr std::u16string_view kStagingPrefix = u".vendrake-";
 constexpr std::u16string_view kStagingSuffix = u".tmp";
+constexpr std::u16string_view kReadySuffix = u".ready";
+constexpr std::u16string_view kRecoveredPrefix = u"vendrake-recovered-";
+// The longest name FAT and exFAT take.
+constexpr std::size_t kLongestName = 255;
 constexpr int kStagingNameAttempts = 64;
 // What Windows gives a new file; never HIDDEN, which the staging file has.
 constexpr DWORD kNewOutputAttributes = FILE_ATTRIBUTE_ARCHIVE;
@@ -29,23 +36,88 @@ std::u16string NextStagingName() {
          std::u16string(kStagingSuffix);
 }
 
+// The <n> of a name that starts ".vendrake-<n>.", or nothing.
+std::u16string_view StagingNumber(std::u16string_view name) {
+  if (!name.starts_with(kStagingPrefix)) return {};
+  name.remove_prefix(kStagingPrefix.size());
+  const std::size_t dot = name.find(u'.');
+  if (dot == 0 || dot == std::u16string_view::npos ||
+      name.substr(0, dot).find_first_not_of(u"0123456789") != std::u16string_view::npos) {
+    return {};
+  }
+  return name.substr(0, dot);
+}
+
+// The staging name ".vendrake-<n>.tmp" itself.
+bool IsWritingName(std::u16string_view name) {
+  const std::u16string_view number = StagingNumber(name);
+  return !number.empty() && name.substr(kStagingPrefix.size() + number.size()) == kStagingSuffix;
+}
+
+// For ".vendrake-<n>.<output>.ready", the output; for ".vendrake-<n>.ready",
+// the empty name; otherwise nothing.
+std::optional<std::u16string_view> ReadyFor(std::u16string_view name) {
+  const std::u16string_view number = StagingNumber(name);
+  if (number.empty() || !name.ends_with(kReadySuffix)) return std::nullopt;
+  // From the dot after <n> to the end.
+  std::u16string_view rest = name.substr(kStagingPrefix.size() + number.size());
+  if (rest == kReadySuffix) return std::u16string_view();
+  rest.remove_prefix(1);
+  rest.remove_suffix(kReadySuffix.size());
+  return rest;
+}
+
+// Settles a whole staging file, open as `file`, that was about to replace the
+// output `output` in `folder` when the replacing failed or the run stopped.
+// Returns whether the staging file is gone.
+bool SettleReady(HANDLE file, HANDLE folder, std::u16string_view number,
+                 std::u16string_view output) {
+  if (output.empty()) {
+    // Which output it was for did not fit in its name, and it may be the only
+    // copy of one: it stays, where the user sees it and can tell what it is.
+    const std::u16string recovered = std::u16string(kRecoveredPrefix) + std::u16string(number);
+    return NT_SUCCESS(RenameInFolder(file, folder, recovered, Existing::kKeep));
+  }
+  // A missing output lost its old contents part way through the replacing,
+  // and these are its new ones: the replacing is finished. An output that is
+  // there was never touched.
+  const NTSTATUS status = RenameInFolder(file, folder, output, Existing::kKeep);
+  if (NT_SUCCESS(status)) return true;
+  return status == kStatusNameCollision &&
+         NT_SUCCESS(RetryWhileInUse([&] { return MarkForDeletion(file); }));
+}
+
+// Flushes the folder itself, which brings the names in it to the disk; false
+// with the last error set. That needs the folder open for writing.
+bool FlushFolder(const HeldFolder& folder, const std::u16string& folder_path) {
+  Handle writable;
+  const NTSTATUS status = OpenInFolder(folder.handle.Get(), u"", GENERIC_WRITE, kShareAll,
+                                       FILE_OPEN, FILE_DIRECTORY_FILE, 0, writable);
+  if (!NT_SUCCESS(status)) FailWithStatus("cannot flush the names in", folder_path, status);
+  return Calls().flush_file_buffers(writable.Get()) != 0;
+}
+
+}  // namespace
+
 // Holds the staged contents until Commit gives them the output's name. The
 // staging file is open without delete sharing until then, which is how
 // another run's clean-up tells it from an abandoned one.
 class StagedOutput : public OutputFile {
  public:
-  StagedOutput(std::shared_ptr<const Handle> folder, std::u16string path, std::u16string name,
-               Handle file)
+  StagedOutput(std::shared_ptr<HeldFolder> folder, std::u16string path, std::u16string name,
+               std::u16string staging_name, Handle file)
       : folder_(std::move(folder)),
         path_(std::move(path)),
         name_(std::move(name)),
+        staging_name_(std::move(staging_name)),
         file_(std::move(file)) {}
 
   StagedOutput(const StagedOutput&) = delete;
   StagedOutput& operator=(const StagedOutput&) = delete;
 
   ~StagedOutput() override {
-    if (!committed_) MarkForDeletion(file_.Get());
+    folder_->unflushed.erase(this);
+    if (!committed_ && !only_copy_) RetryWhileInUse([&] { return MarkForDeletion(file_.Get()); });
   }
 
   void Write(std::span<const std::uint8_t> bytes) override {
@@ -57,23 +129,51 @@ class StagedOutput : public OutputFile {
       }
       bytes = bytes.subspan(put);
     }
+    on_disk_ = false;
+    folder_->unflushed.insert(this);
+    if (folder_->one_flush_for_all) WriteOut();
+  }
+
+  HANDLE File() const { return file_.Get(); }
+
+  // What FlushStaged found: 0 when the contents are on the disk, or the
+  // system's reason why they could not be brought there. An earlier reason
+  // stands.
+  void Flushed(DWORD error) {
+    if (flush_error_ == 0) flush_error_ = error;
+    on_disk_ = flush_error_ == 0;
+    folder_->unflushed.erase(this);
   }
 
   FileIdentity Commit() override {
+    if (flush_error_ != 0) FailWithError("cannot write", path_, flush_error_);
     // The contents must be on the disk before they take a name, or a crash
-    // could leave an empty or partial file under it.
-    if (!FlushFileBuffers(file_.Get())) FailWithError("cannot write", path_);
-    const FileIdentity identity = IdentityOf(InformationOf(file_.Get(), path_));
+    // could leave an empty or partial file under it. FlushStaged brings them
+    // there for a whole group; without it, the output flushes alone.
+    if (!on_disk_) {
+      if (!Calls().flush_file_buffers(file_.Get())) FailWithError("cannot write", path_);
+      Flushed(0);
+    }
     // A rename takes the staging file's attributes along, HIDDEN included:
     // the output would drop out of every listing.
     if (!SetAttributes(file_.Get(), kNewOutputAttributes)) FailWithError("cannot write", path_);
-    const NTSTATUS status = RenameInFolder(file_.Get(), folder_->Get(), name_, false);
+    const NTSTATUS status =
+        RenameInFolder(file_.Get(), folder_->handle.Get(), name_, Existing::kKeep);
     if (status == kStatusNameCollision) {
       Replace();
     } else if (!NT_SUCCESS(status)) {
       FailWithStatus("cannot write", path_, status);
     }
     committed_ = true;
+    folder_->names_unflushed = true;
+    // Taken once the file has its name, through the handle still open: a
+    // rename can change a file's ID (FAT's IDs are where its entry lies).
+    // The output is written whatever happens here; unknown is safe.
+    FileIdentity identity;
+    try {
+      identity = IdentityIn(*folder_, file_.Get(), path_);
+    } catch (const FileError&) {
+    }
     file_ = Handle();
     return identity;
   }
@@ -82,23 +182,75 @@ class StagedOutput : public OutputFile {
   // Renames the staged file over what has the name, a file or a link, never
   // followed.
   void Replace() {
-    const DWORD attributes = ExistingAttributes();
+    const FILE_ATTRIBUTE_TAG_INFO existing = ExistingAttributes();
+    const DWORD attributes = existing.FileAttributes;
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+      if (!IsLink(existing)) {
         throw FileError("a folder has the output's name: " + Utf16ToUtf8(path_));
       }
       ReplaceFolderLink();
       return;
     }
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    // A file with a reparse point of another kind, such as a placeholder of
+    // a cloud-synced folder, is a file like any other.
+    if (!IsLink(existing)) {
       RefuseIfNotWritable(attributes);
       const DWORD carried = attributes & kCarriedAttributes;
       if (!SetAttributes(file_.Get(), carried != 0 ? carried : FILE_ATTRIBUTE_NORMAL)) {
         FailWithError("cannot set the attributes of", path_);
       }
     }
-    const NTSTATUS renamed = RenameInFolder(file_.Get(), folder_->Get(), name_, true);
-    if (!NT_SUCCESS(renamed)) FailWithStatus("cannot replace", path_, renamed);
+    if (folder_->lacks_atomic_replace) MarkReady();
+    const NTSTATUS renamed = ReplaceInFolder(file_.Get(), *folder_, name_);
+    if (NT_SUCCESS(renamed)) return;
+    if (folder_->lacks_atomic_replace) {
+      // FAT may have taken the name from the old file and failed to give it
+      // to the new one.
+      const NTSTATUS finished =
+          RenameInFolder(file_.Get(), folder_->handle.Get(), name_, Existing::kKeep);
+      if (NT_SUCCESS(finished)) return;
+      // Unless the old file is there, this may be the only copy; the next
+      // clean-up in the folder settles it.
+      only_copy_ = finished != kStatusNameCollision;
+    }
+    FailWithStatus("cannot replace", path_, renamed);
+  }
+
+  // Writes the data out of the system's cache now, and waits for it, but
+  // neither writes the file's metadata nor flushes the disk's own cache:
+  // what git for Windows does for each file with core.fsyncMethod=batch, in
+  // the trust that one full flush at the end makes it all durable on NTFS.
+  // A write error found here is this output's alone.
+  void WriteOut() {
+    constexpr ULONG kFileDataOnly = 0x1;  // FLUSH_FLAGS_FILE_DATA_ONLY: NTFS, FAT, exFAT
+    const auto write_out = Calls().flush_buffers_file_ex;
+    IO_STATUS_BLOCK io{};
+    const NTSTATUS status =
+        write_out != nullptr ? write_out(file_.Get(), kFileDataOnly, nullptr, 0, &io) : 0;
+    if (write_out == nullptr || IsUnsupportedClass(status)) {
+      // From now on every output flushes alone, which needs no writing out.
+      folder_->one_flush_for_all = false;
+    } else if (!NT_SUCCESS(status)) {
+      flush_error_ = RtlNtStatusToDosError(status);
+    }
+  }
+
+  // On FAT and exFAT, a replacing rename is no single step: it removes the old
+  // file's entry and then renames the new file, with no journal to undo half
+  // of it after a power loss or a pulled stick. Before it starts, the staging
+  // file, whole and on disk, takes a name that says so and which output it is
+  // for, so that the next clean-up can finish what was cut short rather than
+  // delete the only copy.
+  void MarkReady() {
+    const std::u16string_view number = StagingNumber(staging_name_);
+    std::u16string ready = std::u16string(kStagingPrefix) + std::u16string(number);
+    if (ready.size() + 1 + name_.size() + kReadySuffix.size() <= kLongestName) {
+      ready += u"." + name_;
+    }
+    ready += kReadySuffix;
+    const NTSTATUS status =
+        RenameInFolder(file_.Get(), folder_->handle.Get(), ready, Existing::kKeep);
+    if (!NT_SUCCESS(status)) FailWithStatus("cannot replace", path_, status);
   }
 
   // Windows renames a file over no folder, not even over a link to one
@@ -108,28 +260,31 @@ class StagedOutput : public OutputFile {
   void ReplaceFolderLink() {
     Handle link;
     NTSTATUS status =
-        OpenInFolder(folder_->Get(), name_, DELETE | FILE_READ_ATTRIBUTES, kShareAll, FILE_OPEN,
-                     FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, 0, link);
+        OpenInFolder(folder_->handle.Get(), name_, DELETE | FILE_READ_ATTRIBUTES, kShareAll,
+                     FILE_OPEN, FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, 0, link);
     if (!NT_SUCCESS(status)) FailWithStatus("cannot replace", path_, status);
-    status = RenameInFolder(link.Get(), folder_->Get(), NextStagingName(), false);
+    const std::u16string aside = NextStagingName();
+    status = RetryWhileInUse(
+        [&] { return RenameInFolder(link.Get(), folder_->handle.Get(), aside, Existing::kKeep); });
     if (!NT_SUCCESS(status)) FailWithStatus("cannot replace", path_, status);
-    status = RenameInFolder(file_.Get(), folder_->Get(), name_, false);
+    status = RenameInFolder(file_.Get(), folder_->handle.Get(), name_, Existing::kKeep);
     if (!NT_SUCCESS(status)) {
-      RenameInFolder(link.Get(), folder_->Get(), name_, false);
+      RenameInFolder(link.Get(), folder_->handle.Get(), name_, Existing::kKeep);
       FailWithStatus("cannot replace", path_, status);
     }
     // Opened as the link itself, so only the link goes, never its target.
-    MarkForDeletion(link.Get());
+    RetryWhileInUse([&] { return MarkForDeletion(link.Get()); });
   }
 
   // The attributes of what has the name, looked at without following a link.
   // The handle is closed again at once: Windows renames over no open file.
-  DWORD ExistingAttributes() const {
+  FILE_ATTRIBUTE_TAG_INFO ExistingAttributes() const {
     Handle existing;
-    const NTSTATUS status = OpenInFolder(folder_->Get(), name_, FILE_READ_ATTRIBUTES, kShareAll,
-                                         FILE_OPEN, FILE_OPEN_REPARSE_POINT, 0, existing);
+    const NTSTATUS status =
+        OpenInFolder(folder_->handle.Get(), name_, FILE_READ_ATTRIBUTES, kShareAll, FILE_OPEN,
+                     FILE_OPEN_REPARSE_POINT, 0, existing);
     if (!NT_SUCCESS(status)) FailWithStatus("cannot replace", path_, status);
-    return InformationOf(existing.Get(), path_).dwFileAttributes;
+    return AttributesAndTagOf(existing.Get(), path_);
   }
 
   // An output that could not be written in place is not replaced either. The
@@ -141,59 +296,107 @@ class StagedOutput : public OutputFile {
     }
     Handle writable;
     const NTSTATUS status =
-        OpenInFolder(folder_->Get(), name_, FILE_WRITE_DATA, kShareAll, FILE_OPEN,
+        OpenInFolder(folder_->handle.Get(), name_, FILE_WRITE_DATA, kShareAll, FILE_OPEN,
                      FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, 0, writable);
-    if (!NT_SUCCESS(status)) FailWithStatus("cannot replace", path_, status);
+    // Windows checks the access asked for before the sharing, so a sharing
+    // violation means that the file is writable but someone else, who shares
+    // no writing, has it open; the rename waits for them.
+    if (!NT_SUCCESS(status) && status != kStatusSharingViolation) {
+      FailWithStatus("cannot replace", path_, status);
+    }
   }
 
-  std::shared_ptr<const Handle> folder_;
+  std::shared_ptr<HeldFolder> folder_;
   std::u16string path_;
   std::u16string name_;
+  std::u16string staging_name_;
   Handle file_;
   bool committed_ = false;
+  // Whether the contents are on the disk, and if they could not be brought
+  // there, the system's reason.
+  bool on_disk_ = false;
+  DWORD flush_error_ = 0;
+  // Left in place when destroyed: see Replace.
+  bool only_copy_ = false;
 };
 
-}  // namespace
-
-bool IsStagingName(std::u16string_view name) {
-  if (!name.starts_with(kStagingPrefix) || !name.ends_with(kStagingSuffix)) return false;
-  const std::u16string_view digits = name.substr(
-      kStagingPrefix.size(), name.size() - kStagingPrefix.size() - kStagingSuffix.size());
-  return !digits.empty() && digits.find_first_not_of(u"0123456789") == std::u16string_view::npos;
+bool IsStagingName(const HeldFolder& folder, std::u16string_view name) {
+  return IsWritingName(name) || (folder.lacks_atomic_replace && ReadyFor(name).has_value());
 }
 
-std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<const Handle> folder,
+std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<HeldFolder> folder,
                                         const std::u16string& folder_path, std::u16string name) {
   std::u16string path = PathFor(folder_path, name);
   for (int attempt = 0; attempt < kStagingNameAttempts; ++attempt) {
     Handle file;
+    std::u16string staging_name = NextStagingName();
     // FILE_CREATE never opens, let alone follows, what has the name already.
     const NTSTATUS status = OpenInFolder(
-        folder->Get(), NextStagingName(),
+        folder->handle.Get(), staging_name,
         GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ,
         FILE_CREATE, FILE_NON_DIRECTORY_FILE, FILE_ATTRIBUTE_HIDDEN, file);
     if (status == kStatusNameCollision) continue;
     if (!NT_SUCCESS(status)) FailWithStatus("cannot create a staging file in", folder_path, status);
     return std::make_unique<StagedOutput>(std::move(folder), std::move(path), std::move(name),
-                                          std::move(file));
+                                          std::move(staging_name), std::move(file));
   }
   throw FileError("no free staging name in " + Utf16ToUtf8(folder_path));
 }
 
-std::size_t RemoveAbandonedStaging(HANDLE folder, const std::u16string& folder_path) {
-  constexpr DWORD kNotAFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+void FlushStaged(HeldFolder& folder, const std::u16string& folder_path) {
+  if (folder.unflushed.empty() && !folder.names_unflushed) return;
+  const std::vector<StagedOutput*> outputs(folder.unflushed.begin(), folder.unflushed.end());
+  if (folder.one_flush_for_all) {
+    // Any file serves; the folder is flushed only when no output is staged,
+    // as that needs it open for writing.
+    const bool flushed = !outputs.empty() ? Calls().flush_file_buffers(outputs.front()->File()) != 0
+                                          : FlushFolder(folder, folder_path);
+    if (flushed) {
+      for (StagedOutput* output : outputs) output->Flushed(0);
+      folder.names_unflushed = false;
+      return;
+    }
+    // Which file the failure concerns is unknown: each flushes alone below.
+  }
+  for (StagedOutput* output : outputs) {
+    output->Flushed(Calls().flush_file_buffers(output->File()) ? 0 : GetLastError());
+  }
+  if (folder.names_unflushed && !FlushFolder(folder, folder_path)) {
+    FailWithError("cannot flush the names of the outputs in", folder_path);
+  }
+  folder.names_unflushed = false;
+}
+
+std::size_t RemoveAbandonedStaging(const HeldFolder& held, const std::u16string& folder_path) {
+  const HANDLE folder = held.handle.Get();
   std::size_t removed = 0;
   FolderEntries entries(folder, folder_path);
   while (const FolderEntries::Entry* entry = entries.Next()) {
-    if ((entry->attributes & kNotAFile) != 0 || !IsStagingName(entry->name)) continue;
-    // The output that owns it holds it open without delete sharing for as
-    // long as it lives, so opening it for deletion fails.
-    Handle file;
-    if (!NT_SUCCESS(OpenInFolder(folder, entry->name, DELETE, kShareAll, FILE_OPEN,
-                                 FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, 0, file))) {
+    if ((entry->attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !IsStagingName(held, entry->name)) {
       continue;
     }
-    if (MarkForDeletion(file.Get())) ++removed;
+    // The output that owns it holds it open without delete sharing for as
+    // long as it lives, so opening it for deletion fails. That is no reason
+    // to wait (see RetryWhileInUse): it is how a live one is told apart.
+    Handle file;
+    if (!NT_SUCCESS(OpenInFolder(folder, entry->name, DELETE | FILE_READ_ATTRIBUTES, kShareAll,
+                                 FILE_OPEN, FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, 0,
+                                 file))) {
+      continue;
+    }
+    // A link is no staging file of ours; a staging file that a sync client
+    // made a placeholder is.
+    FILE_ATTRIBUTE_TAG_INFO information{};
+    if (!Calls().get_information_by_handle_ex(file.Get(), FileAttributeTagInfo, &information,
+                                              sizeof(information)) ||
+        IsLink(information)) {
+      continue;
+    }
+    if (const auto output = ReadyFor(entry->name); output && held.lacks_atomic_replace) {
+      if (SettleReady(file.Get(), folder, StagingNumber(entry->name), *output)) ++removed;
+    } else if (NT_SUCCESS(RetryWhileInUse([&] { return MarkForDeletion(file.Get()); }))) {
+      ++removed;
+    }
   }
   return removed;
 }

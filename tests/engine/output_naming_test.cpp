@@ -35,7 +35,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, DestBaseNameOf,
                                            // The run "\\" before the final "\" is found first.
                                            TextCase{"DoubledSeparator", u"C:\\X\\\\", u"\\"},
                                            TextCase{"FolderUnderTheRoot", u"\\Out\\", u"\\Out"},
-                                           TextCase{"NonAscii", u"a\\H\u00F6he\\", u"\\H\u00F6he"}),
+                                           TextCase{"NonAscii", u"a\\H\u00F6he\\", u"\\H\u00F6he"},
+                                           TextCase{"DriveRelative", u"D:Rel_2x\\", u"\\Rel_2x"}),
                          NameOf);
 
 class FolderTextResolved : public ::testing::TestWithParam<TextCase> {};

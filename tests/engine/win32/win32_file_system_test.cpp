@@ -6,13 +6,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/batch_run.h"
 #include "engine/errors.h"
 #include "engine/text_encoding.h"
+#include "engine/win32/win32_system_calls.h"
 #include "tests/support/batch_recorder.h"
 #include "tests/support/file_system_contract.h"
 #include "tests/support/scaled_model.h"
@@ -23,6 +27,7 @@ namespace vendrake::engine {
 namespace {
 
 namespace fs = std::filesystem;
+using engine::FileIdentity;
 using testing::Bytes;
 using ::testing::ElementsAre;
 using testing::FileSystemContract;
@@ -32,6 +37,161 @@ using testing::Replace;
 using testing::WriteFile;
 
 std::wstring Wide(std::u16string_view text) { return {text.begin(), text.end()}; }
+
+// What the volume under test answers where Wine answers otherwise, or
+// cannot answer at all. The harness puts calls of its own in place of the
+// system's (engine/win32/win32_system_calls.h), which answer as `played`
+// says; every field left as it is keeps Wine's own answer, but for one:
+// Wine 8 does not say that its volumes keep file IDs, as NTFS does, though
+// its IDs, inode numbers, stay.
+struct PlayedVolume {
+  const wchar_t* file_system = nullptr;  // its name, such as FAT32
+  bool keeps_file_ids = true;            // FILE_SUPPORTS_OPEN_BY_FILE_ID
+  bool on_a_share = false;               // answers FileRemoteProtocolInfo
+  NTSTATUS posix_rename = 0;             // its answer to FileRenameInformationEx
+  bool refuses_id_listings = false;      // as some redirectors do
+  bool empty_root = false;               // finds nothing at the first listing query
+  bool cloud_placeholders = false;       // every file a reparse point of a cloud tag
+  enum class Ids { kFileIdInfo, kIndexOnly, kAllOnes, kIndexAllOnes, kOfNames } ids{};
+  // NtFlushBuffersFileEx, which Wine 8 lacks, answering FLUSH_FLAGS_FILE_DATA_ONLY so.
+  std::optional<NTSTATUS> data_only_writeout{};
+  // A disk that cannot take the file of 3 bytes: as its data is written out,
+  // when it is flushed, or when the first flush, a whole group's, fails.
+  bool writeout_fails = false;
+  bool flush_fails = false;
+  bool first_flush_fails = false;
+  // A stick pulled while the file here is replaced: its entry is gone, and
+  // no rename succeeds after.
+  fs::path pulled_during_replace{};
+  bool pulled = false;
+  int posix_renames_asked = 0;
+  int full_flushes = 0;
+};
+PlayedVolume played;
+
+const win32::SystemCalls& Own() { return win32::SystemsOwnCalls(); }
+BOOL Fail(DWORD error) {
+  SetLastError(error);
+  return FALSE;
+}
+bool IsTheThreeBytes(HANDLE file) {
+  LARGE_INTEGER size{};
+  return GetFileSizeEx(file, &size) && size.QuadPart == 3;
+}
+
+NTSTATUS NTAPI PlayedSetInformation(HANDLE file, PIO_STATUS_BLOCK io, PVOID information,
+                                    ULONG length, FILE_INFORMATION_CLASS information_class) {
+  constexpr int kRename = 10;
+  constexpr int kRenameEx = 65;
+  const bool rename = information_class == kRename || information_class == kRenameEx;
+  if (information_class == kRenameEx) ++played.posix_renames_asked;
+  if (rename && !played.pulled_during_replace.empty()) {
+    if (!played.pulled && (information_class == kRenameEx || *static_cast<BOOLEAN*>(information))) {
+      fs::remove(played.pulled_during_replace);
+      played.pulled = true;
+    }
+    if (played.pulled) return static_cast<NTSTATUS>(0xC000009DL);  // STATUS_DEVICE_NOT_CONNECTED
+  }
+  if (information_class == kRenameEx && played.posix_rename != 0) return played.posix_rename;
+  return Own().set_information_file(file, io, information, length, information_class);
+}
+
+BOOL WINAPI PlayedInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
+                              LPVOID information, DWORD size) {
+  using Ids = PlayedVolume::Ids;
+  switch (information_class) {
+    case FileRemoteProtocolInfo:
+      if (played.on_a_share) return TRUE;
+      break;
+    case FileIdBothDirectoryInfo:
+    case FileIdBothDirectoryRestartInfo:
+      if (played.refuses_id_listings) return Fail(ERROR_INVALID_PARAMETER);
+      break;
+    case FileFullDirectoryRestartInfo:
+      if (played.empty_root) return Fail(ERROR_FILE_NOT_FOUND);
+      break;
+    case FileIdInfo:  // refused before Windows 8 and by some redirectors
+      if (played.ids == Ids::kIndexOnly || played.ids == Ids::kIndexAllOnes) {
+        return Fail(ERROR_INVALID_PARAMETER);
+      }
+      break;
+    default:
+      break;
+  }
+  if (!Own().get_information_by_handle_ex(file, information_class, information, size)) {
+    return FALSE;
+  }
+  if (information_class == FileIdInfo && played.ids == Ids::kAllOnes) {
+    std::memset(&static_cast<FILE_ID_INFO*>(information)->FileId, 0xFF, sizeof(FILE_ID_128));
+  } else if (information_class == FileIdInfo && played.ids == Ids::kOfNames) {
+    // The ID depends on the name, as FAT's on where the file's entry lies.
+    std::uint64_t name[128] = {};
+    if (!Own().get_information_by_handle_ex(file, FileNameInfo, name, sizeof(name))) return FALSE;
+    const auto* text = reinterpret_cast<const FILE_NAME_INFO*>(name);
+    *reinterpret_cast<std::size_t*>(static_cast<FILE_ID_INFO*>(information)->FileId.Identifier) ^=
+        std::hash<std::u16string_view>{}({reinterpret_cast<const char16_t*>(text->FileName),
+                                          text->FileNameLength / sizeof(WCHAR)});
+  } else if (information_class == FileAttributeTagInfo && played.cloud_placeholders) {
+    auto* tag = static_cast<FILE_ATTRIBUTE_TAG_INFO*>(information);
+    tag->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    tag->ReparseTag = IO_REPARSE_TAG_CLOUD_6;
+  } else if ((information_class == FileFullDirectoryInfo ||
+              information_class == FileFullDirectoryRestartInfo) &&
+             played.cloud_placeholders) {
+    for (auto* entry = static_cast<FILE_FULL_DIR_INFO*>(information);;
+         entry = reinterpret_cast<FILE_FULL_DIR_INFO*>(reinterpret_cast<char*>(entry) +
+                                                       entry->NextEntryOffset)) {
+      entry->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+      entry->EaSize = IO_REPARSE_TAG_CLOUD_6;  // where listings give the tag
+      if (entry->NextEntryOffset == 0) break;
+    }
+  }
+  return TRUE;
+}
+
+BOOL WINAPI PlayedFileInformation(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
+  if (!Own().get_file_information_by_handle(file, information)) return FALSE;
+  if (played.ids == PlayedVolume::Ids::kIndexAllOnes) {
+    information->nFileIndexHigh = information->nFileIndexLow = 0xFFFFFFFF;
+  }
+  return TRUE;
+}
+
+BOOL WINAPI PlayedVolumeInformation(HANDLE file, LPWSTR volume_name, DWORD volume_name_size,
+                                    LPDWORD serial_number, LPDWORD longest_component, LPDWORD flags,
+                                    LPWSTR file_system_name, DWORD file_system_name_size) {
+  if (!Own().get_volume_information_by_handle(file, volume_name, volume_name_size, serial_number,
+                                              longest_component, flags, file_system_name,
+                                              file_system_name_size)) {
+    return FALSE;
+  }
+  if (file_system_name != nullptr && played.file_system != nullptr) {
+    wcsncpy(file_system_name, played.file_system, file_system_name_size);
+  }
+  if (flags != nullptr && played.keeps_file_ids) *flags |= FILE_SUPPORTS_OPEN_BY_FILE_ID;
+  return TRUE;
+}
+
+BOOL WINAPI PlayedFlush(HANDLE file) {
+  const bool first = played.full_flushes++ == 0;
+  if ((played.first_flush_fails && first) || (played.flush_fails && IsTheThreeBytes(file))) {
+    return Fail(ERROR_DISK_FULL);
+  }
+  return Own().flush_file_buffers(file);
+}
+
+NTSTATUS NTAPI PlayedWriteout(HANDLE file, ULONG, PVOID, ULONG, PIO_STATUS_BLOCK) {
+  if (played.writeout_fails && IsTheThreeBytes(file)) return static_cast<NTSTATUS>(0xC000007FL);
+  return *played.data_only_writeout;
+}
+
+// Plays `volume` from now on.
+void Play(PlayedVolume volume) {
+  played = std::move(volume);
+  win32::Calls() = {&PlayedSetInformation,  &PlayedInformation,
+                    &PlayedFileInformation, &PlayedVolumeInformation,
+                    &PlayedFlush,           played.data_only_writeout ? &PlayedWriteout : nullptr};
+}
 
 class Win32Harness : public testing::DiskHarness {
  public:
@@ -79,6 +239,9 @@ class Win32Harness : public testing::DiskHarness {
   DWORD AttributesOf(std::u16string_view path) const {
     return GetFileAttributesW(Path(path).c_str());
   }
+
+  Win32Harness() { Play({}); }
+  ~Win32Harness() override { win32::Calls() = Own(); }
 
  private:
   Win32FileSystem files_;
@@ -174,6 +337,21 @@ TEST_F(Win32FileSystemTest, WorksInFoldersWhosePathsPassMaxPath) {
   EXPECT_EQ(ReadFile(L"\\\\?\\" + Wide(harness_.Root() + relative) + L"deep_A1"), (Bytes{5, 6}));
 }
 
+// Windows limits the whole path to MAX_PATH, the current folder included, so
+// a short relative text may name a path too long for the plain form. Wine
+// takes such paths in the plain form, so what is handed to it is checked.
+TEST_F(Win32FileSystemTest, AShortRelativeTextWhoseWholePathPassesMaxPathTakesTheLongForm) {
+  wchar_t previous[MAX_PATH];
+  ASSERT_NE(GetCurrentDirectoryW(MAX_PATH, previous), 0U);
+  ASSERT_TRUE(SetCurrentDirectoryW(Wide(harness_.Root()).c_str())) << GetLastError();
+  const std::u16string relative = std::u16string(MAX_PATH - 20, u'd') + u"\\";
+
+  const std::u16string handed = ToWin32Path(u"x\\..\\" + relative);
+  SetCurrentDirectoryW(previous);
+
+  EXPECT_EQ(handed, u"\\\\?\\" + harness_.Root() + relative);
+}
+
 // Another program holds one model open and lets nobody read it meanwhile.
 TEST_F(Win32FileSystemTest, AFileHeldWithoutShareReadFailsAloneAndTheRunGoesOn) {
   const tools::ModelShape shape{.vertex_count = 8, .face_count = 12};
@@ -245,6 +423,224 @@ TEST_P(Win32LinkAtTheOutput, IsReplacedWithoutTouchingItsTarget) {
 
 INSTANTIATE_TEST_SUITE_P(Win32, Win32LinkAtTheOutput, ::testing::Bool(),
                          [](const auto& link) { return link.param ? "ToAFolder" : "ToAFile"; });
+
+// A virus scanner or sync client has the old output open, sharing neither
+// writing nor deleting, for half a second while it is replaced.
+TEST_F(Win32FileSystemTest, AnOutputHeldOpenForAMomentIsReplacedOnceItIsClosed) {
+  harness_.PutFile(u"out_A1", {7, 7});
+  const auto folder = Open();
+  const auto output = folder->OpenForReplacing(u"out_A1", kDefaultPermissions);
+  output->Write(Bytes{1, 2, 3});
+  const HANDLE held = CreateFileW(harness_.Path(u"out_A1").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE) << GetLastError();
+  std::thread scanner([held] {
+    Sleep(500);
+    CloseHandle(held);
+  });
+
+  EXPECT_NO_THROW(output->Commit());
+  scanner.join();
+
+  EXPECT_EQ(harness_.FileBytes(u"out_A1"), (Bytes{1, 2, 3}));
+  EXPECT_THAT(harness_.AllNames(u""), ElementsAre(u"out_A1"));
+}
+
+// FAT and exFAT answer the POSIX rename with STATUS_INVALID_PARAMETER. The
+// classic rename replaces there, and the folder asks only once.
+TEST_F(Win32FileSystemTest, AVolumeWithoutPosixRenamesIsAskedOncePerFolder) {
+  harness_.PutFile(u"out_A1", {7});
+  harness_.PutFile(u"out_A2", {7});
+  Play({.posix_rename = static_cast<NTSTATUS>(0xC000000DL)});
+  const auto folder = Open();
+
+  Replace(*folder, u"out_A1", {1});
+  Replace(*folder, u"out_A2", {2});
+
+  EXPECT_EQ(harness_.FileBytes(u"out_A1"), (Bytes{1}));
+  EXPECT_EQ(harness_.FileBytes(u"out_A2"), (Bytes{2}));
+  EXPECT_EQ(played.posix_renames_asked, 1);
+}
+
+TEST_F(Win32FileSystemTest, ListsWhatARedirectorAnswersAndAnEmptyRootAsEmpty) {
+  harness_.PutFile(u"model_A1", {1});
+  harness_.PutFile(u"model_A2", {2});
+  Play({.refuses_id_listings = true});
+  const auto folder = Open();
+
+  EXPECT_THAT(ListedNames(*folder), ElementsAre(u"model_A1", u"model_A2"));
+  played.empty_root = true;
+  EXPECT_THAT(ListedNames(*folder), ::testing::IsEmpty());
+  EXPECT_EQ(folder->RemoveAbandonedStaging(), 0U);
+}
+
+TEST_F(Win32FileSystemTest, APlaceholderOfACloudFolderIsAFileNotALink) {
+  harness_.PutFile(u"locked_A1", {5});
+  harness_.MakeReadOnly(u"locked_A1");
+  harness_.PutAbandonedStaging(u"");
+  Play({.cloud_placeholders = true});
+  const auto folder = Open();
+
+  const auto output = folder->OpenForReplacing(u"locked_A1", kDefaultPermissions);
+  output->Write(Bytes{1, 2, 3});
+  EXPECT_THROW(output->Commit(), FileError);
+  EXPECT_EQ(folder->RemoveAbandonedStaging(), 1U);
+  EXPECT_EQ(harness_.FileBytes(u"locked_A1"), (Bytes{5}));
+}
+
+TEST_F(Win32FileSystemTest, AReplaceCutShortOnFatIsFinishedByTheNextCleanUp) {
+  harness_.PutFile(u"out_A1", {7, 7});
+  Play({.file_system = L"FAT32", .pulled_during_replace = harness_.Path(u"out_A1")});
+  {
+    const auto output = Open()->OpenForReplacing(u"out_A1", kDefaultPermissions);
+    output->Write(Bytes{1, 2, 3});
+    EXPECT_THROW(output->Commit(), FileError);
+  }
+  Play({.file_system = L"FAT32"});  // the stick is back
+
+  EXPECT_EQ(Open()->RemoveAbandonedStaging(), 1U);
+  EXPECT_EQ(harness_.FileBytes(u"out_A1"), (Bytes{1, 2, 3}));
+  EXPECT_THAT(harness_.AllNames(u""), ElementsAre(u"out_A1"));
+}
+
+TEST_F(Win32FileSystemTest, OnFatTheCleanUpKeepsEveryWholeStagingFileThatMayBeTheOnlyCopy) {
+  harness_.PutFile(u"kept_A1", {9});
+  harness_.PutFile(u".vendrake-12.kept_A1.ready", {1});  // stopped before replacing
+  harness_.PutFile(u".vendrake-13.ready", {2});          // for an output whose name did not fit
+  harness_.PutAbandonedStaging(u"");                     // never whole
+  Play({.file_system = L"exFAT"});
+  const auto folder = Open();
+
+  EXPECT_THAT(ListedNames(*folder), ElementsAre(u"kept_A1"));
+  EXPECT_EQ(folder->RemoveAbandonedStaging(), 3U);
+  EXPECT_THAT(harness_.AllNames(u""), ElementsAre(u"kept_A1", u"vendrake-recovered-13"));
+  EXPECT_EQ(harness_.FileBytes(u"kept_A1"), (Bytes{9}));
+}
+
+struct VolumeCase {
+  const char* name;
+  PlayedVolume volume;
+  bool yes;  // what the test asks of it
+};
+std::string CaseName(const ::testing::TestParamInfo<VolumeCase>& info) { return info.param.name; }
+
+// Volumes that give file IDs of other kinds, or none that tell files apart.
+class Win32Identity : public Win32FileSystemTest,
+                      public ::testing::WithParamInterface<VolumeCase> {};
+
+TEST_P(Win32Identity, IsKnownOnlyWhereTheVolumeTellsFilesApart) {
+  harness_.PutFile(u"first_A1", {1});
+  Play(GetParam().volume);
+  const auto folder = Open();
+
+  const FileIdentity written = Replace(*folder, u"out_A1", {2});
+  const FileIdentity read = folder->OpenForReading(u"out_A1")->Identity();
+  const FileIdentity first = folder->OpenForReading(u"first_A1")->Identity();
+  if (GetParam().yes) {
+    EXPECT_TRUE(written.Known());
+    EXPECT_EQ(read, written);
+    EXPECT_NE(first, written);
+  } else {
+    EXPECT_EQ(written, FileIdentity{});
+    EXPECT_EQ(read, FileIdentity{});
+    EXPECT_EQ(folder->Identity(), FileIdentity{});
+  }
+}
+
+using Ids = PlayedVolume::Ids;
+INSTANTIATE_TEST_SUITE_P(
+    Win32, Win32Identity,
+    ::testing::Values(VolumeCase{"OnlyTheIndex", {.ids = Ids::kIndexOnly}, true},
+                      VolumeCase{"IdsThatFollowNames", {.ids = Ids::kOfNames}, true},
+                      VolumeCase{"IdsNotKept", {.keeps_file_ids = false}, false},
+                      VolumeCase{"AllOnes", {.ids = Ids::kAllOnes}, false},
+                      VolumeCase{"AllOnesIndex", {.ids = Ids::kIndexAllOnes}, false}),
+    CaseName);
+
+// Whether a volume takes one flush of the disk for a whole group of outputs.
+class Win32Flushing : public Win32FileSystemTest, public ::testing::WithParamInterface<VolumeCase> {
+ protected:
+  // Stages "out_A1", "out_A2" (which exists) and "out_A3" with 1, 3 and 1
+  // bytes, flushes them, commits them, and flushes their names; which of the
+  // commits failed.
+  std::vector<bool> StageFlushCommit(PlayedVolume volume) {
+    harness_.PutFile(u"out_A2", {9});
+    Play(std::move(volume));
+    const auto folder = Open();
+    std::vector<std::unique_ptr<OutputFile>> outputs;
+    for (const char16_t* name : {u"out_A1", u"out_A2", u"out_A3"}) {
+      outputs.push_back(folder->OpenForReplacing(name, kDefaultPermissions));
+      outputs.back()->Write(outputs.size() == 2 ? Bytes{1, 2, 3} : Bytes{1});
+    }
+    folder->FlushStaged();
+    std::vector<bool> failed;
+    for (const auto& output : outputs) {
+      try {
+        output->Commit();
+        failed.push_back(false);
+      } catch (const FileError& error) {
+        EXPECT_THAT(error.what(), ::testing::HasSubstr("out_A2"));
+        failed.push_back(true);
+      }
+    }
+    folder->FlushStaged();
+    return failed;
+  }
+};
+
+TEST_P(Win32Flushing, FlushesTheDiskAsFewTimesAsTheVolumeAllows) {
+  EXPECT_THAT(StageFlushCommit(GetParam().volume), ElementsAre(false, false, false));
+  // The group, and then the names it took.
+  EXPECT_EQ(played.full_flushes, GetParam().yes ? 1 + 1 : 3 + 1);
+  EXPECT_EQ(harness_.FileBytes(u"out_A2"), (Bytes{1, 2, 3}));
+}
+
+TEST_P(Win32Flushing, AFileTheDiskCannotTakeFailsAloneAndItsOldOutputStays) {
+  PlayedVolume volume = GetParam().volume;
+  if (GetParam().yes) {
+    volume.writeout_fails = true;
+    EXPECT_THAT(StageFlushCommit(volume), ElementsAre(false, true, false));
+    // Each output flushes alone to find which one the failure concerns.
+    volume.writeout_fails = false;
+    volume.first_flush_fails = true;
+  }
+  volume.flush_fails = true;
+  EXPECT_THAT(StageFlushCommit(volume), ElementsAre(false, true, false));
+  EXPECT_EQ(harness_.FileBytes(u"out_A2"), (Bytes{9}));
+  EXPECT_EQ(harness_.FileBytes(u"out_A3"), (Bytes{1}));
+}
+
+constexpr NTSTATUS kWrittenOut = 0;
+INSTANTIATE_TEST_SUITE_P(
+    Win32, Win32Flushing,
+    ::testing::Values(
+        VolumeCase{"LocalNtfs", {.data_only_writeout = kWrittenOut}, true},
+        VolumeCase{"WithoutNtFlushBuffersFileEx", {}, false},
+        VolumeCase{
+            "DataOnlyRefused", {.data_only_writeout = static_cast<NTSTATUS>(0xC000000DL)}, false},
+        VolumeCase{"Fat", {.file_system = L"FAT32", .data_only_writeout = kWrittenOut}, false},
+        VolumeCase{"Share", {.on_a_share = true, .data_only_writeout = kWrittenOut}, false}),
+    CaseName);
+
+TEST_F(Win32FileSystemTest, NameKeysAreEqualExactlyWhenTheVolumeTakesTwoNamesForOne) {
+  const auto folder = Open();
+  for (const auto& [name, other] : std::initializer_list<std::pair<std::u16string, std::u16string>>{
+           {u"rock_a1", u"ROCK_A1"},
+           {u"\u00FF_A1", u"\u0178_A1"},               // y and Y with diaeresis
+           {u"\U00010428_A1", u"\U00010400_A1"},       // Deseret, beyond the BMP
+           {u"stra\u00DFe_A1", u"STRA\u1E9EE_A1"}}) {  // sharp s and its capital
+    SCOPED_TRACE(Utf16ToUtf8(name));
+    harness_.PutFile(name, {1});
+    bool one_name = true;
+    try {
+      folder->OpenForReading(other);
+    } catch (const FileError&) {
+      one_name = false;
+    }
+    EXPECT_EQ(files_.NameKey(name) == files_.NameKey(other), one_name);
+    fs::remove(harness_.Path(name));
+  }
+}
 
 TEST_F(Win32FileSystemTest, AnOpenFolderCannotBeMovedAwayOrDeleted) {
   harness_.PutFolder(u"out");
