@@ -86,8 +86,8 @@ class InputFile {
 class OutputFile {
  public:
   virtual ~OutputFile() = default;
-  // Appends `bytes` to the staged contents and starts them on their way to
-  // the disk, without waiting for them.
+  // Appends `bytes` to the staged contents; where the system gains by it, it
+  // starts them on their way to the disk, without waiting for them.
   virtual void Write(std::span<const std::uint8_t> bytes) = 0;
   // Gives the staged contents the output's name and returns their identity,
   // taken once they have it (on some volumes a rename changes a file's ID).

@@ -13,9 +13,9 @@ namespace vendrake::engine {
 // through the *at() calls relative to it. Output is staged in an unnamed file
 // (Linux's O_TMPFILE) that is linked in under the output's name when the
 // output is new, and otherwise first under a hidden ".vendrake-<n>.tmp" name
-// that is renamed over the output. Staged files start their writeback as they
-// are written; FlushStaged waits for each (sync_file_range) and then flushes
-// the file system once (syncfs). A staging file is locked (flock) for as
+// that is renamed over the output. FlushStaged flushes the file system once
+// (syncfs), which writes out every staged file, and then asks each file
+// whether writing it failed (sync_file_range). A staging file is locked (flock) for as
 // long as its output is being written, which is how the next run tells an
 // abandoned one from one in use.
 class PosixFileSystem : public FileSystem {

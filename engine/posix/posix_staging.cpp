@@ -31,29 +31,16 @@ std::string NextStagingName() {
   return std::string(kStagingPrefix) + std::to_string(random()) + std::string(kStagingSuffix);
 }
 
-// Starts writing the file's dirty pages to the disk, without waiting, so
-// that a group's flush finds most of them written.
-void StartWriteback(int fd) {
+// Whether writing the file's pages out failed: 0, or the error. Asks
+// without writing anything, once the pages have been written out.
+int WriteErrorOf(int fd) {
 #ifdef __linux__
-  ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+  if (::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WAIT_AFTER) == 0) return 0;
+  // ESPIPE, EINVAL, ENOSYS: nothing to ask, and the flush said nothing.
+  return errno == ESPIPE || errno == EINVAL || errno == ENOSYS ? 0 : errno;
 #else
   (void)fd;
-#endif
-}
-
-// Waits until every page of the file has been written to the disk (not yet
-// flushed from its cache); 0, or the write error. ENOSYS where the system
-// cannot wait for one file's pages.
-int AwaitWriteback(int fd) {
-#ifdef __linux__
-  constexpr unsigned kWait =
-      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
-  if (::sync_file_range(fd, 0, 0, kWait) == 0) return 0;
-  // ESPIPE and EINVAL: a file system that has no pages to wait for.
-  return errno == ESPIPE || errno == EINVAL ? ENOSYS : errno;
-#else
-  (void)fd;
-  return ENOSYS;
+  return 0;
 #endif
 }
 
@@ -64,7 +51,9 @@ int FlushFileSystem(int fd) {
   if (::syncfs(fd) == 0) return 0;
   return errno;
 #else
-  return ::fsync(fd) == 0 ? 0 : errno;
+  // No call flushes a whole file system: each file flushes alone.
+  (void)fd;
+  return ENOSYS;
 #endif
 }
 
@@ -151,7 +140,6 @@ class StagedOutput : public OutputFile {
       if (put < 0) FailWithErrno("cannot write", path_);
       done += static_cast<std::size_t>(put);
     }
-    StartWriteback(fd_.Get());
     folder_->unflushed.insert(this);
   }
 
@@ -427,34 +415,24 @@ std::size_t RemoveAbandonedStaging(int folder_fd, const std::string& folder_path
 void FlushStaged(StagingFolder& folder) {
   if (folder.unflushed.empty() && !folder.names_unflushed) return;
   const std::vector<StagedOutput*> outputs(folder.unflushed.begin(), folder.unflushed.end());
-  // Each output's pages first, so that a write error lands on its output.
-  bool waited = true;
-  for (StagedOutput* output : outputs) {
-    const int error = AwaitWriteback(output->Fd());
-    if (error == ENOSYS) {
-      waited = false;
-    } else if (error != 0) {
-      output->Flushed(error);
-    }
-  }
-  // Then one flush of the disk for all of them. Any open file of the folder's
-  // file system serves; the folder's own descriptor may be a path only.
-  int any_fd = -1;
-  for (StagedOutput* output : outputs) {
-    if (folder.unflushed.contains(output)) any_fd = output->Fd();
-  }
+  // One flush of the disk for all of them: it writes out every file's pages,
+  // commits the file system's journal and empties the disk's cache. Any open
+  // file of the folder's file system serves; the folder's own descriptor may
+  // be a path only.
   Descriptor folder_fd;
+  int any_fd = outputs.empty() ? -1 : outputs.front()->Fd();
   if (any_fd < 0) {
     folder_fd = Descriptor(::openat(folder.fd.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     any_fd = folder_fd.Get();
   }
-  const int flush_error = waited && any_fd >= 0 ? FlushFileSystem(any_fd) : ENOSYS;
+  const int flush_error = any_fd >= 0 ? FlushFileSystem(any_fd) : ENOSYS;
   for (StagedOutput* output : outputs) {
-    if (!folder.unflushed.contains(output)) continue;
-    // Without a flush of the whole file system, or when it failed, each
-    // output flushes alone, so that a failure lands on its own output.
-    int error = 0;
-    if (flush_error != 0 && ::fdatasync(output->Fd()) != 0) error = errno;
+    // A write error lands on its own output: where the flush failed, or the
+    // system has none of the whole file system, each output flushes alone;
+    // where it did not, the output's pages are asked whether writing them
+    // failed, which older kernels' syncfs does not say.
+    int error = flush_error != 0 ? (::fdatasync(output->Fd()) == 0 ? 0 : errno)
+                                 : WriteErrorOf(output->Fd());
     output->Flushed(error);
   }
   if (flush_error == 0) {
