@@ -156,6 +156,19 @@ printf '  new folder / cp -r:    %5.2f  target at most 1.1  %s\n' "$cp_ratio" "$
 printf '  cpu time (user + system), new folder / cp -r: %.2f\n' "$(med "${cpu_ratios[@]}")"
 printf 'Peak memory: vendrake-cli %d KiB, cp -r %d KiB\n' "$new_peak" "$cp_peak"
 
+# What a re-run pays whatever it does: the old outputs it replaces are freed,
+# which costs what removing them costs. A file system mounted with online
+# discard (the mount option "discard") trims every freed block at once, and
+# that cost shows in re-runs and in-place runs, not in runs into a new folder.
+measure rm -rf "$work/CliffNatural0_2x_1"
+freeing=$elapsed
+mount_options=$(findmnt -n -o OPTIONS --target "$work" 2>/dev/null || echo unknown)
+printf 'Freeing one run'"'"'s old outputs (rm -rf of them): %ss, on a file system mounted %s\n' \
+  "$freeing" "$mount_options"
+printf '  (re-run - freeing) / new folder: %5.2f\n' \
+  "$(ratio "$(awk -v r="$(med "${rerun_times[@]}")" -v f="$freeing" 'BEGIN { print r - f }')" \
+    "$(med "${new_times[@]}")")"
+
 # Flush calls, counted by strace over one more run of each kind (not timed).
 flush_calls() {
   local label=$1
