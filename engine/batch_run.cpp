@@ -284,8 +284,10 @@ class Run {
   // identity is `input`; otherwise the file at its name is looked at, and a
   // link there is followed, which can only make the group commit early.
   void NoteOccupant(const Pending& pending, const FileIdentity& input) {
-    pending_keys_.insert(files_.NameKey(pending.output_name));
-    if (files_.NameKey(pending.output_name) == files_.NameKey(pending.entry)) {
+    std::u16string key = files_.NameKey(pending.output_name);
+    const bool replaces_its_source = key == files_.NameKey(pending.entry);
+    pending_keys_.insert(std::move(key));
+    if (replaces_its_source) {
       if (input.Known()) pending_occupants_.insert(input);
       return;
     }
