@@ -172,6 +172,21 @@ class RunningForm1 {
     return {};
   }
 
+  // The control with the focus once the window is active again. Xvfb runs
+  // no window manager: when a message box goes, X may hand its input focus
+  // to the root window, and Wine then makes the desktop the active window
+  // although Windows would give it back to the box's owner. A user would
+  // click the window, and the check does as much.
+  std::string FocusOnceActive() const {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    if (GetGUIThreadInfo(process_.dwThreadId, &info) && info.hwndActive == nullptr &&
+        GetForegroundWindow() == GetDesktopWindow()) {
+      SetForegroundWindow(form_);
+    }
+    return Focus();
+  }
+
   void SetText(const char* name, std::u16string_view text) const {
     const std::wstring wide = Wide(text);
     SendMessageW(Control(name), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()));
@@ -389,7 +404,7 @@ TEST(Win32Form1, TabCyclesPastTheLabelsAndOnlyTheFocusedButtonTakesEnter) {
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(ReadMessageBox(box).text, u"Source must be a valid path name.");
   running.CloseMessageBox(box);
-  EXPECT_TRUE(Eventually([&] { return running.Focus() == "Command1"; }));
+  EXPECT_TRUE(Eventually([&] { return running.FocusOnceActive() == "Command1"; }));
 }
 
 TEST(Win32Form1, ClickWithABadInputShowsItsMessageInABoxTitledVendrake) {
@@ -409,7 +424,7 @@ TEST(Win32Form1, ClickWithABadInputShowsItsMessageInABoxTitledVendrake) {
   EXPECT_FALSE(IsWindowEnabled(running.Form()));
   EXPECT_EQ(TextOf(running.Control("Command1")), u"Working...");
   running.CloseMessageBox(box);
-  EXPECT_TRUE(Eventually([&] { return running.Focus() == "Command1"; }));
+  EXPECT_TRUE(Eventually([&] { return running.FocusOnceActive() == "Command1"; }));
   EXPECT_EQ(TextOf(running.Control("Command1")), u"Scale");
   EXPECT_TRUE(IsWindowEnabled(running.Control("Command1")));
 }
@@ -439,7 +454,7 @@ TEST(Win32Form1, ClickOnTheBundledSamplesWritesWhatVendrakeCliWritesAndShowsTheS
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(ReadMessageBox(box).text, u"Attempted model scales: 6. Success count: 6.");
   running.CloseMessageBox(box);
-  EXPECT_TRUE(Eventually([&] { return running.Focus() == "Command1"; }));
+  EXPECT_TRUE(Eventually([&] { return running.FocusOnceActive() == "Command1"; }));
   // A second run would show its summary at once.
   std::this_thread::sleep_for(std::chrono::seconds(1));
   EXPECT_EQ(running.MessageBoxShown(), nullptr) << "the second click started a run";
