@@ -271,11 +271,25 @@ class StagedOutput : public OutputFile {
       if (::flock(fd_.Get(), LOCK_EX) != 0) FailWithErrno("cannot lock a staging file for", path_);
       staging_name_ = LinkUnderStagingName();
     }
+    FailOnDeferredWriteError();
     if (::renameat(folder_fd_, staging_name_.c_str(), folder_fd_, name_.c_str()) != 0) {
       FailWithErrno("cannot replace", path_);
     }
     committed_ = true;
-    fd_.Close();  // the flush has reported any write error already
+    // Whatever this close still reports came after the check above; the old
+    // file is gone by now, but the output must not be counted as written.
+    if (fd_.Close() != 0) FailWithErrno("cannot write", path_);
+  }
+
+  // Network and FUSE file systems may keep a write error back until the file
+  // is closed, and every close asks. The staged file's own descriptor holds
+  // the lock that keeps other runs' clean-up off its staging name until the
+  // rename, so a second descriptor of it is closed instead, while the old
+  // output is still in place.
+  void FailOnDeferredWriteError() const {
+    const int second = ::fcntl(fd_.Get(), F_DUPFD_CLOEXEC, 0);
+    if (second < 0) FailWithErrno("cannot write", path_);
+    if (::close(second) != 0) FailWithErrno("cannot write", path_);
   }
 
   // Found out before a staging name is given, which an append-only folder

@@ -474,8 +474,11 @@ INSTANTIATE_TEST_SUITE_P(
                           Fault(SYS_openat, EOPNOTSUPP).Where(2, O_TMPFILE, O_TMPFILE)};
                     },
                     3},
-        // A deferred write error, as network file systems report it.
+        // A deferred write error, as network file systems report it, for new
+        // outputs and for replacements.
         SyscallCase{"CloseFails", kUnnamedStaging, false,
+                    [](const fs::path&) { return std::vector<Fault>{Fault(SYS_close, EIO)}; }, 0},
+        SyscallCase{"CloseFailsOverOldOutputs", kNamedStaging, true,
                     [](const fs::path&) { return std::vector<Fault>{Fault(SYS_close, EIO)}; }, 0},
         // Some network file systems and FUSE cannot rename without replacing.
         SyscallCase{"NoRenameWithoutReplacing", kNamedStaging, false,
