@@ -91,19 +91,39 @@ bool NameLeadsTo(int folder_fd, const char* name, int fd) {
 // descriptor when it is no regular file or cannot be opened at all (then it
 // is left alone).
 Descriptor OpenStagingFile(int folder_fd, const char* name) {
-  // Only a regular file can be a staging file. Anything else of that name is
-  // not opened at all: opening a terminal, a watchdog or a FIFO acts on it.
-  struct stat found {};
-  if (::fstatat(folder_fd, name, &found, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(found.st_mode)) {
-    return Descriptor();
-  }
-  // Should the name change hands meanwhile, a FIFO does not block the run and
-  // a link is not followed.
+  // Should the name change hands after the check below, a FIFO does not block
+  // the run and a link is not followed.
   constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
   // A staging file always has owner write, but may lack owner read.
-  Descriptor fd(::openat(folder_fd, name, O_RDONLY | kFlags));
-  if (!fd.IsOpen()) fd = Descriptor(::openat(folder_fd, name, O_WRONLY | kFlags));
-  return fd;
+  constexpr int kAccesses[] = {O_RDONLY, O_WRONLY};
+  // Only a regular file can be a staging file. Anything else of that name is
+  // not opened at all: opening a terminal, a watchdog or a FIFO acts on it.
+#ifdef O_PATH
+  // A path descriptor opens nothing, and pins the file it found: that very
+  // file is then opened through it, whatever the name leads to by then.
+  const Descriptor found(::openat(folder_fd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  struct stat status {};
+  if (!found.IsOpen() || ::fstat(found.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    return Descriptor();
+  }
+  const std::string self = "/proc/self/fd/" + std::to_string(found.Get());
+  for (const int access : kAccesses) {
+    Descriptor fd(::open(self.c_str(), access | (kFlags & ~O_NOFOLLOW)));
+    if (fd.IsOpen()) return fd;
+    if (errno == ENOENT) break;  // no /proc here: by the name, as below
+  }
+  if (errno != ENOENT) return Descriptor();
+#else
+  struct stat status {};
+  if (::fstatat(folder_fd, name, &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(status.st_mode)) {
+    return Descriptor();
+  }
+#endif
+  for (const int access : kAccesses) {
+    Descriptor fd(::openat(folder_fd, name, access | kFlags));
+    if (fd.IsOpen()) return fd;
+  }
+  return Descriptor();
 }
 
 }  // namespace

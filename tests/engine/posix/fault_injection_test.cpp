@@ -2,6 +2,7 @@
 #include <grp.h>
 #include <linux/fs.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/ptrace.h>
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -502,6 +504,37 @@ INSTANTIATE_TEST_SUITE_P(
             },
             0}),
     [](const auto& test) { return std::string(test.param.name); });
+
+// The clean-up of abandoned staging files opens only a regular file, and
+// the one it looked at: a FIFO put at the name just before the open is not
+// opened (which would wake a writer waiting on it).
+TEST_F(FaultInjection, StagingCleanUpOpensNothingPutAtTheNameAfterItLooked) {
+  AddModels();
+  fs::create_directory(dest_);
+  const fs::path staging = dest_ / ".vendrake-7.tmp";
+  WriteFile(staging, {7});
+  const fs::path fifo = dest_ / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(::inotify_add_watch(watch, fifo.c_str(), IN_OPEN), 0);
+  // The first open that could be of a staging file.
+  constexpr std::uint32_t kStagingOpen = O_NONBLOCK | O_NOCTTY;
+  testing::SyscallFaults faults({Fault(SYS_openat, 0)
+                                     .Where(2, kStagingOpen, kStagingOpen | O_DIRECTORY)
+                                     .OnlyThe(1)
+                                     .Meanwhile([&] { fs::rename(fifo, staging); })});
+
+  const auto run = RunInChild(
+      disk_, [&] { return faults.Install(); }, [&] { faults.Supervise(); });
+  if (!run) GTEST_SKIP() << "no seccomp filter here";
+
+  EXPECT_EQ(run->tally, (RunTally{.attempted = 3, .succeeded = 3}));
+  EXPECT_EQ(fs::symlink_status(staging).type(), fs::file_type::fifo);
+  alignas(inotify_event) char event[sizeof(inotify_event) + NAME_MAX + 1];
+  EXPECT_LT(::read(watch, event, sizeof event), 0) << "the FIFO was opened";
+  ::close(watch);
+}
 
 // Sets or clears the folder's append-only attribute (chattr +a, -a); false
 // where that cannot be done (no root, or a file system without it).
