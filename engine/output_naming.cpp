@@ -23,7 +23,9 @@ std::u16string DeriveDestBaseName(std::u16string_view destination) {
   // no part of its name, and ':' is in no valid Windows file name.
   if (StartsWithDrive(folder)) folder.remove_prefix(2);
   if (folder.empty()) return {};
-  return u"\\" + std::u16string(folder);
+  // Appended rather than u"\\" + ..., which GCC 12 wrongly warns of (-Wrestrict).
+  std::u16string base(1, u'\\');
+  return base.append(folder);
 }
 
 std::u16string SuffixOf(std::u16string_view entry) {

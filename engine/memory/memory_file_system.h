@@ -93,8 +93,8 @@ class MemoryFileSystem : public FileSystem {
 
   struct Node {
     bool is_folder = false;
-    FileAttributes attributes;
-    std::vector<std::uint8_t> bytes;
+    FileAttributes attributes{};
+    std::vector<std::uint8_t> bytes{};
     std::uint64_t id = 0;
   };
 

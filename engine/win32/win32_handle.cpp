@@ -22,9 +22,9 @@ struct RenameInformation {
   ULONG file_name_length;
   WCHAR file_name[1];
 };
-constexpr auto kFileRenameInformation = static_cast<FILE_INFORMATION_CLASS>(10);
-constexpr auto kFileDispositionInformation = static_cast<FILE_INFORMATION_CLASS>(13);
-constexpr auto kFileRenameInformationEx = static_cast<FILE_INFORMATION_CLASS>(65);
+constexpr ULONG kFileRenameInformation = 10;
+constexpr ULONG kFileDispositionInformation = 13;
+constexpr ULONG kFileRenameInformationEx = 65;
 constexpr ULONG kRenameReplaceIfExists = 0x1;
 constexpr ULONG kRenamePosixSemantics = 0x2;
 
@@ -98,7 +98,7 @@ NTSTATUS OpenInFolder(HANDLE folder, std::u16string_view name, ACCESS_MASK acces
 NTSTATUS RenameInFolder(HANDLE file, HANDLE folder, std::u16string_view name, Existing existing) {
   std::vector<unsigned char> buffer(sizeof(RenameInformation) + name.size() * sizeof(WCHAR));
   auto* information = reinterpret_cast<RenameInformation*>(buffer.data());
-  FILE_INFORMATION_CLASS information_class = kFileRenameInformation;
+  ULONG information_class = kFileRenameInformation;
   if (existing == Existing::kReplacePosix) {
     // Not FILE_RENAME_IGNORE_READONLY_ATTRIBUTE: a read-only output stays.
     information->flags = kRenameReplaceIfExists | kRenamePosixSemantics;

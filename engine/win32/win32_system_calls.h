@@ -12,9 +12,10 @@ namespace vendrake::engine::win32 {
 // make a call fail the way it fails there. Every use in the engine goes
 // through Calls().
 struct SystemCalls {
+  // NtSetInformationFile, with the class as the number it is: the headers'
+  // FILE_INFORMATION_CLASS stops before FileRenameInformationEx (65).
   NTSTATUS(NTAPI* set_information_file)
-  (HANDLE file, PIO_STATUS_BLOCK io, PVOID information, ULONG length,
-   FILE_INFORMATION_CLASS information_class);
+  (HANDLE file, PIO_STATUS_BLOCK io, PVOID information, ULONG length, ULONG information_class);
   BOOL(WINAPI* get_information_by_handle_ex)
   (HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class, LPVOID information, DWORD size);
   BOOL(WINAPI* get_file_information_by_handle)

@@ -80,7 +80,7 @@ bool IsTheThreeBytes(HANDLE file) {
 }
 
 NTSTATUS NTAPI PlayedSetInformation(HANDLE file, PIO_STATUS_BLOCK io, PVOID information,
-                                    ULONG length, FILE_INFORMATION_CLASS information_class) {
+                                    ULONG length, ULONG information_class) {
   constexpr int kRename = 10;
   constexpr int kRenameEx = 65;
   const bool rename = information_class == kRename || information_class == kRenameEx;
