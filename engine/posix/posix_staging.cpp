@@ -31,6 +31,9 @@ std::string NextStagingName() {
   return std::string(kStagingPrefix) + std::to_string(random()) + std::string(kStagingSuffix);
 }
 
+// The path through which the open file `fd` can be reached again.
+std::string ProcPathOf(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
 // Whether writing the file's pages out failed: 0, or the error. Asks
 // without writing anything, once the pages have been written out.
 int WriteErrorOf(int fd) {
@@ -106,7 +109,7 @@ Descriptor OpenStagingFile(int folder_fd, const char* name) {
   if (!found.IsOpen() || ::fstat(found.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
     return Descriptor();
   }
-  const std::string self = "/proc/self/fd/" + std::to_string(found.Get());
+  const std::string self = ProcPathOf(found.Get());
   for (const int access : kAccesses) {
     Descriptor fd(::open(self.c_str(), access | (kFlags & ~O_NOFOLLOW)));
     if (fd.IsOpen()) return fd;
@@ -171,7 +174,7 @@ class StagedOutput : public OutputFile {
     if (staging_name_.empty() && TakeNewName()) return IdentityOf(staged);
     struct stat existing {};
     if (::fstatat(folder_fd_, name_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
-      Replace(existing);
+      Replace(existing, staged);
     } else if (errno != ENOENT) {
       FailWithErrno("cannot replace", path_);
     } else if (!TakeNewName()) {
@@ -179,7 +182,7 @@ class StagedOutput : public OutputFile {
       if (::fstatat(folder_fd_, name_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) {
         FailWithErrno("cannot replace", path_);
       }
-      Replace(existing);
+      Replace(existing, staged);
     }
     return IdentityOf(staged);
   }
@@ -217,7 +220,7 @@ class StagedOutput : public OutputFile {
       link_empty_path_ = false;
     }
 #endif
-    const std::string self = "/proc/self/fd/" + std::to_string(fd_.Get());
+    const std::string self = ProcPathOf(fd_.Get());
     return ::linkat(AT_FDCWD, self.c_str(), folder_fd_, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
   }
 
@@ -271,14 +274,14 @@ class StagedOutput : public OutputFile {
     return ::renameat(folder_fd_, staging, folder_fd_, name) == 0;
   }
 
-  // Renames the staged file over `existing`, a file or a link at the name,
-  // never followed.
-  void Replace(const struct stat& existing) {
+  // Renames the staged file (whose status is `staged`) over `existing`, a
+  // file or a link at the name, never followed.
+  void Replace(const struct stat& existing, const struct stat& staged) {
     if (S_ISDIR(existing.st_mode)) throw FileError("a folder has the output's name: " + path_);
     RefuseIfItKeepsItsName();
     if (S_ISREG(existing.st_mode)) {
       RefuseIfNotWritable(existing);
-      KeepOwner(existing);
+      KeepOwner(existing, staged);
       // Only the permission bits: a set-user-ID bit carried over to a file
       // now owned by whoever runs this would hand out their rights. Set
       // after the owner, as a change of owner may change the mode.
@@ -327,9 +330,7 @@ class StagedOutput : public OutputFile {
   // replacement would otherwise take another user's file over and could
   // shut its owner out. Where this process may not give the file to them (a
   // group member replacing another user's file), it is left as it is.
-  void KeepOwner(const struct stat& existing) {
-    struct stat staged {};
-    if (::fstat(fd_.Get(), &staged) != 0) FailWithErrno("cannot write", path_);
+  void KeepOwner(const struct stat& existing, const struct stat& staged) {
     const uid_t owner = existing.st_uid == staged.st_uid ? static_cast<uid_t>(-1) : existing.st_uid;
     const gid_t group = existing.st_gid == staged.st_gid ? static_cast<gid_t>(-1) : existing.st_gid;
     if ((owner != static_cast<uid_t>(-1) || group != static_cast<gid_t>(-1)) &&
