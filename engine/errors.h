@@ -51,10 +51,25 @@ class FloatingPointError : public Error {
       : Error(ErrorKind::kFloatingPoint, message) {}
 };
 
+// What a failed file operation ran into, where the batch run acts on it.
+enum class FileProblem {
+  kOther,
+  // The disk, a quota, or the descriptors a process may hold ran out: what
+  // the outputs waiting for their names hold may be enough to free.
+  kShortOfRoom,
+  // A link whose target does not exist (yet).
+  kLeadsNowhere,
+};
+
 // Any failure of a file or folder operation.
 class FileError : public Error {
  public:
-  explicit FileError(const std::string& message) : Error(ErrorKind::kFile, message) {}
+  explicit FileError(const std::string& message, FileProblem problem = FileProblem::kOther)
+      : Error(ErrorKind::kFile, message), problem_(problem) {}
+  FileProblem Problem() const noexcept { return problem_; }
+
+ private:
+  FileProblem problem_;
 };
 
 // The system gave no more memory (std::bad_alloc) while a file was converted.

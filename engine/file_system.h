@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <span>
@@ -57,8 +58,9 @@ using Permissions = std::uint32_t;
 inline constexpr Permissions kDefaultPermissions = 0666;
 
 // The names of one folder's normal files: not folders, not hidden, not system
-// files, and not the staging files of output in progress. Read one at a time
-// in the platform's order, never collected.
+// files, and not the staging files of output in progress. A link that leads
+// to no file is listed too, so that the run can say why it passed it over.
+// Read one at a time in the platform's order, never collected.
 class FolderListing {
  public:
   virtual ~FolderListing() = default;
@@ -124,10 +126,25 @@ class Folder {
 
   // Starts a listing of the folder's normal files.
   virtual std::unique_ptr<FolderListing> ListNormalFiles() = 0;
-  // Opens the normal file `name` for reading; a link is followed.
+  // Opens the normal file `name` for reading; a link is followed. A link
+  // that leads to no file fails with FileProblem::kLeadsNowhere; running out
+  // of descriptors, with FileProblem::kShortOfRoom.
   virtual std::unique_ptr<InputFile> OpenForReading(std::u16string_view name) = 0;
+  // Which file has the name `name` in the folder, a link itself rather than
+  // its target where the platform can tell them apart; unknown when nothing
+  // has the name or it cannot be looked at. Throws nothing.
+  virtual FileIdentity IdentityAt(std::u16string_view name) {
+    // Where nothing cheaper is at hand, by opening the file, link followed.
+    try {
+      return OpenForReading(name)->Identity();
+    } catch (const std::exception&) {
+      return {};
+    }
+  }
   // Stages new contents for the file `name`, which need not exist yet. A new
-  // output takes `source_permissions` (see OutputFile::Commit).
+  // output takes `source_permissions` (see OutputFile::Commit). Running short
+  // of room on the disk or of descriptors, here or in Write, fails with
+  // FileProblem::kShortOfRoom.
   virtual std::unique_ptr<OutputFile> OpenForReplacing(std::u16string_view name,
                                                        Permissions source_permissions) = 0;
   // Which folder this is, however it was named.
@@ -144,10 +161,13 @@ class Folder {
   // allows: one, where it can. Afterwards a crash leaves those contents and
   // names as they are now. An output whose contents could not be written
   // fails at its Commit with the reason, and no other fails with it. Throws
-  // FileError when a name already given may not have reached the disk.
+  // FileError when a name already given may not have reached the disk: the
+  // flush failed, or the disk could not be asked at all. Nothing is taken
+  // for flushed on the word of a call that reports no failure.
   virtual void FlushStaged() = 0;
   // How many outputs may be staged in this folder at once without running
-  // short of what the system allows a process to hold open; at least 1.
+  // short of what the system allows a process to hold open, counting what the
+  // process holds open already; at least 1.
   virtual std::size_t StagingCapacity() = 0;
 };
 

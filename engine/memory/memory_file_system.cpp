@@ -201,6 +201,16 @@ class MemoryFileSystem::MemoryFolder : public Folder {
     return node == nullptr ? FileIdentity{} : files_.IdentityOf(*node);
   }
 
+  FileIdentity IdentityAt(std::u16string_view name) override {
+    try {
+      files_.Enter(Operation::kIdentityAt, Join(key_, name));
+    } catch (const FileError&) {
+      return {};
+    }
+    const Node* node = files_.Find(Join(key_, name));
+    return node == nullptr ? FileIdentity{} : files_.IdentityOf(*node);
+  }
+
   void FlushStaged() override {
     std::optional<FileError> failure;
     try {
@@ -308,6 +318,9 @@ void MemoryFileSystem::Enter(Operation operation, std::u16string_view path) {
   for (const auto& [call_number, failure] : failures_[index]) {
     if (call_number != call) continue;
     if (failure == Failure::kOutOfMemory) throw std::bad_alloc();
+    if (failure == Failure::kShortOfRoom) {
+      throw FileError("no room left: " + Utf16ToUtf8(path), FileProblem::kShortOfRoom);
+    }
     Fail("injected failure", path);
   }
 }

@@ -46,6 +46,7 @@ class MemoryFileSystem : public FileSystem {
     kRemoveAbandonedStaging,
     kFlushStaged,  // the flush of a whole folder's staged outputs
     kFlushAlone,   // the flush of one output, by its Commit
+    kIdentityAt,
   };
   // Adds a file, creating its folders as needed.
   void AddFile(std::u16string_view path, std::vector<std::uint8_t> bytes,
@@ -69,9 +70,10 @@ class MemoryFileSystem : public FileSystem {
   // Makes every identity unknown, as on a volume without file IDs.
   void ForgetIdentities() { identities_known_ = false; }
 
-  // What a failing operation throws: FileError, or std::bad_alloc as when
-  // the system gives no more memory.
-  enum class Failure { kFileError, kOutOfMemory };
+  // What a failing operation throws: FileError, one that says the disk or
+  // the descriptors ran short, or std::bad_alloc as when the system gives no
+  // more memory.
+  enum class Failure { kFileError, kShortOfRoom, kOutOfMemory };
   // Makes the `call_number`-th call (from 1) of `operation` throw. A failed
   // kFlushStaged also fails the Commit of every output it concerned.
   void FailOn(Operation operation, int call_number, Failure failure = Failure::kFileError);
@@ -98,7 +100,7 @@ class MemoryFileSystem : public FileSystem {
     std::uint64_t id = 0;
   };
 
-  static constexpr std::size_t kOperationCount = 13;
+  static constexpr std::size_t kOperationCount = 14;
 
   // Counts a call of `operation` and throws if it was told to fail.
   void Enter(Operation operation, std::u16string_view path);

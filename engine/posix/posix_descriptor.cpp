@@ -1,5 +1,9 @@
 #include "engine/posix/posix_descriptor.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstring>
 
 #include "engine/errors.h"
@@ -8,7 +12,10 @@
 namespace vendrake::engine::posix {
 
 void FailWithErrno(std::string_view what, std::string_view path, int error) {
-  throw FileError(std::string(what) + " " + std::string(path) + ": " + std::strerror(error));
+  const bool short_of_room =
+      error == ENOSPC || error == EDQUOT || error == EMFILE || error == ENFILE;
+  throw FileError(std::string(what) + " " + std::string(path) + ": " + std::strerror(error),
+                  short_of_room ? FileProblem::kShortOfRoom : FileProblem::kOther);
 }
 
 std::string NativeName(std::u16string_view name) {
@@ -23,6 +30,33 @@ std::string NativeName(std::u16string_view name) {
 std::string PathFor(const std::string& folder, const std::string& name) {
   if (folder.empty() || folder.back() == '/') return folder + name;
   return folder + "/" + name;
+}
+
+std::string ProcPathOf(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+Descriptor OpenIfRegular(int folder_fd, const char* name, int flags) {
+  const int no_follow = flags & O_NOFOLLOW;
+  struct stat status {};
+#ifdef O_PATH
+  // A path descriptor opens nothing, and pins the file it found.
+  const Descriptor found(::openat(folder_fd, name, O_PATH | O_CLOEXEC | no_follow));
+  if (!found.IsOpen() || ::fstat(found.Get(), &status) != 0) return Descriptor();
+  if (!S_ISREG(status.st_mode)) {
+    errno = EINVAL;
+    return Descriptor();
+  }
+  Descriptor fd(::open(ProcPathOf(found.Get()).c_str(), flags & ~O_NOFOLLOW));
+  if (fd.IsOpen() || errno != ENOENT) return fd;
+    // No /proc here: by the name, as below.
+#endif
+  if (::fstatat(folder_fd, name, &status, no_follow != 0 ? AT_SYMLINK_NOFOLLOW : 0) != 0) {
+    return Descriptor();
+  }
+  if (!S_ISREG(status.st_mode)) {
+    errno = EINVAL;
+    return Descriptor();
+  }
+  return Descriptor(::openat(folder_fd, name, flags));
 }
 
 }  // namespace vendrake::engine::posix

@@ -51,6 +51,18 @@ class Descriptor {
 // itself.
 std::string NativeName(std::u16string_view name);
 
+// The path through which the open file `fd` can be reached again.
+std::string ProcPathOf(int fd);
+
+// Opens the entry `name` of the folder `folder_fd` with `flags` only if it
+// is a regular file, and then that very file: where the system has O_PATH
+// and /proc, the file found is held before it is looked at, so that nothing
+// put at the name meanwhile is opened (opening a FIFO, a terminal or a
+// watchdog acts on it). O_NOFOLLOW in `flags` refuses a link at the name. A
+// closed descriptor when it cannot be opened, with errno set: EINVAL for
+// anything but a regular file.
+Descriptor OpenIfRegular(int folder_fd, const char* name, int flags);
+
 // The folder's path joined with a name, for messages only.
 std::string PathFor(const std::string& folder, const std::string& name);
 

@@ -58,18 +58,24 @@ class Listing : public FolderListing {
       }
       // Hidden, staging files among them, and . and ..
       if (entry->d_name[0] == '.') continue;
-      if (IsRegularFile(*entry)) return Utf8ToUtf16(entry->d_name);
+      if (IsListed(*entry)) return Utf8ToUtf16(entry->d_name);
     }
   }
 
  private:
-  // The entry's type usually comes with it; links and file systems that do
-  // not report types need a stat, which follows the link.
-  bool IsRegularFile(const dirent& entry) const {
+  // Regular files, and links to them. The entry's type usually comes with
+  // it; links and file systems that do not report types need a stat, which
+  // follows the link. A link that leads to no file is listed too: its target
+  // may be an output this run is about to name, and otherwise the run says
+  // why it passes it over.
+  bool IsListed(const dirent& entry) const {
     if (entry.d_type == DT_REG) return true;
     if (entry.d_type != DT_LNK && entry.d_type != DT_UNKNOWN) return false;
     struct stat status {};
-    return ::fstatat(::dirfd(dir_), entry.d_name, &status, 0) == 0 && S_ISREG(status.st_mode);
+    if (::fstatat(::dirfd(dir_), entry.d_name, &status, 0) == 0) return S_ISREG(status.st_mode);
+    return errno == ENOENT &&
+           ::fstatat(::dirfd(dir_), entry.d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISLNK(status.st_mode);
   }
 
   DIR* dir_;
@@ -124,7 +130,21 @@ class PosixFolder : public Folder {
     // O_NONBLOCK: something put in the file's place since the listing (a
     // FIFO) must not block the run; it is refused below.
     Descriptor fd(::openat(Fd(), native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (!fd.IsOpen()) FailWithErrno("cannot open", path);
+    // A file under a lease (Samba's oplocks, an NFS server's delegations):
+    // its holder has been asked to give it back, which is waited for.
+    // Only a regular file carries a lease, and only one is opened so: the
+    // open then waits as long as the system gives a holder.
+    if (!fd.IsOpen() && errno == EWOULDBLOCK) {
+      fd = posix::OpenIfRegular(Fd(), native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+      if (!fd.IsOpen() && errno == EINVAL) throw FileError("not a normal file: " + path);
+    }
+    if (!fd.IsOpen()) {
+      const int error = errno;
+      if (error == ENOENT && IsLink(native)) {
+        throw FileError("the link leads to no file: " + path, FileProblem::kLeadsNowhere);
+      }
+      FailWithErrno("cannot open", path, error);
+    }
     struct stat status {};
     if (::fstat(fd.Get(), &status) != 0) FailWithErrno("cannot open", path);
     if (!S_ISREG(status.st_mode)) throw FileError("not a normal file: " + path);
@@ -142,6 +162,17 @@ class PosixFolder : public Folder {
     return IdentityOf(status);
   }
 
+  FileIdentity IdentityAt(std::u16string_view name) override {
+    struct stat status {};
+    try {
+      const std::string native = posix::NativeName(name);
+      if (::fstatat(Fd(), native.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return {};
+    } catch (const Error&) {
+      return {};
+    }
+    return IdentityOf(status);
+  }
+
   std::size_t RemoveAbandonedStaging() override {
     return posix::RemoveAbandonedStaging(Fd(), Path());
   }
@@ -152,6 +183,12 @@ class PosixFolder : public Folder {
  private:
   int Fd() const { return folder_->fd.Get(); }
   const std::string& Path() const { return folder_->path; }
+
+  bool IsLink(const std::string& native) const {
+    struct stat status {};
+    return ::fstatat(Fd(), native.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISLNK(status.st_mode);
+  }
 
   // Shared with the outputs being staged in the folder, which may outlive this.
   std::shared_ptr<posix::StagingFolder> folder_;

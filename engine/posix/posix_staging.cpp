@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 #include <random>
 #include <span>
 #include <utility>
@@ -30,9 +31,6 @@ std::string NextStagingName() {
   thread_local std::mt19937_64 random{std::random_device{}()};
   return std::string(kStagingPrefix) + std::to_string(random()) + std::string(kStagingSuffix);
 }
-
-// The path through which the open file `fd` can be reached again.
-std::string ProcPathOf(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
 // Whether writing the file's pages out failed: 0, or the error. Asks
 // without writing anything, once the pages have been written out.
@@ -94,39 +92,44 @@ bool NameLeadsTo(int folder_fd, const char* name, int fd) {
 // descriptor when it is no regular file or cannot be opened at all (then it
 // is left alone).
 Descriptor OpenStagingFile(int folder_fd, const char* name) {
-  // Should the name change hands after the check below, a FIFO does not block
-  // the run and a link is not followed.
+  // Should the name change hands meanwhile, a FIFO does not block the run and
+  // a link is not followed. A staging file always has owner write, but may
+  // lack owner read.
   constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-  // A staging file always has owner write, but may lack owner read.
-  constexpr int kAccesses[] = {O_RDONLY, O_WRONLY};
-  // Only a regular file can be a staging file. Anything else of that name is
-  // not opened at all: opening a terminal, a watchdog or a FIFO acts on it.
-#ifdef O_PATH
-  // A path descriptor opens nothing, and pins the file it found: that very
-  // file is then opened through it, whatever the name leads to by then.
-  const Descriptor found(::openat(folder_fd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
-  struct stat status {};
-  if (!found.IsOpen() || ::fstat(found.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-    return Descriptor();
+  Descriptor fd = OpenIfRegular(folder_fd, name, O_RDONLY | kFlags);
+  if (!fd.IsOpen() && errno == EACCES) fd = OpenIfRegular(folder_fd, name, O_WRONLY | kFlags);
+  return fd;
+}
+
+// A file of the folder, open for the disk to be flushed through: the folder
+// itself where it may be read, or else the output named last (a folder one
+// may write into but not read). A closed descriptor, errno set, when there
+// is none.
+Descriptor OpenFileToFlushThrough(const StagingFolder& folder) {
+  Descriptor fd(::openat(folder.fd.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.IsOpen() || errno != EACCES || folder.last_named.empty()) return fd;
+  const int error = errno;
+  fd = OpenIfRegular(folder.fd.Get(), folder.last_named.c_str(),
+                     O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (!fd.IsOpen() && errno == EACCES) {
+    fd = OpenIfRegular(folder.fd.Get(), folder.last_named.c_str(),
+                       O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   }
-  const std::string self = ProcPathOf(found.Get());
-  for (const int access : kAccesses) {
-    Descriptor fd(::open(self.c_str(), access | (kFlags & ~O_NOFOLLOW)));
-    if (fd.IsOpen()) return fd;
-    if (errno == ENOENT) break;  // no /proc here: by the name, as below
+  if (!fd.IsOpen()) errno = error;
+  return fd;
+}
+
+// How many descriptors the process holds open now; nothing where it cannot
+// be told.
+std::optional<std::size_t> OpenDescriptorCount() {
+  DIR* dir = ::opendir("/proc/self/fd");
+  if (dir == nullptr) return std::nullopt;
+  std::size_t count = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (entry->d_name[0] != '.') ++count;
   }
-  if (errno != ENOENT) return Descriptor();
-#else
-  struct stat status {};
-  if (::fstatat(folder_fd, name, &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(status.st_mode)) {
-    return Descriptor();
-  }
-#endif
-  for (const int access : kAccesses) {
-    Descriptor fd(::openat(folder_fd, name, access | kFlags));
-    if (fd.IsOpen()) return fd;
-  }
-  return Descriptor();
+  ::closedir(dir);
+  return count - 1;  // the listing's own
 }
 
 }  // namespace
@@ -170,20 +173,8 @@ class StagedOutput : public OutputFile {
     ReachDisk();
     struct stat staged {};
     if (::fstat(fd_.Get(), &staged) != 0) FailWithErrno("cannot write", path_);
-    // An unnamed file just tries to take the name, which fails if it is taken.
-    if (staging_name_.empty() && TakeNewName()) return IdentityOf(staged);
-    struct stat existing {};
-    if (::fstatat(folder_fd_, name_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
-      Replace(existing, staged);
-    } else if (errno != ENOENT) {
-      FailWithErrno("cannot replace", path_);
-    } else if (!TakeNewName()) {
-      // Something took the name since it was looked at: replace that instead.
-      if (::fstatat(folder_fd_, name_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) {
-        FailWithErrno("cannot replace", path_);
-      }
-      Replace(existing, staged);
-    }
+    TakeName(staged);
+    folder_->last_named = name_;
     return IdentityOf(staged);
   }
 
@@ -207,6 +198,23 @@ class StagedOutput : public OutputFile {
       folder_->unflushed.erase(this);
     }
     folder_->names_unflushed = true;
+  }
+
+  void TakeName(const struct stat& staged) {
+    // An unnamed file just tries to take the name, which fails if it is taken.
+    if (staging_name_.empty() && TakeNewName()) return;
+    struct stat existing {};
+    if (::fstatat(folder_fd_, name_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+      Replace(existing, staged);
+    } else if (errno != ENOENT) {
+      FailWithErrno("cannot replace", path_);
+    } else if (!TakeNewName()) {
+      // Something took the name since it was looked at: replace that instead.
+      if (::fstatat(folder_fd_, name_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) {
+        FailWithErrno("cannot replace", path_);
+      }
+      Replace(existing, staged);
+    }
   }
 
   // Gives the unnamed staged file the name `name`; false with errno set.
@@ -284,8 +292,11 @@ class StagedOutput : public OutputFile {
       KeepOwner(existing, staged);
       // Only the permission bits: a set-user-ID bit carried over to a file
       // now owned by whoever runs this would hand out their rights. Set
-      // after the owner, as a change of owner may change the mode.
-      if (::fchmod(fd_.Get(), existing.st_mode & kPermissionBits) != 0) {
+      // after the owner, as a change of owner may change the mode, and only
+      // where they differ: some volumes (FAT through FUSE, some shares) have
+      // no modes to set, and refuse even one that changes nothing.
+      const mode_t mode = existing.st_mode & kPermissionBits;
+      if ((staged.st_mode & kPermissionBits) != mode && ::fchmod(fd_.Get(), mode) != 0) {
         FailWithErrno("cannot set the permissions of", path_);
       }
     }
@@ -454,13 +465,14 @@ void FlushStaged(StagingFolder& folder) {
   // commits the file system's journal and empties the disk's cache. Any open
   // file of the folder's file system serves; the folder's own descriptor may
   // be a path only.
-  Descriptor folder_fd;
-  int any_fd = outputs.empty() ? -1 : outputs.front()->Fd();
-  if (any_fd < 0) {
-    folder_fd = Descriptor(::openat(folder.fd.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    any_fd = folder_fd.Get();
+  Descriptor own_fd;
+  int flush_error = 0;
+  if (outputs.empty()) {
+    own_fd = OpenFileToFlushThrough(folder);
+    flush_error = own_fd.IsOpen() ? FlushFileSystem(own_fd.Get()) : errno;
+  } else {
+    flush_error = FlushFileSystem(outputs.front()->Fd());
   }
-  const int flush_error = any_fd >= 0 ? FlushFileSystem(any_fd) : ENOSYS;
   for (StagedOutput* output : outputs) {
     // A write error lands on its own output: where the flush failed, or the
     // system has none of the whole file system, each output flushes alone;
@@ -470,33 +482,28 @@ void FlushStaged(StagingFolder& folder) {
                                  : WriteErrorOf(output->Fd());
     output->Flushed(error);
   }
-  if (flush_error == 0) {
-    folder.names_unflushed = false;
-    return;
-  }
-  // The names: the folder's entries reach the disk with the folder.
-  if (folder.names_unflushed) {
-    if (!folder_fd.IsOpen()) {
-      folder_fd = Descriptor(::openat(folder.fd.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    }
-    if (!folder_fd.IsOpen()) {
-      // A folder one may write into but not read: the whole system then.
-      ::sync();
-    } else if (::fsync(folder_fd.Get()) != 0) {
-      FailWithErrno("cannot flush the names of the outputs in", folder.path);
-    }
-    folder.names_unflushed = false;
+  const bool names_unflushed = std::exchange(folder.names_unflushed, false);
+  if (flush_error == 0 || !names_unflushed) return;
+  // The names: the folder's entries reach the disk with the folder, which
+  // must be opened for that. sync(), which reports nothing, is no answer.
+  const Descriptor folder_fd(::openat(folder.fd.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder_fd.IsOpen() || ::fsync(folder_fd.Get()) != 0) {
+    FailWithErrno("cannot flush the names of the outputs in", folder.path);
   }
 }
 
 std::size_t StagingCapacity() {
-  // Standard streams, the two folders, a listing, an input file, and what a
-  // window's toolkit keeps open.
-  constexpr rlim_t kHeldAnyway = 32;
+  // The two folders, a listing, an input file, a descriptor to flush
+  // through, and what a window's toolkit may open while a run goes on.
+  constexpr rlim_t kNeededBesides = 16;
+  // Where the descriptors open now cannot be counted.
+  constexpr rlim_t kHeldWhenUncounted = 32;
   struct rlimit limit {};
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 256;
-  return limit.rlim_cur > kHeldAnyway + 1 ? static_cast<std::size_t>(limit.rlim_cur - kHeldAnyway)
-                                          : 1;
+  const auto open_now = OpenDescriptorCount();
+  const rlim_t held =
+      open_now ? static_cast<rlim_t>(*open_now) + kNeededBesides : kHeldWhenUncounted;
+  return limit.rlim_cur > held + 1 ? static_cast<std::size_t>(limit.rlim_cur - held) : 1;
 }
 
 }  // namespace vendrake::engine::posix

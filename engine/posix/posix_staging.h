@@ -30,6 +30,9 @@ struct StagingFolder {
   std::set<StagedOutput*> unflushed;
   // Whether an output has taken its name since the folder was last flushed.
   bool names_unflushed = false;
+  // The name the last output took: a file of the folder to flush the disk
+  // through where the folder itself may not be opened.
+  std::string last_named;
 };
 
 // Starts staging the output `name` (native bytes) in `folder`. With
@@ -41,7 +44,8 @@ std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<StagingFolder> folder, s
 void FlushStaged(StagingFolder& folder);
 
 // See Folder::StagingCapacity: what the descriptor limit leaves once the
-// descriptors a program holds anyway are set aside.
+// descriptors the process holds already, and those a run needs besides, are
+// set aside.
 std::size_t StagingCapacity();
 
 // Removes the staging files in the folder open as `folder_fd` that no live

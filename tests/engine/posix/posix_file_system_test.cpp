@@ -139,7 +139,16 @@ TEST_P(PosixFileSystemTest, ListsAndOpensOnlyRegularFilesAndLinksToThem) {
   fs::create_symlink(Path("plain_A1"), Path("filelink_A8"));
   const auto folder = Open();
 
-  EXPECT_THAT(testing::ListedNames(*folder), ElementsAre(u"filelink_A8", u"plain_A1"));
+  // A link that leads nowhere is listed, so that a run can say why it
+  // passes it over.
+  EXPECT_THAT(testing::ListedNames(*folder),
+              ElementsAre(u"dangling_A6", u"filelink_A8", u"plain_A1"));
+  try {
+    folder->OpenForReading(u"dangling_A6");
+    ADD_FAILURE() << "a dangling link was opened";
+  } catch (const FileError& error) {
+    EXPECT_EQ(error.Problem(), FileProblem::kLeadsNowhere);
+  }
 
   for (const char* name : {"folder_A3", "fifo_A4", "socket_A5", "dangling_A6", "folderlink_A7"}) {
     SCOPED_TRACE(name);
