@@ -28,6 +28,8 @@ std::u16string Reason(BatchStep step, ErrorKind kind) {
       return u"no \"_\" in the name";
     case BatchStep::kWrite:
       return u"cannot write the output";
+    case BatchStep::kConfirm:
+      return u"the disk did not confirm the output's name, which may not survive a crash";
   }
   return u"unexpected error";
 }

@@ -144,7 +144,8 @@ void PrintCause(std::ostream& err, const command::ScaleOutcome& outcome,
         << EscapeBytesForLine(outcome.destination_error) << ")\n";
   }
   if (!outcome.flush_error.empty()) {
-    err << kProgram << "the last outputs' names may not survive a crash ("
+    err << kProgram
+        << "the disk did not confirm the names some outputs took, which count as failed ("
         << EscapeBytesForLine(outcome.flush_error) << ")\n";
   }
   if (!outcome.listing_error.empty()) {

@@ -51,6 +51,7 @@ enum class BatchStep {
   kScale,       // the scaling pass
   kNameOutput,  // taking the suffix for the output name
   kWrite,       // staging and replacing the output file
+  kConfirm,     // the disk confirming the name the output took
 };
 
 // Told of each file's fate as the run goes; optional.

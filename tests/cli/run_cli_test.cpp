@@ -164,10 +164,14 @@ INSTANTIATE_TEST_SUITE_P(
                     "opened (injected failure: C:\\Out\\)\n"
                     "vendrake-cli: 1 failed, the first is rock_0: cannot write the output "
                     "(injected failure: C:\\Out\\); --report lists every file\n"},
+        // An output whose name the disk did not confirm is no success.
         ListingCase{"names not flushed", true, 1, Op::kFlushStaged, 2,
-                    "Attempted model scales: 1. Success count: 1.\n",
-                    "vendrake-cli: the last outputs' names may not survive a crash (injected "
-                    "failure: C:\\Out)\n"},
+                    "Attempted model scales: 1. Success count: 0.\n",
+                    "vendrake-cli: the disk did not confirm the names some outputs took, which "
+                    "count as failed (injected failure: C:\\Out)\n"
+                    "vendrake-cli: 1 failed, the first is rock_0: the disk did not confirm the "
+                    "output's name, which may not survive a crash (injected failure: C:\\Out); "
+                    "--report lists every file\n"},
         ListingCase{"out of memory between files", true, 3, Op::kListNext, 3,
                     "Attempted model scales: 2. Success count: 2.\n",
                     "vendrake-cli: out of memory, later files were not tried\n",

@@ -307,9 +307,9 @@ TEST_P(InPlaceRunTest, ScalesEachFileOnceAndPassesOverItsOwnOutputs) {
   EXPECT_EQ(files_.FileBytes(In(u"CliffNatural0_A1")), Scaled(Shape(2)));
   EXPECT_EQ(files_.FileBytes(In(u"CliffNatural0_Z9")), Scaled(Shape(1)));
   EXPECT_EQ(files_.FilePaths().size(), 3U);
-  // Besides the two sources: the name Aaa_Z9's output is to replace, looked
-  // at once, and the output itself, opened only to learn that it is one.
-  EXPECT_EQ(files_.Calls(Op::kOpenForReading), 4);
+  // Besides the two sources, only the output itself, opened to learn that
+  // it is one.
+  EXPECT_EQ(files_.Calls(Op::kOpenForReading), 3);
   EXPECT_EQ(files_.Calls(Op::kRead), 2);
   EXPECT_EQ(recorder_.events.back(),
             identities ? "CliffNatural0_Z9 passed over: it is an output of this run"
@@ -499,16 +499,19 @@ class StopAfterFirstFile : public testing::BatchRecorder {
 
 TEST_F(BatchRunTest, AStopRequestEndsTheRunAfterTheFileInHand) {
   AddThreeModels();
-  files_.SetStagingCapacity(1);  // the observer hears of the first file before the second
+  // The observer hears of the first file once the flush before the second
+  // file's output takes its name has confirmed the first one's.
+  files_.SetStagingCapacity(1);
   StopAfterFirstFile observer;
 
   const BatchOutcome outcome = RunBatch(state_, files_, kSource, kDest, &observer, &observer.stop);
 
-  ExpectFinished(outcome, 1, 1);
+  ExpectFinished(outcome, 2, 2);
   EXPECT_TRUE(outcome.interrupted);
   EXPECT_TRUE(outcome.listing_error.empty());
-  EXPECT_THAT(files_.FilePaths(), ElementsAre(In(u"CliffNatural0_A1"), In(u"CliffNatural0_B2"),
-                                              In(u"readme"), Out(u"CliffNatural0_2x_A1")));
+  EXPECT_THAT(files_.FilePaths(),
+              ElementsAre(In(u"CliffNatural0_A1"), In(u"CliffNatural0_B2"), In(u"readme"),
+                          Out(u"CliffNatural0_2x_A1"), Out(u"CliffNatural0_2x_B2")));
 }
 
 TEST_F(BatchRunTest, RemovesWhatKilledRunsLeftStagedInTheDestination) {

@@ -10,7 +10,8 @@ void BatchRecorder::FileWritten(std::u16string_view entry, std::u16string_view o
 
 void BatchRecorder::FileFailed(std::u16string_view entry, engine::BatchStep step,
                                const engine::Error& error) {
-  static constexpr const char* kSteps[] = {"check name", "read", "scale", "name output", "write"};
+  static constexpr const char* kSteps[] = {"check name",  "read",  "scale",
+                                           "name output", "write", "confirm"};
   static constexpr const char* kKinds[] = {"overflow",       "subscript", "invalid argument",
                                            "floating point", "file",      "out of memory"};
   events.push_back(engine::Utf16ToUtf8(entry) + " failed at " + kSteps[static_cast<int>(step)] +
