@@ -468,8 +468,14 @@ void FlushStaged(StagingFolder& folder) {
   Descriptor own_fd;
   int flush_error = 0;
   if (outputs.empty()) {
+    // Only names to flush, and nothing to flush them through: a file system
+    // shut down after an I/O error fails every open so.
     own_fd = OpenFileToFlushThrough(folder);
-    flush_error = own_fd.IsOpen() ? FlushFileSystem(own_fd.Get()) : errno;
+    if (!own_fd.IsOpen()) {
+      folder.names_unflushed = false;
+      FailWithErrno("cannot flush the names of the outputs in", folder.path);
+    }
+    flush_error = FlushFileSystem(own_fd.Get());
   } else {
     flush_error = FlushFileSystem(outputs.front()->Fd());
   }
