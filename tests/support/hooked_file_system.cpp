@@ -69,9 +69,14 @@ class HookedFileSystem::HookedFolder : public engine::Folder {
                                     std::u16string(name));
   }
   engine::FileIdentity Identity() override { return inner_->Identity(); }
+  engine::FileIdentity IdentityAt(std::u16string_view name) override {
+    return inner_->IdentityAt(name);
+  }
   std::size_t RemoveAbandonedStaging() override { return inner_->RemoveAbandonedStaging(); }
   void FlushStaged() override { inner_->FlushStaged(); }
-  std::size_t StagingCapacity() override { return inner_->StagingCapacity(); }
+  std::size_t StagingCapacity() override {
+    return owner_.staging_capacity_.value_or(inner_->StagingCapacity());
+  }
 
  private:
   HookedFileSystem& owner_;

@@ -29,7 +29,8 @@ class HookedFileSystem : public engine::FileSystem {
   // Makes the first write to the output named `name` pass on only its first
   // `kept` bytes and then throw FileError.
   void FailWrite(std::u16string name, std::size_t kept);
-  // Runs `action` once, just before the first output named `name` is committed.
+  // Makes every folder say it may stage `capacity` outputs at once.
+  void SetStagingCapacity(std::size_t capacity) { staging_capacity_ = capacity; }
 
   void CreateFolder(std::u16string_view folder) override;
   std::unique_ptr<engine::Folder> OpenFolder(std::u16string_view folder) override;
@@ -60,6 +61,7 @@ class HookedFileSystem : public engine::FileSystem {
   engine::FileSystem& inner_;
   std::vector<Hook> hooks_;
   std::vector<Cut> cuts_;
+  std::optional<std::size_t> staging_capacity_;
 };
 
 }  // namespace vendrake::testing
