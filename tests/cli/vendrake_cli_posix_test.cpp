@@ -276,13 +276,15 @@ INSTANTIATE_TEST_SUITE_P(Destinations, VendrakeCliHidden,
                                            HiddenCase{".cl\x1B[2J\niffs", ".cl%1B[2J%0Aiffs"}));
 
 // Names that try to forge lines and drive the terminal, one that folder texts
-// cannot hold, and POSIX name bytes that are no UTF-8.
+// cannot hold, POSIX name bytes that are no UTF-8, and a link to nothing,
+// which is passed over uncounted.
 TEST_F(VendrakeCliPosix, EveryNameGivesExactlyOneEscapedLine) {
   const std::string forged =
       "CliffNatural0_A1\nAttempted model scales: 9. Success count: 9.\x1B[2J";
   WriteFile(source_ / forged, tools::MakeModel({}));
   WriteFile(source_ / "back\\slash_B2", tools::MakeModel({}));
   WriteFile(source_ / "odd_C3\xFF%", tools::MakeModel({}));
+  std::filesystem::create_symlink("missing", source_ / "gone\x1B[2J_D4");
 
   const Result run =
       RunProgram({"--report", "--source", source_.string(), "--dest", dest_.string()});
@@ -290,8 +292,8 @@ TEST_F(VendrakeCliPosix, EveryNameGivesExactlyOneEscapedLine) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "");
   std::vector<std::string> lines = LinesOf(run.out);
-  ASSERT_EQ(lines.size(), 4U) << run.out;
-  EXPECT_EQ(lines[3], "Attempted model scales: 3. Success count: 2.");
+  ASSERT_EQ(lines.size(), 5U) << run.out;
+  EXPECT_EQ(lines[4], "Attempted model scales: 3. Success count: 2.");
   lines.pop_back();
   std::sort(lines.begin(), lines.end());
   const std::string forged_escaped = "_A1%0AAttempted model scales: 9. Success count: 9.%1B[2J";
@@ -300,6 +302,7 @@ TEST_F(VendrakeCliPosix, EveryNameGivesExactlyOneEscapedLine) {
                            "/CliffNatural0_2x" + forged_escaped,
                        "back\\slash_B2: failed: the name holds a \"\\\", which folder texts read "
                        "as a separator",
+                       "gone%1B[2J_D4: passed over: it is a link to a file that does not exist",
                        "odd_C3%FF%25 -> " + dest_.string() + "/CliffNatural0_2x_C3%FF%25"}));
   EXPECT_EQ(NamesIn(dest_), (std::vector<std::string>{"CliffNatural0_2x_A1\nAttempted model "
                                                       "scales: 9. Success count: 9.\x1B[2J",

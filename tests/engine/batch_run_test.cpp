@@ -242,18 +242,86 @@ TEST_F(GroupedCommitTest, GroupsTakeTheirNamesInListingOrderAfterOneFlushEach) {
   EXPECT_EQ(files_.Calls(Op::kFlushAlone), 0);
 }
 
-TEST_F(GroupedCommitTest, AFailedFlushFailsExactlyTheFilesOfItsGroup) {
-  files_.FailOn(Op::kFlushStaged, 1);
+// Each flush brings a group's contents to the disk and the names of the
+// group before: a failed one fails the files of both, and no other.
+struct FlushFailureCase {
+  const char* name;
+  int failing_flush;
+  std::int64_t succeeded;
+  std::vector<std::string> fates;  // of A_1, C_3, D_4 and E_5; B never gets a name
+  bool old_output_kept;            // CliffNatural0_2x_1 still holds what was there
+  bool names_in_doubt;             // the run says that names may not be on the disk
+};
+
+void PrintTo(const FlushFailureCase& c, std::ostream* out) { *out << c.name; }
+
+class FlushFailureTest : public GroupedCommitTest,
+                         public ::testing::WithParamInterface<FlushFailureCase> {};
+
+TEST_P(FlushFailureTest, FailsExactlyTheFilesWhoseContentsOrNamesItConcerned) {
+  files_.FailOn(Op::kFlushStaged, GetParam().failing_flush);
+
+  const BatchOutcome outcome = Run();
+
+  ExpectFinished(outcome, 5, GetParam().succeeded);
+  const auto& fates = GetParam().fates;
+  const auto fate = [&](const char* entry, std::size_t k, std::u16string_view output) {
+    return std::string(entry) +
+           (fates[k] == "written" ? " -> " + Utf16ToUtf8(Out(output)) : " failed at " + fates[k]);
+  };
+  EXPECT_THAT(recorder_.events, ElementsAre(fate("A_1", 0, u"CliffNatural0_2x_1"),
+                                            "B failed at name output: invalid argument",
+                                            fate("C_3", 1, u"CliffNatural0_2x_3"),
+                                            fate("D_4", 2, u"CliffNatural0_2x_4"),
+                                            fate("E_5", 3, u"CliffNatural0_2x_5")));
+  EXPECT_EQ(files_.FileBytes(Out(u"CliffNatural0_2x_1")) == Bytes({1, 2, 3, 4}),
+            GetParam().old_output_kept);
+  EXPECT_EQ(outcome.flush_error.empty(), !GetParam().names_in_doubt);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BatchRun, FlushFailureTest,
+    ::testing::Values(FlushFailureCase{"FirstGroupsContents",
+                                       1,
+                                       2,
+                                       {"write: file", "write: file", "written", "written"},
+                                       true,
+                                       false},
+                      FlushFailureCase{
+                          "SecondGroupsContentsAndFirstGroupsNames",
+                          2,
+                          0,
+                          {"confirm: file", "confirm: file", "write: file", "write: file"},
+                          false,
+                          true},
+                      FlushFailureCase{"LastNames",
+                                       3,
+                                       2,
+                                       {"written", "written", "confirm: file", "confirm: file"},
+                                       false,
+                                       true}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+// A group is 1,024 outputs at most, whatever the destination allows: with
+// 1,025 files, one flush for each of two groups, and one for the last names.
+TEST_F(BatchRunTest, AGroupTakesNoMoreThan1024Outputs) {
+  files_.SetStagingCapacity(5000);
+  const Bytes tiny = tools::MakeModel(Shape(1, 1));
+  for (int k = 0; k < 1025; ++k) files_.AddFile(In(u"F_" + Utf8ToUtf16(std::to_string(k))), tiny);
+
+  ExpectFinished(Run(), 1025, 1025);
+
+  EXPECT_EQ(files_.Calls(Op::kFlushStaged), 3);
+}
+
+// No name of the last group to confirm, as every one failed to be given: no
+// flush for them.
+TEST_F(GroupedCommitTest, NoFlushForNamesWhenNoneWasGiven) {
+  for (int k = 1; k <= 2; ++k) files_.FailOn(Op::kCommit, 2 + k);
 
   ExpectFinished(Run(), 5, 2);
 
-  EXPECT_THAT(
-      recorder_.events,
-      ElementsAre("A_1 failed at write: file", "B failed at name output: invalid argument",
-                  "C_3 failed at write: file", "D_4 -> " + Utf16ToUtf8(Out(u"CliffNatural0_2x_4")),
-                  "E_5 -> " + Utf16ToUtf8(Out(u"CliffNatural0_2x_5"))));
-  EXPECT_EQ(files_.FileBytes(Out(u"CliffNatural0_2x_1")), (Bytes{1, 2, 3, 4}));
-  EXPECT_FALSE(files_.FileBytes(Out(u"CliffNatural0_2x_3")).has_value());
+  EXPECT_EQ(files_.Calls(Op::kFlushStaged), 2);
 }
 
 class UnwritableDestinationTest : public BatchRunTest,
@@ -329,6 +397,30 @@ TEST_F(BatchRunTest, UnknownIdentitiesNeverPassAFileOver) {
   ExpectFinished(Run(), 3, 2);
 
   EXPECT_EQ(files_.FileBytes(Out(u"CliffNatural0_2x_B2")), Scaled(Shape(2)));
+}
+
+// Folders whose identities are unknown are told apart by their texts, as two
+// unknown identities never match.
+TEST_F(BatchRunTest, UnknownFolderIdentitiesDoNotMakeARunInPlace) {
+  files_.ForgetIdentities();
+  files_.SetStagingCapacity(1);
+  files_.AddFile(In(u"Aaa_A1"), tools::MakeModel(Shape(1)));
+  files_.AddFile(In(u"CliffNatural0_2x_A1"), tools::MakeModel(Shape(2)));
+
+  ExpectFinished(Run(), 2, 2);
+}
+
+// In place, a listed name that an output in hand is about to take waits for
+// it, and is then passed over as an output of the run, by name where the
+// volume cannot tell files apart.
+TEST_F(BatchRunTest, InPlaceANameAnOutputInHandWillTakeWaitsForIt) {
+  files_.ForgetIdentities();
+  files_.AddFile(In(u"Aaa_Z9"), tools::MakeModel(Shape(1)));
+  files_.AddFile(In(u"CliffNatural0_Z9"), tools::MakeModel(Shape(2)));
+
+  ExpectFinished(Run(kSource, kSource), 1, 1);
+
+  EXPECT_EQ(files_.FileBytes(In(u"CliffNatural0_Z9")), Scaled(Shape(1)));
 }
 
 TEST_F(BatchRunTest, EachRunDerivesItsBaseNameAndCountsAfresh) {

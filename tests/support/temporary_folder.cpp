@@ -12,12 +12,11 @@ namespace vendrake::testing {
 
 namespace fs = std::filesystem;
 
-TemporaryFolder::TemporaryFolder() {
+TemporaryFolder::TemporaryFolder(const fs::path& base) {
   // A random name, taken only by a create_directory that made the folder, so
   // no two tests (nor anyone else) share one.
   std::random_device seed;
   std::mt19937_64 random((std::uint64_t{seed()} << 32) | seed());
-  const fs::path base = fs::temp_directory_path();
   for (int attempt = 0; attempt < 100; ++attempt) {
     const fs::path candidate = base / ("vendrake-test-" + std::to_string(random()));
     if (fs::create_directory(candidate)) {

@@ -12,7 +12,9 @@ namespace vendrake::testing {
 // holds when the object goes.
 class TemporaryFolder {
  public:
-  TemporaryFolder();
+  TemporaryFolder() : TemporaryFolder(std::filesystem::temp_directory_path()) {}
+  // The same under the folder `base`.
+  explicit TemporaryFolder(const std::filesystem::path& base);
   TemporaryFolder(const TemporaryFolder&) = delete;
   TemporaryFolder& operator=(const TemporaryFolder&) = delete;
   ~TemporaryFolder();
