@@ -1,0 +1,32 @@
+#include "engine/listed_source.h"
+
+#include <cstdint>
+
+#include "engine/errors.h"
+#include "engine/scale_heights.h"
+#include "engine/text_encoding.h"
+
+namespace vendrake::engine {
+
+void CheckPlainName(const std::u16string& entry) {
+  const auto separator = entry.find_first_of(u"\\/");
+  if (separator != std::u16string::npos) {
+    throw FileError("\"" + Utf16ToUtf8(entry.substr(separator, 1)) +
+                    "\" in the name reads as a folder separator");
+  }
+}
+
+void LoadImage(InputFile& input, WordImage& image) {
+  const std::uint64_t length = input.Length();
+  if (length < 4) {
+    throw SubscriptError("the file holds " + std::to_string(length) +
+                         (length == 1 ? " byte" : " bytes") + ", no whole word");
+  }
+  // An image the pass cannot index fails there whatever it holds; refusing it
+  // here spares reading a file of any size into memory.
+  CheckImageFits(static_cast<std::int64_t>(length / 4));
+  image.Resize(static_cast<std::size_t>(length));
+  input.Read(image.MutableBytes());
+}
+
+}  // namespace vendrake::engine

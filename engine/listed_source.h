@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+
+#include "engine/file_system.h"
+#include "engine/word_image.h"
+
+namespace vendrake::engine {
+
+// Throws FileError for a listed name that would lead out of its folder: on
+// POSIX a name may hold "\", which the folder texts read as a separator.
+void CheckPlainName(const std::u16string& entry);
+
+// Reads the whole open file into `image`, trailing bytes included. Throws
+// SubscriptError for a file shorter than one word, OverflowError for one the
+// scaling pass cannot index (before reading any of it), and FileError.
+void LoadImage(InputFile& input, WordImage& image);
+
+}  // namespace vendrake::engine
