@@ -1,10 +1,14 @@
 #include "engine/batch_run.h"
 
+#include <algorithm>
+#include <atomic>
+#include <deque>
 #include <exception>
 #include <memory>
 #include <new>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -14,6 +18,7 @@
 #include "engine/output_naming.h"
 #include "engine/run_outputs.h"
 #include "engine/scale_heights.h"
+#include "engine/staging_pool.h"
 #include "engine/text_encoding.h"
 
 namespace vendrake::engine {
@@ -24,6 +29,9 @@ namespace {
 // 131,075 bytes each, so the page cache holds at most about 128 MiB of
 // unflushed output.
 constexpr std::size_t kMostGroupFiles = 1024;
+// Files read, scaled and staged ahead of the committer, per thread: enough to
+// keep every thread busy while the committer waits for the next in order.
+constexpr std::size_t kFilesAheadPerThread = 2;
 
 constexpr char kPassedOverLeadsNowhere[] = "it is a link to a file that does not exist";
 
@@ -40,12 +48,14 @@ bool IsShortOfRoom(const std::exception_ptr& failure) {
 class Run {
  public:
   Run(WindowState& state, FileSystem& files, std::u16string_view source,
-      std::u16string_view destination, BatchObserver* observer, const std::atomic<bool>* stop)
+      std::u16string_view destination, BatchObserver* observer, const std::atomic<bool>* stop,
+      std::size_t jobs)
       : state_(state),
         files_(files),
         source_text_(source),
         destination_text_(ResolveTrailingDots(destination)),
         stop_(stop),
+        jobs_(jobs),
         queue_(observer, destination_text_) {}
 
   BatchOutcome Execute() {
@@ -91,6 +101,13 @@ class Run {
       return;
     }
     outputs_.SetInPlace(IsSourceFolder());
+    // Every file ahead holds a staged output open, on top of the group.
+    const std::size_t ahead = jobs_ * kFilesAheadPerThread;
+    if (jobs_ > 1 && group_capacity_ > 2 * ahead) {
+      group_capacity_ -= ahead;
+      ConvertOverlapped(*listing, std::move(entry), ahead, outcome);
+      return;
+    }
 
     for (;;) {
       if (StopRequested()) {
@@ -107,6 +124,112 @@ class Run {
       }
       if (entry.empty() || entry == u"." || entry == u"..") break;
     }
+  }
+
+  // The same as the loop above, with up to `ahead` listed files read, scaled
+  // and staged on worker threads while the committer takes them up in
+  // listing order. The listing is still read one name at a time.
+  void ConvertOverlapped(FolderListing& listing, std::u16string entry, std::size_t ahead,
+                         BatchOutcome& outcome) {
+    // Declared before the pool, so that they outlive its threads.
+    std::deque<std::unique_ptr<FileAhead>> files_ahead;
+    StagingPool pool(jobs_, state_,
+                     [this](FileAhead& file, WindowState& state) { StageAhead(file, state); });
+    const auto hand_in = [&](std::u16string name) {
+      auto file = std::make_unique<FileAhead>();
+      file->file.entry = std::move(name);
+      pool.Submit(file.get());
+      files_ahead.push_back(std::move(file));
+    };
+    hand_in(std::move(entry));
+    bool listed_all = false;
+    while (!files_ahead.empty()) {
+      while (!listed_all && files_ahead.size() < ahead) {
+        try {
+          entry = listing.Next();
+        } catch (const Error& error) {
+          outcome.listing_error = error.what();
+          listed_all = true;
+          break;
+        }
+        listed_all = entry.empty() || entry == u"." || entry == u"..";
+        if (!listed_all) hand_in(std::move(entry));
+      }
+      if (StopRequested()) {
+        outcome.interrupted = true;
+        break;
+      }
+      pool.WaitFor(*files_ahead.front());
+      TakeUp(*files_ahead.front());
+      files_ahead.pop_front();
+      if (group_files_ >= group_capacity_) CommitGroup();
+    }
+    // What is still ahead goes, staged outputs and all, once the threads
+    // have finished with it.
+  }
+
+  // On a worker thread: reads, scales and stages the listed file, as far as
+  // can be done without the committer's knowledge of what the run wrote.
+  void StageAhead(FileAhead& ahead, WindowState& state) {
+    // Read before the file is opened: a group that takes its names after
+    // this makes the file's turn look again.
+    ahead.epoch = epoch_.load(std::memory_order_acquire);
+    ListedFile& file = ahead.file;
+    file.step = BatchStep::kCheckName;
+    try {
+      CheckPlainName(file.entry);
+      file.step = BatchStep::kRead;
+      std::unique_ptr<InputFile> input = source_->OpenForReading(file.entry);
+      ahead.identity = input->Identity();
+      ahead.opened = true;
+      LoadImage(*input, state.ModelWords);
+      const Permissions permissions = input->PermissionBits();
+      input.reset();
+      file.step = BatchStep::kScale;
+      ScaleHeights(state);
+      file.step = BatchStep::kNameOutput;
+      file.output_name = OutputName(state.DestBaseName, SuffixOf(file.entry));
+      file.step = BatchStep::kWrite;
+      if (destination_ == nullptr) throw FileError(destination_error_);
+      file.output = destination_->OpenForReplacing(file.output_name, permissions);
+      file.output->Write(state.ModelWords.Bytes());
+    } catch (const FileError& error) {
+      // A link to an output not named yet, or a disk or descriptors short
+      // while the group in hand holds them: the committer's turn, which may
+      // name that group first, decides.
+      if (error.Problem() != FileProblem::kOther) ahead.redo = true;
+      file.failure = std::current_exception();
+    } catch (const Error&) {
+      file.failure = std::current_exception();
+    } catch (const std::bad_alloc&) {
+      file.failure = std::current_exception();
+    }
+    // A staged output is only ever dropped by the committer, which may be
+    // flushing the folder's staged outputs meanwhile.
+  }
+
+  // On the committer's turn for a file staged ahead: keeps what was done
+  // where the run in order would have done the same, or does it again.
+  void TakeUp(FileAhead& ahead) {
+    ListedFile& file = ahead.file;
+    const bool stale = ahead.redo || ahead.epoch != epoch_.load(std::memory_order_relaxed) ||
+                       outputs_.IsAboutToBeNamed(file.entry) ||
+                       (ahead.opened && WillBeReplaced(ahead.identity));
+    if (stale) {
+      file.output.reset();
+      Convert(file.entry);
+      return;
+    }
+    if (ahead.opened) {
+      file.passed_over = outputs_.PassOverReason(file.entry, ahead.identity);
+      if (file.passed_over != nullptr) file.failure = nullptr;
+    }
+    if (file.failure || file.passed_over != nullptr) {
+      file.output.reset();
+    } else {
+      file.occupant_noted = outputs_.NoteStaged(file.output_name, file.entry, ahead.identity);
+    }
+    Record(std::move(file));
   }
 
   // Creates the destination folder and opens it once, so that every output
@@ -173,14 +296,19 @@ class Run {
       CommitGroup();
       pending = StageOrFail(entry);
     }
-    if (pending.passed_over == nullptr) ++tally_.attempted;
-    const bool staged = pending.output != nullptr;
+    Record(std::move(pending));
+  }
+
+  // Counts the file and has it told in its turn.
+  void Record(ListedFile file) {
+    if (file.passed_over == nullptr) ++tally_.attempted;
+    const bool staged = file.output != nullptr;
     // Nothing before it left to tell: nothing to wait for.
     if (queue_.AllTold() && !staged) {
-      queue_.Tell(pending);
+      queue_.Tell(file);
       return;
     }
-    queue_.Add(std::move(pending));
+    queue_.Add(std::move(file));
     if (staged) ++group_files_;
   }
 
@@ -280,6 +408,7 @@ class Run {
     });
     outputs_.GroupNamed();
     group_files_ = 0;
+    epoch_.fetch_add(1, std::memory_order_release);
   }
 
   // Gives the staged output of `pending` its name; it fails alone.
@@ -322,6 +451,9 @@ class Run {
   const std::u16string source_text_;
   const std::u16string destination_text_;
   const std::atomic<bool>* stop_;
+  const std::size_t jobs_;
+  // How many times a group has taken its names; read by worker threads.
+  std::atomic<std::uint64_t> epoch_{0};
   std::unique_ptr<Folder> source_;
   std::unique_ptr<Folder> destination_;
   std::optional<std::uint64_t> destination_volume_;
@@ -339,8 +471,14 @@ class Run {
 
 BatchOutcome RunBatch(WindowState& state, FileSystem& files, std::u16string_view source,
                       std::u16string_view destination, BatchObserver* observer,
-                      const std::atomic<bool>* stop) {
-  return Run(state, files, source, destination, observer, stop).Execute();
+                      const std::atomic<bool>* stop, std::size_t jobs) {
+  return Run(state, files, source, destination, observer, stop, jobs == 0 ? 1 : jobs).Execute();
+}
+
+std::size_t DefaultJobs() {
+  constexpr std::size_t kMostJobs = 8;
+  const std::size_t processors = std::thread::hardware_concurrency();
+  return std::clamp<std::size_t>(processors, 1, kMostJobs);
 }
 
 }  // namespace vendrake::engine

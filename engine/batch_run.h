@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -88,9 +89,18 @@ class BatchObserver {
 // volume tells files apart, and where it cannot, by name, when the
 // destination is the source folder. When `stop` is given and becomes true,
 // the run ends after the file in hand, and the group in hand takes its names.
-// Throws nothing of its own.
+//
+// With `jobs` above 1, up to that many threads read, scale and stage listed
+// files ahead while the outputs take their names in listing order, a group
+// at a time; the outcome, the observer's calls and their order are those of
+// a run with one job. `files` must then be safe from several threads (see
+// FileSystem), and the images of the files ahead are the threads' own, so
+// `state.ModelWords` is left as it was. Throws nothing of its own.
 BatchOutcome RunBatch(WindowState& state, FileSystem& files, std::u16string_view source,
                       std::u16string_view destination, BatchObserver* observer = nullptr,
-                      const std::atomic<bool>* stop = nullptr);
+                      const std::atomic<bool>* stop = nullptr, std::size_t jobs = 1);
+
+// The jobs a run takes by default: one per processor, at most 8.
+std::size_t DefaultJobs();
 
 }  // namespace vendrake::engine

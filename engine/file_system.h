@@ -171,6 +171,10 @@ class Folder {
   virtual std::size_t StagingCapacity() = 0;
 };
 
+// Threads: a folder's OpenForReading and OpenForReplacing, and the files they
+// return, may be used from several threads at once, beside the folder's other
+// operations, each file from one thread at a time. MemoryFileSystem, for
+// tests, is the exception: runs on it take one job.
 class FileSystem {
  public:
   virtual ~FileSystem() = default;

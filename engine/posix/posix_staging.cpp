@@ -154,7 +154,7 @@ class StagedOutput : public OutputFile {
   StagedOutput& operator=(const StagedOutput&) = delete;
 
   ~StagedOutput() override {
-    folder_->unflushed.erase(this);
+    Unlisted();
     if (!committed_ && !staging_name_.empty()) ::unlinkat(folder_fd_, staging_name_.c_str(), 0);
   }
 
@@ -166,6 +166,7 @@ class StagedOutput : public OutputFile {
       if (put < 0) FailWithErrno("cannot write", path_);
       done += static_cast<std::size_t>(put);
     }
+    const std::lock_guard lock(folder_->unflushed_mutex);
     folder_->unflushed.insert(this);
   }
 
@@ -183,7 +184,7 @@ class StagedOutput : public OutputFile {
   // What FlushStaged found for this output: 0 when its contents are on the
   // disk, or the error that kept them from it.
   void Flushed(int error) {
-    folder_->unflushed.erase(this);
+    Unlisted();
     flush_error_ = error;
   }
 
@@ -193,9 +194,8 @@ class StagedOutput : public OutputFile {
   // has not brought them there, this output is flushed alone.
   void ReachDisk() {
     if (flush_error_ != 0) FailWithErrno("cannot write", path_, flush_error_);
-    if (folder_->unflushed.contains(this)) {
+    if (Unlisted()) {
       if (::fdatasync(fd_.Get()) != 0) FailWithErrno("cannot write", path_);
-      folder_->unflushed.erase(this);
     }
     folder_->names_unflushed = true;
   }
@@ -215,6 +215,12 @@ class StagedOutput : public OutputFile {
       }
       Replace(existing, staged);
     }
+  }
+
+  // Takes this output off the folder's unflushed ones; whether it was there.
+  bool Unlisted() {
+    const std::lock_guard lock(folder_->unflushed_mutex);
+    return folder_->unflushed.erase(this) != 0;
   }
 
   // Gives the unnamed staged file the name `name`; false with errno set.
@@ -459,8 +465,12 @@ std::size_t RemoveAbandonedStaging(int folder_fd, const std::string& folder_path
 }
 
 void FlushStaged(StagingFolder& folder) {
-  if (folder.unflushed.empty() && !folder.names_unflushed) return;
-  const std::vector<StagedOutput*> outputs(folder.unflushed.begin(), folder.unflushed.end());
+  std::vector<StagedOutput*> outputs;
+  {
+    const std::lock_guard lock(folder.unflushed_mutex);
+    outputs.assign(folder.unflushed.begin(), folder.unflushed.end());
+  }
+  if (outputs.empty() && !folder.names_unflushed) return;
   // One flush of the disk for all of them: it writes out every file's pages,
   // commits the file system's journal and empties the disk's cache. Any open
   // file of the folder's file system serves; the folder's own descriptor may

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -26,8 +27,10 @@ struct StagingFolder {
 
   const Descriptor fd;
   const std::string path;  // for messages only
-  // Outputs written since the folder was last flushed, not yet committed.
+  // Outputs written since the folder was last flushed, not yet committed;
+  // threads that stage outputs add to it while the folder is flushed.
   std::set<StagedOutput*> unflushed;
+  std::mutex unflushed_mutex;
   // Whether an output has taken its name since the folder was last flushed.
   bool names_unflushed = false;
   // The name the last output took: a file of the folder to flush the disk

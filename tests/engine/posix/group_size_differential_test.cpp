@@ -1,6 +1,7 @@
 // The same random folders run with groups of one output and with large
-// groups must end alike: the same files with the same bytes, the same counts
-// and the same report lines. Grouping only changes when names are given.
+// groups, one file at a time and with several staged ahead on threads, must
+// end alike: the same files with the same bytes, the same counts and the same
+// report lines. Grouping and threads only change when things happen.
 
 #include <gtest/gtest.h>
 
@@ -151,20 +152,26 @@ std::string Describe(const Scenario& scenario) {
   return text.str();
 }
 
-Result RunWithGroupsOf(std::size_t capacity, const Scenario& scenario, const fs::path& root) {
+// How a run is shaped: outputs staged at once, and jobs.
+struct Shape {
+  std::size_t capacity;
+  std::size_t jobs;
+};
+
+Result RunShaped(Shape shape, const Scenario& scenario, const fs::path& root) {
   Build(scenario, root);
   PosixFileSystem disk;
   testing::HookedFileSystem files(disk);
-  files.SetStagingCapacity(capacity);
+  files.SetStagingCapacity(shape.capacity);
   testing::BatchRecorder recorder;
   WindowState state{.ModelWords = {}, .DestBaseName = {}, .ScaleFactor = 3.0F};
   const fs::path dest = root / (scenario.in_place ? "S" : "D");
-  const BatchOutcome outcome =
-      RunBatch(state, files, testing::FolderText(root / "S"), testing::FolderText(dest), &recorder);
+  const BatchOutcome outcome = RunBatch(state, files, testing::FolderText(root / "S"),
+                                        testing::FolderText(dest), &recorder, nullptr, shape.jobs);
   return {outcome.tally, recorder.events, Snapshot(root)};
 }
 
-TEST(GroupSizeDifferential, GroupsOfOneAndLargeGroupsEndAlike) {
+TEST(GroupSizeDifferential, GroupsOfOneLargeGroupsAndThreadsEndAlike) {
   // Each group's flush is one of the whole file system: on a tmpfs, where
   // that costs nothing, if there is one.
   const std::optional<testing::TemporaryFolder> shm =
@@ -175,9 +182,14 @@ TEST(GroupSizeDifferential, GroupsOfOneAndLargeGroupsEndAlike) {
   std::mt19937 random(kSeed);
   for (int c = 0; c < kCases; ++c) {
     const Scenario scenario = RandomScenario(random);
-    const Result one = RunWithGroupsOf(1, scenario, root);
-    const Result large = RunWithGroupsOf(1024, scenario, root);
-    ASSERT_EQ(one, large) << "case " << c << ", " << Describe(scenario);
+    const Result one = RunShaped({.capacity = 1, .jobs = 1}, scenario, root);
+    // Groups of 1,024; of 9 beside 8 files ahead; of 1,016 beside 8 ahead.
+    for (const Shape shape : {Shape{.capacity = 1024, .jobs = 1}, Shape{.capacity = 17, .jobs = 4},
+                              Shape{.capacity = 1024, .jobs = 4}}) {
+      ASSERT_EQ(one, RunShaped(shape, scenario, root))
+          << "case " << c << " with " << shape.capacity << " staged at once and " << shape.jobs
+          << " jobs, " << Describe(scenario);
+    }
   }
 }
 
