@@ -71,7 +71,9 @@ TEST_F(RunCliTest, SlashesInOptionTextsNameTheSameFolders) {
   EXPECT_EQ(Run({"--source", "C:/Work/In", "--dest=C:/Work/Out", "--scale", "-1"}),
             kExitAllWritten);
   EXPECT_EQ(out_.str(), "Attempted model scales: 1. Success count: 1.\n");
-  EXPECT_EQ(err_.str(), "");
+  EXPECT_EQ(err_.str(),
+            "vendrake-cli: warning: the factor \"-1\" is negative: every height changes sign, and "
+            "the models turn upside down\n");
   const auto written = files_.FileBytes(u"C:\\Work\\Out\\Out_A1");
   ASSERT_TRUE(written.has_value());
   EXPECT_EQ(HeightOfFirstVertex(*written), -HeightOfFirstVertex(tools::MakeModel(kShape)));
@@ -128,7 +130,7 @@ TEST_P(RunCliListing, GivesStatusOneAndSaysWhy) {
   EXPECT_EQ(err_.str(), GetParam().err);
 }
 
-constexpr char kSourceMissing[] = "The source path does not exist.\n";
+constexpr char kSourceMissing[] = "vendrake-cli: The source path does not exist.\n";
 // The source folder's path in the platform's own form.
 #ifdef _WIN32
 constexpr char kSourceAsPrinted[] = "C:\\In\\";
@@ -229,20 +231,39 @@ TEST_P(RunCliRejected, PrintsTheCheckMessageOnStandardErrorAndRunsNothing) {
   EXPECT_EQ(files_.TotalCalls(), 0);
 }
 
+// A rejected factor is quoted back, with a hint that fits the mistake.
 INSTANTIATE_TEST_SUITE_P(
     Inputs, RunCliRejected,
     ::testing::Values(
-        OptionsCase{{"--source", "C:", "--dest", "C:\\Out"}, "Source must be a valid path name."},
-        OptionsCase{{"--source", "C:\\In", "--dest", ""}, "Destination must be a valid path name."},
+        OptionsCase{{"--source", "C:", "--dest", "C:\\Out"},
+                    "vendrake-cli: Source must be a valid path name."},
+        OptionsCase{{"--source", "C:\\In", "--dest", ""},
+                    "vendrake-cli: Destination must be a valid path name."},
         // An empty text after "=" is that text, not a reason to take the next argument.
-        OptionsCase{{"--source=", "--dest", "C:\\Out"}, "Source must be a valid path name."},
+        OptionsCase{{"--source=", "--dest", "C:\\Out"},
+                    "vendrake-cli: Source must be a valid path name."},
         OptionsCase{{"--source", "C:\\In", "--dest=", "--report"},
-                    "Destination must be a valid path name."},
+                    "vendrake-cli: Destination must be a valid path name."},
         OptionsCase{{"--scale=", "--source", "C:\\In"},
-                    "Scale value must be numeric. Please use . as the decimal separator."},
-        OptionsCase{{"--source", "C:\\In", "--scale", "two"},
-                    "Scale value must be numeric. Please use . as the decimal separator."},
-        OptionsCase{{"--source", "C:\\In", "--scale", "1e39"}, "Scale value is out of range."}));
+                    "vendrake-cli: the factor \"\" is not a number; give a number, such as 2 or "
+                    "0.5"},
+        OptionsCase{{"-s", "C:\\In", "-x", "two"},
+                    "vendrake-cli: the factor \"two\" is not a number; give a number, such as 2, "
+                    "0.5 or 1e2"},
+        OptionsCase{{"-s", "C:\\In", "-f", "x2"},
+                    "vendrake-cli: the factor \"x2\" is not a number; give the factor alone: 2"},
+        OptionsCase{{"-s", "C:\\In", "-x", " 2,5 "},
+                    "vendrake-cli: the factor \"2,5\" is not a number; use \".\" as the decimal "
+                    "separator: 2.5"},
+        OptionsCase{{"-s", "C:\\In", "-x", "150%"},
+                    "vendrake-cli: the factor \"150%25\" is not a number; give a factor, not a "
+                    "percentage: 1.5"},
+        OptionsCase{{"--source", "C:\\In", "--scale", "1e39"},
+                    "vendrake-cli: the factor \"1e39\" is out of range; a factor lies between "
+                    "-3.4e38 and 3.4e38"},
+        // The factor is the same for every folder: said once.
+        OptionsCase{{"-x", "2x", "C:\\In", "C:\\In2"},
+                    "vendrake-cli: the factor \"2x\" is not a number; give the factor alone: 2"}));
 
 class RunCliUsage : public RunCliTest, public ::testing::WithParamInterface<OptionsCase> {};
 
@@ -250,20 +271,32 @@ TEST_P(RunCliUsage, WrongUsageGivesStatusTwoAndTouchesNoFile) {
   EXPECT_EQ(Run(GetParam().options), kExitRejected);
   EXPECT_EQ(out_.str(), "");
   EXPECT_THAT(err_.str(), HasSubstr(GetParam().message));
+  std::istringstream lines(err_.str());
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_TRUE(line.starts_with("vendrake-cli: ")) << line;
+  }
   EXPECT_EQ(files_.TotalCalls(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Arguments, RunCliUsage,
-                         ::testing::Values(OptionsCase{{"--bogus"}, "--bogus"},
-                                           OptionsCase{{"--scale"}, "--scale"},
-                                           OptionsCase{{"--source", "C:\\In", "extra"}, "extra"},
-                                           OptionsCase{{"--source", "C:\\In", "ex\ntra\x1B"},
-                                                       "not expected: ex%0Atra%1B\n"},
-                                           OptionsCase{{"--dest", "a", "--dest", "b"}, "--dest"}));
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, RunCliUsage,
+    ::testing::Values(
+        OptionsCase{{"--bogus"}, "--bogus"}, OptionsCase{{"--scale"}, "--scale"},
+        OptionsCase{{"--bo\ngus\x1B"}, "--bo%0Agus%1B\n"},
+        OptionsCase{{"--dest", "a", "--dest", "b"}, "--dest"},
+        OptionsCase{{"--source", "C:\\In", "extra"},
+                    "give the folders either as arguments or with --source, not both"},
+        OptionsCase{{"-d", "C:\\Out", "C:\\A", "C:\\B"},
+                    "--dest names the destination of one folder"},
+        OptionsCase{{"-d", "C:\\Out", "--suffix", "_big", "C:\\A"},
+                    "--dest and --suffix both name the destination"},
+        OptionsCase{{"C:\\A", "C:\\In\\..\\"},
+                    "no destination can be named after \"C:\\In\\..\\\"; give it with --dest"}));
 
 TEST_F(RunCliTest, HelpListsEveryOptionOnStandardOutput) {
   EXPECT_EQ(Run({"--help"}), kExitAllWritten);
-  for (const char* option : {"--source", "--dest", "--scale", "--report", "--version"}) {
+  for (const char* option : {"-s,--source", "-d,--dest", "-x,-f,--scale", "--suffix", "-r,--report",
+                             "-j,--json", "-n,--dry-run", "-V,--version", "FOLDER"}) {
     EXPECT_THAT(out_.str(), HasSubstr(option));
   }
   // The defaults are the window's starting texts.
