@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "engine/memory/memory_file_system.h"
 #include "engine/text_encoding.h"
 #include "tests/support/hooked_file_system.h"
@@ -33,6 +35,14 @@ float HeightOfFirstVertex(const std::vector<std::uint8_t>& bytes) {
   static_assert(std::endian::native == std::endian::little);
   return std::bit_cast<float>(bits);
 }
+
+#ifdef _WIN32
+constexpr char kEmptyAsPrinted[] = "C:\\Empty\\";
+constexpr char kBigOutputAsPrinted[] = "C:\\In_big\\In_big_A1";
+#else
+constexpr char kEmptyAsPrinted[] = "/Empty/";
+constexpr char kBigOutputAsPrinted[] = "/In_big/In_big_A1";
+#endif
 
 class RunCliTest : public ::testing::Test {
  protected:
@@ -89,6 +99,65 @@ TEST_F(RunCliTest, AFailedFileGivesStatusOneWithTheSummaryAndTheFirstReason) {
   EXPECT_EQ(err_.str(),
             "vendrake-cli: 2 failed, the first is readme: no \"_\" in the name (the output suffix "
             "starts at the first \"_\", and readme has none); --report lists every file\n");
+}
+
+// Each folder goes beside itself, in the order given, with a summary line
+// that names it; the total follows and the status is the worst.
+TEST_F(RunCliTest, SeveralFoldersGoEachBesideItselfInTheOrderGiven) {
+  files_.AddFile(u"C:\\B\\rock_B1", tools::MakeModel(kShape));
+  files_.AddFile(u"C:\\B\\readme", tools::MakeModel(kShape));
+  files_.AddFile(u"C:\\A\\rock_A1", tools::MakeModel(kShape));
+  files_.AddFolder(u"C:\\Empty");
+
+  EXPECT_EQ(Run({"-x", "0.5", "C:\\B", "C:\\Empty", "C:/A/"}), kExitSomeFailed);
+  EXPECT_EQ(out_.str(),
+            "C:\\B: Attempted model scales: 2. Success count: 1.\n"
+            "C:/A/: Attempted model scales: 1. Success count: 1.\n"
+            "Total of 3 folders: Attempted model scales: 3. Success count: 2.\n");
+  EXPECT_EQ(err_.str(),
+            std::string("vendrake-cli: C:\\B: 1 failed, the first is readme: no \"_\" in "
+                        "the name (the output suffix starts at the first \"_\", and "
+                        "readme has none); --report lists every file\n"
+                        "vendrake-cli: C:\\Empty: The source path does not exist.\n"
+                        "vendrake-cli: C:\\Empty: ") +
+                kEmptyAsPrinted +
+                " holds no normal file (folders and hidden files are not scaled)\n");
+  EXPECT_TRUE(files_.FileBytes(u"C:\\B_0.5x\\B_0.5x_B1").has_value());
+  EXPECT_TRUE(files_.FileBytes(u"C:\\A_0.5x\\A_0.5x_A1").has_value());
+}
+
+// The JSON Lines of a dry run tell what --report tells, and nothing is made.
+TEST_F(RunCliTest, JsonOfADryRunTellsEachFileAndTheSummaryAndMakesNothing) {
+  files_.AddFile(u"C:\\In\\rock_A1", tools::MakeModel(kShape));
+  files_.AddFile(u"C:\\In\\short_A2", {1, 2, 3});
+  const std::vector<std::u16string> before = files_.FilePaths();
+
+  EXPECT_EQ(Run({"--dry-run", "--json", "--suffix", "_big", "C:\\In"}), kExitSomeFailed);
+  EXPECT_EQ(files_.FilePaths(), before);
+  EXPECT_FALSE(files_.FolderExists(u"C:\\In_big"));
+  std::istringstream lines(out_.str());
+  std::vector<nlohmann::json> objects;
+  for (std::string line; std::getline(lines, line);) objects.push_back(nlohmann::json::parse(line));
+  ASSERT_EQ(objects.size(), 3U);
+  EXPECT_EQ(objects[0], (nlohmann::json{{"type", "file"},
+                                        {"name", "rock_A1"},
+                                        {"status", "written"},
+                                        {"output", kBigOutputAsPrinted}}));
+  EXPECT_EQ(
+      objects[1],
+      (nlohmann::json{{"type", "file"},
+                      {"name", "short_A2"},
+                      {"status", "failed"},
+                      {"reason", "shorter than 4 bytes (the file holds 3 bytes, no whole word)"}}));
+  EXPECT_EQ(objects[2]["type"], "summary");
+  EXPECT_EQ(objects[2]["attempted"], 2);
+  EXPECT_EQ(objects[2]["succeeded"], 1);
+  EXPECT_EQ(objects[2]["dry_run"], true);
+  EXPECT_EQ(objects[2]["message"], "Attempted model scales: 2. Success count: 1.");
+  EXPECT_EQ(objects[2]["heights"]["count"], kShape.vertex_count);
+  EXPECT_EQ(objects[2]["heights"]["after"]["most"].get<float>(),
+            2.0F * objects[2]["heights"]["before"]["most"].get<float>());
+  EXPECT_EQ(err_.str(), "");
 }
 
 // A source folder that yields no file, whose listing breaks off, or that
@@ -292,6 +361,36 @@ INSTANTIATE_TEST_SUITE_P(
                     "--dest and --suffix both name the destination"},
         OptionsCase{{"C:\\A", "C:\\In\\..\\"},
                     "no destination can be named after \"C:\\In\\..\\\"; give it with --dest"}));
+
+// A factor that runs but leaves the models flat or upside down is warned of,
+// after the summary; one that leaves them as they should be is not.
+class RunCliFactor : public RunCliTest, public ::testing::WithParamInterface<OptionsCase> {};
+
+TEST_P(RunCliFactor, WarnsOfAFactorThatFlattensOrTurnsTheModels) {
+  files_.AddFile(u"C:\\In\\rock_A1", tools::MakeModel(kShape));
+
+  EXPECT_EQ(Run(GetParam().options), kExitAllWritten);
+  EXPECT_EQ(out_.str(), "Attempted model scales: 1. Success count: 1.\n");
+  EXPECT_EQ(err_.str(), GetParam().message);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Factors, RunCliFactor,
+    ::testing::Values(
+        OptionsCase{{"C:\\In", "-x", "0"},
+                    "vendrake-cli: warning: the factor \"0\" is 0: every height becomes 0, and the "
+                    "models flat\n"},
+        // Rounds to 0 as a single.
+        OptionsCase{{"C:\\In", "-x", "1e-50"},
+                    "vendrake-cli: warning: the factor \"1e-50\" is 0: every height becomes 0, and "
+                    "the models flat\n"},
+        OptionsCase{{"C:\\In", "-x", "1e-40"},
+                    "vendrake-cli: warning: the factor \"1e-40\" is so small that every height "
+                    "became 0 or too small to hold exactly\n"},
+        OptionsCase{{"C:\\In", "-x", "-0.5"},
+                    "vendrake-cli: warning: the factor \"-0.5\" is negative: every height changes "
+                    "sign, and the models turn upside down\n"},
+        OptionsCase{{"C:\\In", "-x", "1e-3"}, ""}));
 
 TEST_F(RunCliTest, HelpListsEveryOptionOnStandardOutput) {
   EXPECT_EQ(Run({"--help"}), kExitAllWritten);
