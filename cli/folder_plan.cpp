@@ -14,7 +14,11 @@ std::u16string DefaultSuffix(const std::string& scale) {
   const command::ParsedScale parsed = command::ParseScaleText(engine::Utf8ToUtf16(scale));
   // A factor the command rejects stops the run before any folder is made.
   if (parsed.kind != command::ParsedScale::Kind::kValue) return u"_x";
-  return u"_" + engine::Utf8ToUtf16(ShortestText(parsed.value)) + u"x";
+  // Appended in steps: GCC 12 takes u"_" + text for an overlapping copy.
+  std::u16string suffix(1, u'_');
+  suffix.append(engine::Utf8ToUtf16(ShortestText(parsed.value)));
+  suffix.push_back(u'x');
+  return suffix;
 }
 
 // `folder` without its final separators, followed by `suffix`: the folder

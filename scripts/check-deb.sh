@@ -93,6 +93,8 @@ for program in vendrake vendrake-cli; do
   grep -q '^\.TH VENDRAKE' <<<"$page" || fail "$program.1 is no manual page"
   grep -q 'version' <<<"$page" || fail "$program.1 does not give --version"
 done
+zcat "$unpacked/usr/share/man/man1/vendrake-cli.1.gz" | grep -q 'dry\\-run' ||
+  fail "vendrake-cli.1 does not give --dry-run"
 for program in vendrake vendrake-cli; do
   file "$unpacked/usr/bin/$program" | grep -q ', stripped' || fail "$program is not stripped"
 done

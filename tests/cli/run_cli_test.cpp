@@ -402,6 +402,13 @@ TEST_F(RunCliTest, HelpListsEveryOptionOnStandardOutput) {
   EXPECT_THAT(out_.str(), HasSubstr("CliffNatural0_2x"));
   EXPECT_EQ(err_.str(), "");
   EXPECT_EQ(files_.TotalCalls(), 0);
+#ifdef _WIN32
+  // As the system's own commands take it.
+  const std::string help = out_.str();
+  out_.str("");
+  EXPECT_EQ(Run({"/?"}), kExitAllWritten);
+  EXPECT_EQ(out_.str(), help);
+#endif
 }
 
 TEST_F(RunCliTest, VersionIsOneLineOnStandardOutput) {
