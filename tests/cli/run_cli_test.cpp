@@ -36,10 +36,15 @@ float HeightOfFirstVertex(const std::vector<std::uint8_t>& bytes) {
   return std::bit_cast<float>(bits);
 }
 
+// Paths in the platform's own form.
 #ifdef _WIN32
+constexpr char kSourceAsPrinted[] = "C:\\In\\";
+constexpr char kEscapedSourceAsPrinted[] = "C:\\In%1B[2J%0A%25\\";
 constexpr char kEmptyAsPrinted[] = "C:\\Empty\\";
 constexpr char kBigOutputAsPrinted[] = "C:\\In_big\\In_big_A1";
 #else
+constexpr char kSourceAsPrinted[] = "/In/";
+constexpr char kEscapedSourceAsPrinted[] = "/In%1B[2J%0A%25/";
 constexpr char kEmptyAsPrinted[] = "/Empty/";
 constexpr char kBigOutputAsPrinted[] = "/In_big/In_big_A1";
 #endif
@@ -200,14 +205,6 @@ TEST_P(RunCliListing, GivesStatusOneAndSaysWhy) {
 }
 
 constexpr char kSourceMissing[] = "vendrake-cli: The source path does not exist.\n";
-// The source folder's path in the platform's own form.
-#ifdef _WIN32
-constexpr char kSourceAsPrinted[] = "C:\\In\\";
-constexpr char kEscapedSourceAsPrinted[] = "C:\\In%1B[2J%0A%25\\";
-#else
-constexpr char kSourceAsPrinted[] = "/In/";
-constexpr char kEscapedSourceAsPrinted[] = "/In%1B[2J%0A%25/";
-#endif
 using Op = MemoryFileSystem::Operation;
 
 INSTANTIATE_TEST_SUITE_P(
