@@ -37,6 +37,20 @@ std::u16string Beside(const std::u16string& folder, const std::u16string& suffix
   return folder.substr(0, end) + suffix;
 }
 
+// A folder given as a folder text the command takes: one shorter than the
+// window's check allows ("A", "AB") is named through the current folder
+// (".\A"), which is the same folder. Only a name relative to the current
+// folder can be that short, apart from a root or a drive, which stay as
+// they are for the command to reject.
+std::u16string AsFolderText(std::u16string text) {
+  constexpr std::size_t kShortest = 3;
+  if (text.empty() || text.size() >= kShortest || IsSeparator(text.front()) ||
+      text.find(u':') != std::u16string::npos) {
+    return text;
+  }
+  return u".\\" + text;
+}
+
 }  // namespace
 
 std::vector<FolderJob> PlanFolders(const CliOptions& options) {
@@ -49,7 +63,7 @@ std::vector<FolderJob> PlanFolders(const CliOptions& options) {
     const std::u16string source = engine::Utf8ToUtf16(options.source);
     const std::u16string destination =
         options.suffix ? Beside(source, suffix) : engine::Utf8ToUtf16(options.destination);
-    return {{source, source, destination}};
+    return {{source, AsFolderText(source), AsFolderText(destination)}};
   }
   if (options.source_given) {
     throw UsageError("give the folders either as arguments or with --source, not both");
@@ -62,9 +76,10 @@ std::vector<FolderJob> PlanFolders(const CliOptions& options) {
   std::vector<FolderJob> jobs;
   for (const std::string& text : options.sources) {
     const std::u16string source = engine::Utf8ToUtf16(text);
-    jobs.push_back({source, source,
-                    options.destination_given ? engine::Utf8ToUtf16(options.destination)
-                                              : Beside(source, suffix)});
+    jobs.push_back(
+        {source, AsFolderText(source),
+         AsFolderText(options.destination_given ? engine::Utf8ToUtf16(options.destination)
+                                                : Beside(source, suffix))});
   }
   return jobs;
 }

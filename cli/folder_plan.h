@@ -27,7 +27,9 @@ struct FolderJob {
 // the factor in its shortest form, and "x": _2x, _0.5x), or into --dest when
 // it is the only one. Without FOLDER arguments, --source and --dest (or their
 // defaults) name the one folder, and --suffix, if given, names its
-// destination after the source. Throws UsageError.
+// destination after the source. A relative name too short for the window's
+// check ("A") is given to the command through the current folder (".\A").
+// Throws UsageError.
 std::vector<FolderJob> PlanFolders(const CliOptions& options);
 
 }  // namespace vendrake::cli

@@ -1,6 +1,8 @@
 #include "cli/json_report.h"
 
+#include <charconv>
 #include <nlohmann/json.hpp>
+#include <string>
 
 #include "cli/file_report.h"
 #include "cli/line_escape.h"
@@ -21,8 +23,17 @@ json FileObject(std::u16string_view entry, const char* status) {
   return {{"type", "file"}, {"name", Escaped(entry)}, {"status", status}};
 }
 
+// A single as JSON's double that prints in the single's fewest digits
+// (1.5, not 1.5000000596...), as the text summary gives it.
+double AsPrinted(float value) {
+  const std::string text = ShortestText(value);
+  double number = value;
+  std::from_chars(text.data(), text.data() + text.size(), number);
+  return number;
+}
+
 json RangeObject(const HeightRange& range) {
-  return {{"least", range.least}, {"most", range.most}};
+  return {{"least", AsPrinted(range.least)}, {"most", AsPrinted(range.most)}};
 }
 
 void PrintLine(std::ostream& out, const json& object) { out << object.dump() << '\n'; }
