@@ -165,6 +165,20 @@ TEST_F(RunCliTest, JsonOfADryRunTellsEachFileAndTheSummaryAndMakesNothing) {
   EXPECT_EQ(err_.str(), "");
 }
 
+// A destination the real run could not make fails every file in a dry run
+// too, although the dry run makes nothing.
+TEST_F(RunCliTest, ADryRunFailsEveryFileWhereTheDestinationCannotBeMade) {
+  files_.AddFile(u"C:\\In\\rock_A1", tools::MakeModel(kShape));
+
+  EXPECT_EQ(Run({"-n", "-s", "C:\\In", "-d", "C:\\No\\Out"}), kExitSomeFailed);
+  EXPECT_EQ(out_.str(),
+            "Attempted model scales: 1. Success count: 0. Dry run: nothing was written.\n");
+  EXPECT_THAT(err_.str(),
+              HasSubstr("vendrake-cli: no output can be written, the destination folder cannot be "
+                        "opened (no such folder"));
+  EXPECT_FALSE(files_.FolderExists(u"C:\\No"));
+}
+
 // A source folder that yields no file, whose listing breaks off, or that
 // holds a file that fails; a destination that cannot be made, or whose last
 // names cannot be flushed.
