@@ -42,20 +42,24 @@ screenshot: deps
 
 dist: dist-deb dist-zip
 
-# vendrake_<version>_amd64.deb, from the release build.
+# vendrake_<version>_amd64.deb, from the release build: only the two programs
+# and what the package carries beside them are built.
 dist-deb:
 	scripts/install-deps.sh dist
 	cmake --preset release
-	cmake --build --preset release
+	cmake --build --preset release --target vendrake vendrake-cli vendrake-package-files
 	rm -rf build/release/packages
 	cpack --preset deb
 	mkdir -p dist
 	rm -f dist/vendrake_*.deb
 	cp build/release/packages/vendrake_*.deb dist/
 
-# vendrake-<version>-win64.zip, from the Windows build.
-dist-zip: windows
-	scripts/install-deps.sh dist
+# vendrake-<version>-win64.zip, from the Windows build of the two programs
+# alone, without the tests and GoogleTest.
+dist-zip:
+	scripts/install-deps.sh windows dist
+	cmake --preset windows
+	cmake --build --preset windows --target vendrake vendrake-cli
 	scripts/make-zip.sh build/windows dist
 
 # Beyond `make run` and `make test`: benchmarks, fuzzing, the sanitizer build and

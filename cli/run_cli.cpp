@@ -1,18 +1,27 @@
 #include "cli/run_cli.h"
 
-#include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cmath>
 #include <csignal>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "cli/cli_options.h"
 #include "cli/console_surface.h"
+#include "cli/factor_notes.h"
 #include "cli/file_report.h"
+#include "cli/folder_plan.h"
+#include "cli/height_watch.h"
+#include "cli/json_report.h"
 #include "cli/line_escape.h"
-#include "command/defaults.h"
+#include "cli/run_watch.h"
+#include "command/messages.h"
 #include "command/on_scale.h"
+#include "command/scale_text.h"
+#include "engine/dry_run_file_system.h"
 #include "engine/native_path.h"
 #include "engine/output_naming.h"
 #include "engine/text_encoding.h"
@@ -22,90 +31,6 @@ namespace vendrake::cli {
 namespace {
 
 constexpr char kProgram[] = "vendrake-cli: ";
-
-struct CliOptions {
-  std::string source = engine::Utf16ToUtf8(command::kDefaultSourceText);
-  std::string destination = engine::Utf16ToUtf8(command::kDefaultDestinationText);
-  std::string scale = engine::Utf16ToUtf8(command::kDefaultScaleText);
-  bool report = false;
-};
-
-// The arguments after the program's name, last first as CLI11 takes them,
-// with "--dest=" (nothing after the "=") split into "--dest" and an empty
-// argument, likewise for the other texts. CLI11 reads an empty value after "="
-// as no value and takes the next argument instead, so "--dest= --report" would
-// write into a folder named "--report".
-std::vector<std::string> ReversedArguments(int argc, const char* const* argv) {
-  static constexpr std::string_view kTextOptions[] = {"--source", "--dest", "--scale"};
-  std::vector<std::string> args;
-  bool options_ended = false;
-  for (int k = 1; k < argc; ++k) {
-    const std::string_view arg = argv[k];
-    const std::string_view name = arg.substr(0, arg.size() - (arg.ends_with('=') ? 1 : 0));
-    const bool empty_value =
-        !options_ended && name.size() < arg.size() &&
-        std::find(std::begin(kTextOptions), std::end(kTextOptions), name) != std::end(kTextOptions);
-    if (arg == "--") options_ended = true;
-    args.emplace_back(empty_value ? name : arg);
-    if (empty_value) args.emplace_back();
-  }
-  std::reverse(args.begin(), args.end());
-  return args;
-}
-
-// The parsed options, or the exit status when the program is done already
-// (help, version, or a usage error, each printed by the parser).
-std::optional<CliOptions> ParseOptions(int argc, const char* const* argv, std::ostream& out,
-                                       std::ostream& err, int& exit_status) {
-  CliOptions options;
-  CLI::App app{"Scales the vertex heights of every terrain cliff model in a folder.",
-               "vendrake-cli"};
-  app.add_option("--source", options.source, "Folder of the models to scale")
-      ->capture_default_str();
-  app.add_option("--dest", options.destination, "Folder to write the scaled models into")
-      ->capture_default_str();
-  app.add_option("--scale", options.scale, "Factor for every vertex height")->capture_default_str();
-  app.add_flag("--report", options.report, "Print one line per file before the summary");
-  app.set_version_flag("--version", "vendrake-cli " VENDRAKE_VERSION);
-  // A usage error quotes arguments, which may hold anything.
-  app.failure_message([](const CLI::App* /*app*/, const CLI::Error& error) {
-    return EscapeBytesForLine(error.what()) + "\nRun with --help for more information.\n";
-  });
-  try {
-    app.parse(ReversedArguments(argc, argv));
-  } catch (const CLI::ParseError& error) {
-    exit_status = app.exit(error, out, err) == 0 ? kExitAllWritten : kExitRejected;
-    return std::nullopt;
-  }
-  return options;
-}
-
-// Hears of every file: passes each on to the report when there is one, and
-// keeps the first failure for the line that stands in for a report.
-class FailureWatch : public engine::BatchObserver {
- public:
-  explicit FailureWatch(engine::BatchObserver* report) : report_(report) {}
-
-  void FileWritten(std::u16string_view entry, std::u16string_view output_path) override {
-    if (report_ != nullptr) report_->FileWritten(entry, output_path);
-  }
-  void FileFailed(std::u16string_view entry, engine::BatchStep step,
-                  const engine::Error& error) override {
-    if (first_failure_.empty()) {
-      first_failure_ = EscapeForLine(entry) + u": " + FailureText(entry, step, error);
-    }
-    if (report_ != nullptr) report_->FileFailed(entry, step, error);
-  }
-  void FilePassedOver(std::u16string_view entry, std::string_view reason) override {
-    if (report_ != nullptr) report_->FilePassedOver(entry, reason);
-  }
-
-  const std::u16string& FirstFailure() const { return first_failure_; }
-
- private:
-  engine::BatchObserver* report_;
-  std::u16string first_failure_;
-};
 
 std::string SignalName(int signal) {
   switch (signal) {
@@ -122,64 +47,74 @@ std::string SignalName(int signal) {
   }
 }
 
-// The line on `err` beside the command's message that says why the run ended
+// Everything one folder's lines on standard error start with: the
+// program's name, and the folder's when the call names several.
+std::string ErrorPrefix(const FolderJob& job, bool several) {
+  return several ? kProgram + engine::Utf16ToUtf8(EscapeForLine(job.folder)) + ": " : kProgram;
+}
+
+// The lines on `err` beside the command's message that say why the run ended
 // as it did, where the message alone does not.
-void PrintCause(std::ostream& err, const command::ScaleOutcome& outcome,
-                const std::u16string& source, const FailureWatch& watch, bool report,
+void PrintCause(std::ostream& err, const std::string& prefix, const command::ScaleOutcome& outcome,
+                const std::u16string& source, const RunWatch& watch, bool report,
                 const StopRequest* stop) {
   using Kind = command::ScaleOutcome::Kind;
   if (outcome.kind == Kind::kSourceEmpty) {
     if (outcome.listing_error.empty()) {
-      err << kProgram << engine::Utf16ToUtf8(EscapeForLine(engine::DisplayPath(source)))
+      err << prefix << engine::Utf16ToUtf8(EscapeForLine(engine::DisplayPath(source)))
           << " holds no normal file (folders and hidden files are not scaled)\n";
     } else {
-      err << kProgram << "the source folder cannot be read ("
+      err << prefix << "the source folder cannot be read ("
           << EscapeBytesForLine(outcome.listing_error) << ")\n";
     }
     return;
   }
   if (outcome.kind != Kind::kFinished) return;
   if (!outcome.destination_error.empty()) {
-    err << kProgram << "no output can be written, the destination folder cannot be opened ("
+    err << prefix << "no output can be written, the destination folder cannot be opened ("
         << EscapeBytesForLine(outcome.destination_error) << ")\n";
   }
   if (!outcome.flush_error.empty()) {
-    err << kProgram
-        << "the disk did not confirm the names some outputs took, which count as failed ("
+    err << prefix << "the disk did not confirm the names some outputs took, which count as failed ("
         << EscapeBytesForLine(outcome.flush_error) << ")\n";
   }
   if (!outcome.listing_error.empty()) {
-    err << kProgram << "the listing of the source folder broke off, later files were not tried ("
+    err << prefix << "the listing of the source folder broke off, later files were not tried ("
         << EscapeBytesForLine(outcome.listing_error) << ")\n";
   }
   if (outcome.out_of_memory) {
-    err << kProgram << "out of memory, later files were not tried\n";
+    err << prefix << "out of memory, later files were not tried\n";
   }
   if (outcome.interrupted) {
-    err << kProgram << "interrupted by " << SignalName(stop->signal.load())
+    err << prefix << "interrupted by " << SignalName(stop->signal.load())
         << " before the end of the source folder\n";
   }
   const std::int64_t failed = outcome.tally.attempted - outcome.tally.succeeded;
   if (failed > 0 && !report) {
-    err << kProgram << failed << " failed";
+    err << prefix << failed << " failed";
     // Empty when memory ran out as the failure was noted.
     if (!watch.FirstFailure().empty()) {
       err << ", the first is " << engine::Utf16ToUtf8(watch.FirstFailure());
     }
     err << "; --report lists every file\n";
   }
+  if (watch.Replaced() > 0) {
+    err << prefix << watch.Replaced() << (watch.Replaced() == 1 ? " output was" : " outputs were")
+        << " replaced by a later file's output of the same name; --report names them\n";
+  }
 }
 
 // Outputs named after a destination whose own name starts with "." (".\"
 // itself, or a hidden folder) are hidden files where a leading "." hides.
-void PrintIfOutputsAreHidden(std::ostream& err, const command::ScaleOutcome& outcome,
-                             const engine::WindowState& state, const engine::FileSystem& files) {
+void PrintIfOutputsAreHidden(std::ostream& err, const std::string& prefix,
+                             const command::ScaleOutcome& outcome, const engine::WindowState& state,
+                             const engine::FileSystem& files) {
   if (outcome.kind != command::ScaleOutcome::Kind::kFinished || outcome.tally.succeeded == 0) {
     return;
   }
   const std::u16string base = engine::OutputName(state.DestBaseName, u"");
   if (!files.HidesByName(base)) return;
-  err << kProgram << "the outputs are hidden files: their names start with \""
+  err << prefix << "the outputs are hidden files: their names start with \""
       << engine::Utf16ToUtf8(EscapeForLine(base)) << "\", the destination folder's own name\n";
 }
 
@@ -208,6 +143,135 @@ int AfterFlushing(std::ostream& out, std::ostream& err, int exit_status) {
   return exit_status == kExitAllWritten ? kExitSomeFailed : exit_status;
 }
 
+// The whole call: each folder in turn, through the same file system.
+class Call {
+ public:
+  Call(const CliOptions& options, std::ostream& out, std::ostream& err, engine::FileSystem& files,
+       const StopRequest* stop)
+      : options_(options), err_(err), stop_(stop), dry_run_(files) {
+    engine::FileSystem* used = &files;
+    if (options.dry_run) used = &dry_run_;
+    // The heights are shown by a dry run, and are needed to tell whether a
+    // factor below 1 left nothing of them.
+    const command::ParsedScale scale = command::ParseScaleText(engine::Utf8ToUtf16(options.scale));
+    if (options.dry_run ||
+        (scale.kind == command::ParsedScale::Kind::kValue && std::fabs(scale.value) < 1.0F)) {
+      heights_ = std::make_unique<HeightWatch>(*used);
+      used = heights_.get();
+    }
+    files_ = used;
+    if (options.json) {
+      lines_ = std::make_unique<JsonReport>(out);
+    } else {
+      lines_ = std::make_unique<FileReport>(out, options.report);
+    }
+  }
+
+  int Run(const std::vector<FolderJob>& jobs) {
+    const bool several = jobs.size() > 1;
+    int worst = kExitAllWritten;
+    engine::RunTally total;
+    HeightRange before;
+    std::int64_t folders = 0;
+    float factor = 0.0F;
+    bool finished_any = false;
+    bool factor_rejected = false;
+    for (const FolderJob& job : jobs) {
+      ++folders;
+      const FolderResult result = RunFolder(job, several);
+      worst = std::max(worst, result.exit_status);
+      total.attempted += result.outcome.tally.attempted;
+      total.succeeded += result.outcome.tally.succeeded;
+      if (result.outcome.kind == command::ScaleOutcome::Kind::kFinished) {
+        finished_any = true;
+        factor = result.factor;
+        if (result.heights_before) Widen(before, *result.heights_before);
+      }
+      // The factor is the same for every folder, and a stop is for the call.
+      factor_rejected = result.factor_rejected;
+      if (factor_rejected || result.outcome.interrupted) break;
+    }
+    if (several && !factor_rejected) lines_->Total(total, folders, options_.dry_run);
+    if (finished_any) {
+      if (const auto warning = FactorWarning(options_.scale, factor, before)) {
+        err_ << kProgram << "warning: " << *warning << '\n';
+      }
+    }
+    return worst;
+  }
+
+ private:
+  struct FolderResult {
+    command::ScaleOutcome outcome;
+    int exit_status = kExitAllWritten;
+    bool factor_rejected = false;
+    float factor = 0.0F;
+    std::optional<HeightRange> heights_before;
+  };
+
+  FolderResult RunFolder(const FolderJob& job, bool several) {
+    ConsoleSurface surface(job.source, job.destination, engine::Utf8ToUtf16(options_.scale));
+    engine::WindowState state;
+    RunWatch watch(*files_, lines_.get());
+    if (heights_) heights_->Clear();
+    FolderResult result;
+    result.outcome = command::OnScale(surface, state, *files_, &watch,
+                                      stop_ != nullptr ? &stop_->requested : nullptr);
+    result.exit_status = ExitStatusFor(result.outcome, stop_);
+    result.factor = state.ScaleFactor;
+    const bool finished = result.outcome.kind == command::ScaleOutcome::Kind::kFinished;
+
+    FolderSummary summary;
+    summary.folder = job.folder;
+    summary.finished = finished;
+    summary.dry_run = options_.dry_run;
+    summary.tally = result.outcome.tally;
+    summary.replaced = watch.Replaced();
+    if (result.outcome.kind != command::ScaleOutcome::Kind::kRejected) {
+      summary.source = surface.SourceText();
+      summary.destination = surface.DestinationText();
+    }
+    if (!surface.Messages().empty()) summary.message = surface.Messages().back();
+    if (heights_ && finished) {
+      result.heights_before = heights_->Before();
+      if (options_.dry_run) {
+        summary.heights_before = heights_->Before();
+        summary.heights_after = heights_->After();
+      }
+    }
+    lines_->Summary(summary, several);
+
+    const std::string prefix = ErrorPrefix(job, several);
+    if (!finished) {
+      for (const std::u16string& message : surface.Messages()) {
+        // The window's message would suggest a decimal separator whatever
+        // the mistake; here the text can be quoted back.
+        if (message == command::kScaleNotNumericMessage) {
+          err_ << kProgram << RejectedFactorText(options_.scale) << '\n';
+          result.factor_rejected = true;
+        } else if (message == command::kScaleOutOfRangeMessage) {
+          err_ << kProgram << OutOfRangeFactorText(options_.scale) << '\n';
+          result.factor_rejected = true;
+        } else {
+          err_ << prefix << engine::Utf16ToUtf8(message) << '\n';
+        }
+      }
+    }
+    PrintCause(err_, prefix, result.outcome, surface.SourceText(), watch,
+               options_.report || options_.json, stop_);
+    PrintIfOutputsAreHidden(err_, prefix, result.outcome, state, *files_);
+    return result;
+  }
+
+  const CliOptions& options_;
+  std::ostream& err_;
+  const StopRequest* stop_;
+  engine::DryRunFileSystem dry_run_;
+  std::unique_ptr<HeightWatch> heights_;
+  engine::FileSystem* files_ = nullptr;
+  std::unique_ptr<FileLines> lines_;
+};
+
 }  // namespace
 
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
@@ -215,24 +279,15 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   int exit_status = kExitAllWritten;
   const std::optional<CliOptions> options = ParseOptions(argc, argv, out, err, exit_status);
   if (!options) return AfterFlushing(out, err, exit_status);
-
-  ConsoleSurface surface(engine::Utf8ToUtf16(options->source),
-                         engine::Utf8ToUtf16(options->destination),
-                         engine::Utf8ToUtf16(options->scale));
-  engine::WindowState state;
-  FileReport report(out);
-  FailureWatch watch(options->report ? &report : nullptr);
-  const command::ScaleOutcome outcome =
-      command::OnScale(surface, state, files, &watch, stop != nullptr ? &stop->requested : nullptr);
-
-  // The summary is the result; any other message says why there is none.
-  std::ostream& messages = outcome.kind == command::ScaleOutcome::Kind::kFinished ? out : err;
-  for (const std::u16string& message : surface.Messages()) {
-    messages << engine::Utf16ToUtf8(message) << '\n';
+  std::vector<FolderJob> jobs;
+  try {
+    jobs = PlanFolders(*options);
+  } catch (const UsageError& error) {
+    err << kProgram << error.what() << '\n' << kProgram << "run with --help for more information\n";
+    return AfterFlushing(out, err, kExitRejected);
   }
-  PrintCause(err, outcome, surface.SourceText(), watch, options->report, stop);
-  PrintIfOutputsAreHidden(err, outcome, state, files);
-  return AfterFlushing(out, err, ExitStatusFor(outcome, stop));
+  Call call(*options, out, err, files, stop);
+  return AfterFlushing(out, err, call.Run(jobs));
 }
 
 }  // namespace vendrake::cli

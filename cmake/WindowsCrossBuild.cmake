@@ -1,5 +1,5 @@
-# What a Windows build made on Linux needs beyond the toolchain file: CLI11 and
-# GoogleTest for the target, and Wine to run the target's programs.
+# What a Windows build made on Linux needs beyond the toolchain file: CLI11,
+# nlohmann-json and GoogleTest for the target, and Wine to run the target's programs.
 
 # Debian's CLI11 config sits in /usr and puts /usr/include on the include path,
 # which would let glibc's headers into a MinGW build. Its config is
@@ -11,6 +11,15 @@ set(cli11_prefix "${CMAKE_BINARY_DIR}/cli11-prefix")
 file(COPY "${host_cli11_prefix}/include/CLI" DESTINATION "${cli11_prefix}/include")
 file(COPY "${VENDRAKE_HOST_CLI11_DIR}/" DESTINATION "${cli11_prefix}/share/cmake/CLI11")
 set(CLI11_DIR "${cli11_prefix}/share/cmake/CLI11" CACHE PATH "" FORCE)
+
+# nlohmann-json likewise: headers only, and a relocatable config.
+set(VENDRAKE_HOST_NLOHMANN_JSON_DIR /usr/share/cmake/nlohmann_json
+    CACHE PATH "The host's nlohmann_json CMake config folder, copied for the cross build")
+get_filename_component(host_json_prefix "${VENDRAKE_HOST_NLOHMANN_JSON_DIR}/../../.." ABSOLUTE)
+set(json_prefix "${CMAKE_BINARY_DIR}/nlohmann-json-prefix")
+file(COPY "${host_json_prefix}/include/nlohmann" DESTINATION "${json_prefix}/include")
+file(COPY "${VENDRAKE_HOST_NLOHMANN_JSON_DIR}/" DESTINATION "${json_prefix}/share/cmake/nlohmann_json")
+set(nlohmann_json_DIR "${json_prefix}/share/cmake/nlohmann_json" CACHE PATH "" FORCE)
 
 # Debian ships GoogleTest built for Linux only; its sources build for the target.
 set(VENDRAKE_GOOGLETEST_SOURCE /usr/src/googletest

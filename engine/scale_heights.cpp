@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <functional>
 #include <string>
 
 #include "engine/checked_arithmetic.h"
@@ -80,7 +81,8 @@ std::int32_t MultiplyHeight(std::int32_t height_word, float factor) {
 // Visits heights j = 2, 10, 18, ... while j <= last, at word start + j. The
 // visit to a word outside the image raises a subscript error, and the 16-bit
 // position overflows when it steps on from 32762.
-void ScaleBlock(WordImage& words, std::int32_t start, std::int16_t last, float factor) {
+template <typename Rewrite>
+void RewriteBlock(WordImage& words, std::int32_t start, std::int16_t last, Rewrite rewrite) {
   if (last < kFirstHeightWord) return;
   const std::int64_t visits = (last - kFirstHeightWord) / kRecordWords + 1;
   // start is a byte offset divided by 4, so start + j never leaves 32 bits.
@@ -91,8 +93,7 @@ void ScaleBlock(WordImage& words, std::int32_t start, std::int16_t last, float f
                                   ? 0
                                   : std::min(visits, (word_count - 1 - first) / kRecordWords + 1);
 
-  words.RewriteWords(first, inside, kRecordWords,
-                     [factor](std::int32_t height) { return MultiplyHeight(height, factor); });
+  words.RewriteWords(first, inside, kRecordWords, rewrite);
   if (inside < visits) {
     words.Word(first + inside * kRecordWords);  // outside the image: throws
   }
@@ -107,7 +108,12 @@ void CheckImageFits(std::int64_t word_count) {
   CheckedNarrow<std::int16_t>(word_count - 1, "last word index");
 }
 
-void ScaleHeights(WordImage& words, float scale_factor) {
+namespace {
+
+// Finds the vertex block as ScaleHeights describes and replaces each height
+// word by rewrite(word).
+template <typename Rewrite>
+void RewriteHeights(WordImage& words, Rewrite rewrite) {
   CheckImageFits(words.WordCount());
   const std::int64_t word_count = words.WordCount();
 
@@ -130,7 +136,21 @@ void ScaleHeights(WordImage& words, float scale_factor) {
   const auto last = CheckedNarrow<std::int16_t>(
       CheckedSub<std::int32_t>(block_words, kLastHeightBeforeEnd, "block length / 4 - 5"),
       "block length / 4 - 5");
-  ScaleBlock(words, start, last, scale_factor);
+  RewriteBlock(words, start, last, rewrite);
+}
+
+}  // namespace
+
+void ScaleHeights(WordImage& words, float scale_factor) {
+  RewriteHeights(
+      words, [scale_factor](std::int32_t height) { return MultiplyHeight(height, scale_factor); });
+}
+
+void ForEachHeight(WordImage& words, const std::function<void(float)>& seen) {
+  RewriteHeights(words, [&seen](std::int32_t height) {
+    seen(BitsToSingle(height));
+    return height;
+  });
 }
 
 }  // namespace vendrake::engine

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "engine/window_state.h"
 #include "engine/word_image.h"
@@ -33,6 +34,11 @@ void CheckImageFits(std::int64_t word_count);
 // invalid or beyond the single range). Heights rewritten before the failure
 // stay rewritten.
 void ScaleHeights(WordImage& words, float scale_factor);
+
+// Calls `seen` with each height ScaleHeights would multiply in `words`, in
+// the same order, and leaves every word as it is; throws where ScaleHeights
+// would, after the heights before the failure.
+void ForEachHeight(WordImage& words, const std::function<void(float)>& seen);
 
 // The pass on the window's own image and factor.
 inline void ScaleHeights(WindowState& state) { ScaleHeights(state.ModelWords, state.ScaleFactor); }

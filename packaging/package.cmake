@@ -1,6 +1,7 @@
 # Packages of the installed programs. `make dist` builds the Debian package
 # from the release build with `cpack --preset deb`: vendrake, vendrake-cli,
-# the desktop entry and the icon, under /usr.
+# the desktop entry, the icon, the AppStream metadata, the manual pages, the
+# copyright file and the changelog, under /usr.
 set(CPACK_PACKAGE_NAME vendrake)
 set(CPACK_PACKAGE_VENDOR "Vendrake")
 set(CPACK_PACKAGE_CONTACT
@@ -16,6 +17,7 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
 set(CPACK_STRIP_FILES ON)
 
 if(UNIX AND NOT APPLE)
+  include(packaging/package_files.cmake)
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   # vendrake_<version>_<architecture>.deb

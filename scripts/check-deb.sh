@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Checks the Debian package `make dist` built: its control fields and the
-# exact list of files it holds, then installs it with dpkg, runs both programs
+# Checks the Debian package `make dist` built: lintian finds no error and no
+# warning in it, its control fields, the exact list of files it holds, its
+# desktop entry, AppStream metadata, copyright file and manual pages, then
+# installs it with dpkg, runs both programs
 # from where it put them, removes it and checks that nothing is left behind.
 # It installs into the system, so it needs root or sudo without a password;
 # CI runs it as root on a fresh machine. It will not touch a vendrake package
@@ -31,6 +33,10 @@ fi
 
 dpkg-deb --info "$deb"
 
+# Debian's own checks; informational tags, shown, may stay.
+lintian --fail-on error,warning --display-info "$deb" ||
+  fail "lintian finds errors or warnings in $deb"
+
 # Control fields.
 field() { dpkg-deb --field "$deb" "$1"; }
 [ "$(field Package)" = vendrake ] || fail "Package is '$(field Package)'"
@@ -51,11 +57,16 @@ done
 expected_files="./usr/bin/vendrake
 ./usr/bin/vendrake-cli
 ./usr/share/applications/vendrake.desktop
+./usr/share/doc/vendrake/changelog.gz
+./usr/share/doc/vendrake/copyright
 ./usr/share/icons/hicolor/16x16/apps/vendrake.png
 ./usr/share/icons/hicolor/256x256/apps/vendrake.png
 ./usr/share/icons/hicolor/32x32/apps/vendrake.png
 ./usr/share/icons/hicolor/48x48/apps/vendrake.png
-./usr/share/icons/hicolor/scalable/apps/vendrake.svg"
+./usr/share/icons/hicolor/scalable/apps/vendrake.svg
+./usr/share/man/man1/vendrake-cli.1.gz
+./usr/share/man/man1/vendrake.1.gz
+./usr/share/metainfo/vendrake.metainfo.xml"
 contents=$(dpkg-deb --contents "$deb")
 echo "$contents"
 files=$(awk '$1 !~ /^d/ { print $6 }' <<<"$contents" | LC_ALL=C sort)
@@ -71,6 +82,19 @@ trap 'rm -rf "$unpacked" "$scratch"' EXIT
 dpkg-deb --extract "$deb" "$unpacked"
 desktop-file-validate "$unpacked/usr/share/applications/vendrake.desktop"
 grep -qx 'Icon=vendrake' "$unpacked/usr/share/applications/vendrake.desktop" || fail "no Icon=vendrake"
+grep -q '^Keywords=.' "$unpacked/usr/share/applications/vendrake.desktop" || fail "no Keywords"
+appstreamcli validate --no-net "$unpacked/usr/share/metainfo/vendrake.metainfo.xml" ||
+  fail "the AppStream metadata is not valid"
+grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
+  "$unpacked/usr/share/doc/vendrake/copyright" || fail "the copyright file is not machine-readable"
+# Each manual page is the program's own --help: every option it lists is there.
+for program in vendrake vendrake-cli; do
+  page=$(zcat "$unpacked/usr/share/man/man1/$program.1.gz")
+  grep -q '^\.TH VENDRAKE' <<<"$page" || fail "$program.1 is no manual page"
+  grep -q 'version' <<<"$page" || fail "$program.1 does not give --version"
+done
+zcat "$unpacked/usr/share/man/man1/vendrake-cli.1.gz" | grep -q 'dry\\-run' ||
+  fail "vendrake-cli.1 does not give --dry-run"
 for program in vendrake vendrake-cli; do
   file "$unpacked/usr/bin/$program" | grep -q ', stripped' || fail "$program is not stripped"
 done
@@ -84,6 +108,9 @@ trap '"${as_root[@]}" dpkg -r vendrake >/dev/null 2>&1 || true; rm -rf "$unpacke
 
 [ "$(command -v vendrake-cli)" = /usr/bin/vendrake-cli ] || fail "vendrake-cli is not on PATH"
 [ "$(vendrake-cli --version)" = "vendrake-cli $version" ] || fail "vendrake-cli --version says '$(vendrake-cli --version)'"
+# Without a display, as in a package build or over ssh.
+[ "$(env -u DISPLAY -u WAYLAND_DISPLAY vendrake --version)" = "vendrake $version" ] ||
+  fail "vendrake --version without a display says '$(env -u DISPLAY -u WAYLAND_DISPLAY vendrake --version 2>&1)'"
 summary=$(vendrake-cli --source samples/CliffNatural0 --dest "$scratch/CliffNatural0_2x" --scale 2)
 [ "$summary" = "Attempted model scales: 6. Success count: 6." ] || fail "vendrake-cli: $summary"
 for program in vendrake vendrake-cli; do

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the Windows archive `make dist` built: exactly vendrake.exe,
 # vendrake-cli.exe and README.txt at its top, the window a GUI program and the
-# console front end a console one, the text in Windows line ends. Then it
+# console front end a console one with a version resource and a manifest
+# (long paths, UTF-8 code page), the text in Windows line ends. Then it
 # unpacks the archive into an empty folder and runs both programs from there
 # under Wine, in a prefix of its own: vendrake-cli.exe prints its version, and
 # vendrake.exe opens its window and ends when it is closed.
@@ -43,6 +44,12 @@ file vendrake.exe | grep -q 'PE32+ executable (GUI) x86-64' || fail "vendrake.ex
 file vendrake-cli.exe | grep -q 'PE32+ executable (console) x86-64' ||
   fail "vendrake-cli.exe: $(file -b vendrake-cli.exe)"
 file README.txt | grep -q 'CRLF' || fail "README.txt: $(file -b README.txt)"
+# vendrake-cli.exe's version resource (its strings are UTF-16) and manifest.
+strings -el vendrake-cli.exe | grep -qx "vendrake-cli.exe" || fail "vendrake-cli.exe has no version resource"
+strings -el vendrake-cli.exe | grep -qx "$version" || fail "vendrake-cli.exe's version resource lacks $version"
+for setting in '<longPathAware[^>]*>true<' '<activeCodePage[^>]*>UTF-8<'; do
+  LC_ALL=C grep -aq "$setting" vendrake-cli.exe || fail "vendrake-cli.exe's manifest lacks $setting"
+done
 
 wine=/usr/lib/wine/wine64
 "$wine" wineboot --init >/dev/null 2>&1

@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ make pkg-config
   libgtest-dev libgmock-dev
-  libcli11-dev
+  libcli11-dev nlohmann-json3-dev
   qt6-base-dev
 )
 
@@ -17,8 +17,9 @@ packages=(
 #   fuzz   clang with libFuzzer and its sanitizer run-time
 #   check  clang-format for the format check (the sanitizer build needs only g++)
 #   dist   dpkg-shlibdeps and file, which CPack uses to work out the .deb's Depends,
-#          desktop-file-validate for scripts/check-deb.sh, zip for the Windows
-#          archive, and unzip and xwininfo for scripts/check-zip.sh
+#          help2man for the manual pages, desktop-file-validate, appstreamcli
+#          and lintian for scripts/check-deb.sh, zip for the Windows archive,
+#          and unzip and xwininfo for scripts/check-zip.sh
 #   icons  rsvg-convert and icotool, to redraw the committed icon rasters
 #   winshot  Wine's stand-ins for Windows' fonts, xwd, xwininfo and netpbm, for
 #            scripts/windows-screenshot.sh
@@ -33,7 +34,7 @@ for group in "$@"; do
     bench) packages+=(libbenchmark-dev time strace) ;;
     fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
     check) packages+=(clang-format git) ;;
-    dist) packages+=(dpkg-dev file desktop-file-utils zip unzip x11-utils) ;;
+    dist) packages+=(dpkg-dev file help2man desktop-file-utils appstream lintian zip unzip x11-utils) ;;
     icons) packages+=(librsvg2-bin icoutils) ;;
     winshot) packages+=(fonts-wine x11-apps x11-utils netpbm) ;;
     crash) packages+=(xfsprogs e2fsprogs util-linux mount) ;;

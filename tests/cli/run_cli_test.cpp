@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "engine/memory/memory_file_system.h"
 #include "engine/text_encoding.h"
 #include "tests/support/hooked_file_system.h"
@@ -33,6 +35,19 @@ float HeightOfFirstVertex(const std::vector<std::uint8_t>& bytes) {
   static_assert(std::endian::native == std::endian::little);
   return std::bit_cast<float>(bits);
 }
+
+// Paths in the platform's own form.
+#ifdef _WIN32
+constexpr char kSourceAsPrinted[] = "C:\\In\\";
+constexpr char kEscapedSourceAsPrinted[] = "C:\\In%1B[2J%0A%25\\";
+constexpr char kEmptyAsPrinted[] = "C:\\Empty\\";
+constexpr char kBigOutputAsPrinted[] = "C:\\In_big\\In_big_A1";
+#else
+constexpr char kSourceAsPrinted[] = "/In/";
+constexpr char kEscapedSourceAsPrinted[] = "/In%1B[2J%0A%25/";
+constexpr char kEmptyAsPrinted[] = "/Empty/";
+constexpr char kBigOutputAsPrinted[] = "/In_big/In_big_A1";
+#endif
 
 class RunCliTest : public ::testing::Test {
  protected:
@@ -71,7 +86,9 @@ TEST_F(RunCliTest, SlashesInOptionTextsNameTheSameFolders) {
   EXPECT_EQ(Run({"--source", "C:/Work/In", "--dest=C:/Work/Out", "--scale", "-1"}),
             kExitAllWritten);
   EXPECT_EQ(out_.str(), "Attempted model scales: 1. Success count: 1.\n");
-  EXPECT_EQ(err_.str(), "");
+  EXPECT_EQ(err_.str(),
+            "vendrake-cli: warning: the factor \"-1\" is negative: every height changes sign, and "
+            "the models turn upside down\n");
   const auto written = files_.FileBytes(u"C:\\Work\\Out\\Out_A1");
   ASSERT_TRUE(written.has_value());
   EXPECT_EQ(HeightOfFirstVertex(*written), -HeightOfFirstVertex(tools::MakeModel(kShape)));
@@ -87,6 +104,79 @@ TEST_F(RunCliTest, AFailedFileGivesStatusOneWithTheSummaryAndTheFirstReason) {
   EXPECT_EQ(err_.str(),
             "vendrake-cli: 2 failed, the first is readme: no \"_\" in the name (the output suffix "
             "starts at the first \"_\", and readme has none); --report lists every file\n");
+}
+
+// Each folder goes beside itself, in the order given, with a summary line
+// that names it; the total follows and the status is the worst. B, too short
+// a text for the window's check, is the same folder as .\B.
+TEST_F(RunCliTest, SeveralFoldersGoEachBesideItselfInTheOrderGiven) {
+  files_.AddFile(u".\\B\\rock_B1", tools::MakeModel(kShape));
+  files_.AddFile(u".\\B\\readme", tools::MakeModel(kShape));
+  files_.AddFile(u"C:\\A\\rock_A1", tools::MakeModel(kShape));
+  files_.AddFolder(u"C:\\Empty");
+
+  EXPECT_EQ(Run({"-x", "0.5", "B", "C:\\Empty", "C:/A/"}), kExitSomeFailed);
+  EXPECT_EQ(out_.str(),
+            "B: Attempted model scales: 2. Success count: 1.\n"
+            "C:/A/: Attempted model scales: 1. Success count: 1.\n"
+            "Total of 3 folders: Attempted model scales: 3. Success count: 2.\n");
+  EXPECT_EQ(err_.str(), std::string("vendrake-cli: B: 1 failed, the first is readme: no \"_\" in "
+                                    "the name (the output suffix starts at the first \"_\", and "
+                                    "readme has none); --report lists every file\n"
+                                    "vendrake-cli: C:\\Empty: The source path does not exist.\n"
+                                    "vendrake-cli: C:\\Empty: ") +
+                            kEmptyAsPrinted +
+                            " holds no normal file (folders and hidden files are not scaled)\n");
+  EXPECT_TRUE(files_.FileBytes(u"B_0.5x\\B_0.5x_B1").has_value());
+  EXPECT_TRUE(files_.FileBytes(u"C:\\A_0.5x\\A_0.5x_A1").has_value());
+}
+
+// The JSON Lines of a dry run tell what --report tells, and nothing is made.
+TEST_F(RunCliTest, JsonOfADryRunTellsEachFileAndTheSummaryAndMakesNothing) {
+  files_.AddFile(u"C:\\In\\rock_A1", tools::MakeModel(kShape));
+  files_.AddFile(u"C:\\In\\short_A2", {1, 2, 3});
+  const std::vector<std::u16string> before = files_.FilePaths();
+
+  EXPECT_EQ(Run({"--dry-run", "--json", "--suffix", "_big", "C:\\In"}), kExitSomeFailed);
+  EXPECT_EQ(files_.FilePaths(), before);
+  EXPECT_FALSE(files_.FolderExists(u"C:\\In_big"));
+  std::istringstream lines(out_.str());
+  std::vector<nlohmann::json> objects;
+  for (std::string line; std::getline(lines, line);) objects.push_back(nlohmann::json::parse(line));
+  ASSERT_EQ(objects.size(), 3U);
+  EXPECT_EQ(objects[0], (nlohmann::json{{"type", "file"},
+                                        {"name", "rock_A1"},
+                                        {"status", "written"},
+                                        {"output", kBigOutputAsPrinted}}));
+  EXPECT_EQ(
+      objects[1],
+      (nlohmann::json{{"type", "file"},
+                      {"name", "short_A2"},
+                      {"status", "failed"},
+                      {"reason", "shorter than 4 bytes (the file holds 3 bytes, no whole word)"}}));
+  EXPECT_EQ(objects[2]["type"], "summary");
+  EXPECT_EQ(objects[2]["attempted"], 2);
+  EXPECT_EQ(objects[2]["succeeded"], 1);
+  EXPECT_EQ(objects[2]["dry_run"], true);
+  EXPECT_EQ(objects[2]["message"], "Attempted model scales: 2. Success count: 1.");
+  EXPECT_EQ(objects[2]["heights"]["count"], kShape.vertex_count);
+  EXPECT_EQ(objects[2]["heights"]["after"]["most"].get<float>(),
+            2.0F * objects[2]["heights"]["before"]["most"].get<float>());
+  EXPECT_EQ(err_.str(), "");
+}
+
+// A destination the real run could not make fails every file in a dry run
+// too, although the dry run makes nothing.
+TEST_F(RunCliTest, ADryRunFailsEveryFileWhereTheDestinationCannotBeMade) {
+  files_.AddFile(u"C:\\In\\rock_A1", tools::MakeModel(kShape));
+
+  EXPECT_EQ(Run({"-n", "-s", "C:\\In", "-d", "C:\\No\\Out"}), kExitSomeFailed);
+  EXPECT_EQ(out_.str(),
+            "Attempted model scales: 1. Success count: 0. Dry run: nothing was written.\n");
+  EXPECT_THAT(err_.str(),
+              HasSubstr("vendrake-cli: no output can be written, the destination folder cannot be "
+                        "opened (no such folder"));
+  EXPECT_FALSE(files_.FolderExists(u"C:\\No"));
 }
 
 // A source folder that yields no file, whose listing breaks off, or that
@@ -128,15 +218,7 @@ TEST_P(RunCliListing, GivesStatusOneAndSaysWhy) {
   EXPECT_EQ(err_.str(), GetParam().err);
 }
 
-constexpr char kSourceMissing[] = "The source path does not exist.\n";
-// The source folder's path in the platform's own form.
-#ifdef _WIN32
-constexpr char kSourceAsPrinted[] = "C:\\In\\";
-constexpr char kEscapedSourceAsPrinted[] = "C:\\In%1B[2J%0A%25\\";
-#else
-constexpr char kSourceAsPrinted[] = "/In/";
-constexpr char kEscapedSourceAsPrinted[] = "/In%1B[2J%0A%25/";
-#endif
+constexpr char kSourceMissing[] = "vendrake-cli: The source path does not exist.\n";
 using Op = MemoryFileSystem::Operation;
 
 INSTANTIATE_TEST_SUITE_P(
@@ -233,20 +315,39 @@ TEST_P(RunCliRejected, PrintsTheCheckMessageOnStandardErrorAndRunsNothing) {
   EXPECT_EQ(files_.TotalCalls(), 0);
 }
 
+// A rejected factor is quoted back, with a hint that fits the mistake.
 INSTANTIATE_TEST_SUITE_P(
     Inputs, RunCliRejected,
     ::testing::Values(
-        OptionsCase{{"--source", "C:", "--dest", "C:\\Out"}, "Source must be a valid path name."},
-        OptionsCase{{"--source", "C:\\In", "--dest", ""}, "Destination must be a valid path name."},
+        OptionsCase{{"--source", "C:", "--dest", "C:\\Out"},
+                    "vendrake-cli: Source must be a valid path name."},
+        OptionsCase{{"--source", "C:\\In", "--dest", ""},
+                    "vendrake-cli: Destination must be a valid path name."},
         // An empty text after "=" is that text, not a reason to take the next argument.
-        OptionsCase{{"--source=", "--dest", "C:\\Out"}, "Source must be a valid path name."},
+        OptionsCase{{"--source=", "--dest", "C:\\Out"},
+                    "vendrake-cli: Source must be a valid path name."},
         OptionsCase{{"--source", "C:\\In", "--dest=", "--report"},
-                    "Destination must be a valid path name."},
+                    "vendrake-cli: Destination must be a valid path name."},
         OptionsCase{{"--scale=", "--source", "C:\\In"},
-                    "Scale value must be numeric. Please use . as the decimal separator."},
-        OptionsCase{{"--source", "C:\\In", "--scale", "two"},
-                    "Scale value must be numeric. Please use . as the decimal separator."},
-        OptionsCase{{"--source", "C:\\In", "--scale", "1e39"}, "Scale value is out of range."}));
+                    "vendrake-cli: the factor \"\" is not a number; give a number, such as 2 or "
+                    "0.5"},
+        OptionsCase{{"-s", "C:\\In", "-x", "two"},
+                    "vendrake-cli: the factor \"two\" is not a number; give a number, such as 2, "
+                    "0.5 or 1e2"},
+        OptionsCase{{"-s", "C:\\In", "-f", "x2"},
+                    "vendrake-cli: the factor \"x2\" is not a number; give the factor alone: 2"},
+        OptionsCase{{"-s", "C:\\In", "-x", " 2,5 "},
+                    "vendrake-cli: the factor \"2,5\" is not a number; use \".\" as the decimal "
+                    "separator: 2.5"},
+        OptionsCase{{"-s", "C:\\In", "-x", "150%"},
+                    "vendrake-cli: the factor \"150%25\" is not a number; give a factor, not a "
+                    "percentage: 1.5"},
+        OptionsCase{{"--source", "C:\\In", "--scale", "1e39"},
+                    "vendrake-cli: the factor \"1e39\" is out of range; a factor lies between "
+                    "-3.4e38 and 3.4e38"},
+        // The factor is the same for every folder: said once.
+        OptionsCase{{"-x", "2x", "C:\\In", "C:\\In2"},
+                    "vendrake-cli: the factor \"2x\" is not a number; give the factor alone: 2"}));
 
 class RunCliUsage : public RunCliTest, public ::testing::WithParamInterface<OptionsCase> {};
 
@@ -254,26 +355,75 @@ TEST_P(RunCliUsage, WrongUsageGivesStatusTwoAndTouchesNoFile) {
   EXPECT_EQ(Run(GetParam().options), kExitRejected);
   EXPECT_EQ(out_.str(), "");
   EXPECT_THAT(err_.str(), HasSubstr(GetParam().message));
+  std::istringstream lines(err_.str());
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_TRUE(line.starts_with("vendrake-cli: ")) << line;
+  }
   EXPECT_EQ(files_.TotalCalls(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Arguments, RunCliUsage,
-                         ::testing::Values(OptionsCase{{"--bogus"}, "--bogus"},
-                                           OptionsCase{{"--scale"}, "--scale"},
-                                           OptionsCase{{"--source", "C:\\In", "extra"}, "extra"},
-                                           OptionsCase{{"--source", "C:\\In", "ex\ntra\x1B"},
-                                                       "not expected: ex%0Atra%1B\n"},
-                                           OptionsCase{{"--dest", "a", "--dest", "b"}, "--dest"}));
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, RunCliUsage,
+    ::testing::Values(
+        OptionsCase{{"--bogus"}, "--bogus"}, OptionsCase{{"--scale"}, "--scale"},
+        OptionsCase{{"--bo\ngus\x1B"}, "--bo%0Agus%1B\n"},
+        OptionsCase{{"--dest", "a", "--dest", "b"}, "--dest"},
+        OptionsCase{{"--source", "C:\\In", "extra"},
+                    "give the folders either as arguments or with --source, not both"},
+        OptionsCase{{"-d", "C:\\Out", "C:\\A", "C:\\B"},
+                    "--dest names the destination of one folder"},
+        OptionsCase{{"-d", "C:\\Out", "--suffix", "_big", "C:\\A"},
+                    "--dest and --suffix both name the destination"},
+        OptionsCase{{"C:\\A", "C:\\In\\..\\"},
+                    "no destination can be named after \"C:\\In\\..\\\"; give it with --dest"}));
+
+// A factor that runs but leaves the models flat or upside down is warned of,
+// after the summary; one that leaves them as they should be is not.
+class RunCliFactor : public RunCliTest, public ::testing::WithParamInterface<OptionsCase> {};
+
+TEST_P(RunCliFactor, WarnsOfAFactorThatFlattensOrTurnsTheModels) {
+  files_.AddFile(u"C:\\In\\rock_A1", tools::MakeModel(kShape));
+
+  EXPECT_EQ(Run(GetParam().options), kExitAllWritten);
+  EXPECT_EQ(out_.str(), "Attempted model scales: 1. Success count: 1.\n");
+  EXPECT_EQ(err_.str(), GetParam().message);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Factors, RunCliFactor,
+    ::testing::Values(
+        OptionsCase{{"C:\\In", "-x", "0"},
+                    "vendrake-cli: warning: the factor \"0\" is 0: every height becomes 0, and the "
+                    "models flat\n"},
+        // Rounds to 0 as a single.
+        OptionsCase{{"C:\\In", "-x", "1e-50"},
+                    "vendrake-cli: warning: the factor \"1e-50\" is 0: every height becomes 0, and "
+                    "the models flat\n"},
+        OptionsCase{{"C:\\In", "-x", "1e-40"},
+                    "vendrake-cli: warning: the factor \"1e-40\" is so small that every height "
+                    "became 0 or too small to hold exactly\n"},
+        OptionsCase{{"C:\\In", "-x", "-0.5"},
+                    "vendrake-cli: warning: the factor \"-0.5\" is negative: every height changes "
+                    "sign, and the models turn upside down\n"},
+        OptionsCase{{"C:\\In", "-x", "1e-3"}, ""}));
 
 TEST_F(RunCliTest, HelpListsEveryOptionOnStandardOutput) {
   EXPECT_EQ(Run({"--help"}), kExitAllWritten);
-  for (const char* option : {"--source", "--dest", "--scale", "--report", "--version"}) {
+  for (const char* option : {"-s,--source", "-d,--dest", "-x,-f,--scale", "--suffix", "-r,--report",
+                             "-j,--json", "-n,--dry-run", "-V,--version", "FOLDER"}) {
     EXPECT_THAT(out_.str(), HasSubstr(option));
   }
   // The defaults are the window's starting texts.
   EXPECT_THAT(out_.str(), HasSubstr("CliffNatural0_2x"));
   EXPECT_EQ(err_.str(), "");
   EXPECT_EQ(files_.TotalCalls(), 0);
+#ifdef _WIN32
+  // As the system's own commands take it.
+  const std::string help = out_.str();
+  out_.str("");
+  EXPECT_EQ(Run({"/?"}), kExitAllWritten);
+  EXPECT_EQ(out_.str(), help);
+#endif
 }
 
 TEST_F(RunCliTest, VersionIsOneLineOnStandardOutput) {

@@ -106,7 +106,9 @@ TEST_F(VendrakeCli, RejectedScaleGivesStatusTwoAndWritesNothing) {
 
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, "Scale value is out of range.\n");
+  EXPECT_EQ(run.err,
+            "vendrake-cli: the factor \"1e39\" is out of range; a factor lies between -3.4e38 "
+            "and 3.4e38\n");
   EXPECT_FALSE(fs::exists(dest_));
 }
 

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace vendrake::cli {
+
+// What the command line asks for, as given.
+struct CliOptions {
+  // The folders given as arguments, in their order; empty when none was.
+  std::vector<std::string> sources;
+  // --source and --dest: the window's starting texts unless given.
+  std::string source;
+  std::string destination;
+  bool source_given = false;
+  bool destination_given = false;
+  std::string scale;
+  std::optional<std::string> suffix;
+  bool report = false;
+  bool json = false;
+  bool dry_run = false;
+};
+
+// Parses the arguments. Returns the options, or nothing when the program is
+// done already: --help and --version printed on `out` (exit status 0), or a
+// usage error on `err` (exit status 2), each line starting "vendrake-cli: ".
+std::optional<CliOptions> ParseOptions(int argc, const char* const* argv, std::ostream& out,
+                                       std::ostream& err, int& exit_status);
+
+}  // namespace vendrake::cli

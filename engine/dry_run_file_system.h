@@ -1,0 +1,41 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
+#include "engine/file_system.h"
+
+namespace vendrake::engine {
+
+// The file system `real` as a run that writes nothing sees it, so that
+// RunBatch over it goes exactly as it would, up to the writing. Everything
+// is read from `real`; nothing is created, staged, replaced, removed or
+// flushed there:
+// - CreateFolder succeeds where the folder does not exist but its parent
+//   does, and fails, as the real one would, where the folder exists or its
+//   parent cannot be opened; a folder so "created" opens as an empty one;
+// - an output is taken and discarded, and its Commit never fails. It stands
+//   for the file it would replace: its identity is that file's, if there is
+//   one, so that a later name leading to that file is passed over as an
+//   output of the run, as it would have been;
+// - abandoned staging files are left where they are.
+// Whatever the real run would find only on writing (a full disk, a
+// read-only output) does not show.
+class DryRunFileSystem : public FileSystem {
+ public:
+  explicit DryRunFileSystem(FileSystem& real) : real_(real) {}
+
+  void CreateFolder(std::u16string_view folder) override;
+  std::unique_ptr<Folder> OpenFolder(std::u16string_view folder) override;
+  bool HidesByName(std::u16string_view name) const override { return real_.HidesByName(name); }
+  std::u16string NameKey(std::u16string_view name) const override { return real_.NameKey(name); }
+
+ private:
+  FileSystem& real_;
+  // The folders CreateFolder pretended to make, by NameKey.
+  std::unordered_set<std::u16string> created_;
+};
+
+}  // namespace vendrake::engine
