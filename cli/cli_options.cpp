@@ -68,7 +68,11 @@ std::optional<CliOptions> ParseOptions(int argc, const char* const* argv, std::o
   app.add_option("--suffix", options.suffix,
                  "Added to each FOLDER's name to name its destination (default: _<factor>x)");
   app.add_flag("-r,--report", options.report, "Print one line per file before the summary");
-  app.add_flag("-j,--json", options.json,
+  app.add_option("-j,--jobs", options.jobs,
+                 "Files read, scaled and staged at once, on as many threads (default: one per "
+                 "processor, at most 8; 1 for one file at a time)")
+      ->check(CLI::Range(std::size_t{1}, std::size_t{64}));
+  app.add_flag("--json", options.json,
                "Print one JSON object per file and one per summary (JSON Lines) instead");
   app.add_flag("-n,--dry-run", options.dry_run,
                "Show what a run would do, with the heights before and after; write nothing");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -21,6 +22,8 @@ struct CliOptions {
   bool report = false;
   bool json = false;
   bool dry_run = false;
+  // Files read, scaled and staged at once; 0 for the default.
+  std::size_t jobs = 0;
 };
 
 // Parses the arguments. Returns the options, or nothing when the program is

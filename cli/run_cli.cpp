@@ -209,6 +209,13 @@ class Call {
     std::optional<HeightRange> heights_before;
   };
 
+  // The heights are watched as each output follows the model read just
+  // before it: one file at a time then.
+  std::size_t Jobs() const {
+    if (heights_ != nullptr) return 1;
+    return options_.jobs != 0 ? options_.jobs : engine::DefaultJobs();
+  }
+
   FolderResult RunFolder(const FolderJob& job, bool several) {
     ConsoleSurface surface(job.source, job.destination, engine::Utf8ToUtf16(options_.scale));
     engine::WindowState state;
@@ -216,7 +223,7 @@ class Call {
     if (heights_) heights_->Clear();
     FolderResult result;
     result.outcome = command::OnScale(surface, state, *files_, &watch,
-                                      stop_ != nullptr ? &stop_->requested : nullptr);
+                                      stop_ != nullptr ? &stop_->requested : nullptr, Jobs());
     result.exit_status = ExitStatusFor(result.outcome, stop_);
     result.factor = state.ScaleFactor;
     const bool finished = result.outcome.kind == command::ScaleOutcome::Kind::kFinished;

@@ -44,7 +44,8 @@ std::u16string NormaliseFolderBox(std::u16string text, ControlSurface& surface,
 }  // namespace
 
 ScaleOutcome OnScale(ControlSurface& surface, engine::WindowState& state, engine::FileSystem& files,
-                     engine::BatchObserver* observer, const std::atomic<bool>* stop) {
+                     engine::BatchObserver* observer, const std::atomic<bool>* stop,
+                     std::size_t jobs) {
   surface.SetButtonEnabled(false);
   surface.SetButtonCaption(kWorkingCaption);
 
@@ -67,7 +68,7 @@ ScaleOutcome OnScale(ControlSurface& surface, engine::WindowState& state, engine
   state.ScaleFactor = scale.value;
 
   const engine::BatchOutcome run =
-      engine::RunBatch(state, files, source, destination, observer, stop);
+      engine::RunBatch(state, files, source, destination, observer, stop, jobs);
   if (run.kind == engine::BatchOutcome::Kind::kSourceEmpty) {
     ScaleOutcome outcome = Stop(surface, kSourceMissingMessage, ScaleOutcome::Kind::kSourceEmpty);
     outcome.listing_error = run.listing_error;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <string>
 
 #include "command/control_surface.h"
@@ -32,9 +33,10 @@ struct ScaleOutcome {
 // state.ScaleFactor, runs the batch over `files`, unlocks the button and shows
 // exactly one message: the reason for stopping, or the summary of the run.
 // `observer`, if given, hears of every file; `stop`, if given, ends the run
-// early once it becomes true (see engine::RunBatch).
+// early once it becomes true; with `jobs` above 1, several files are staged
+// at once (see engine::RunBatch).
 ScaleOutcome OnScale(ControlSurface& surface, engine::WindowState& state, engine::FileSystem& files,
                      engine::BatchObserver* observer = nullptr,
-                     const std::atomic<bool>* stop = nullptr);
+                     const std::atomic<bool>* stop = nullptr, std::size_t jobs = 1);
 
 }  // namespace vendrake::command

@@ -141,9 +141,15 @@ class Run {
       pool.Submit(file.get());
       files_ahead.push_back(std::move(file));
     };
+    // A stop is looked for where a run of one job looks: before the first
+    // file, and after each file that has a next.
+    if (StopRequested()) {
+      outcome.interrupted = true;
+      return;
+    }
     hand_in(std::move(entry));
     bool listed_all = false;
-    while (!files_ahead.empty()) {
+    for (bool first = true;; first = false) {
       while (!listed_all && files_ahead.size() < ahead) {
         try {
           entry = listing.Next();
@@ -151,11 +157,17 @@ class Run {
           outcome.listing_error = error.what();
           listed_all = true;
           break;
+        } catch (const std::bad_alloc&) {
+          // As in a run of one job, the files listed before are finished.
+          outcome.out_of_memory = true;
+          listed_all = true;
+          break;
         }
         listed_all = entry.empty() || entry == u"." || entry == u"..";
         if (!listed_all) hand_in(std::move(entry));
       }
-      if (StopRequested()) {
+      if (files_ahead.empty()) break;
+      if (!first && StopRequested()) {
         outcome.interrupted = true;
         break;
       }

@@ -22,16 +22,6 @@ class DiscardedOutput : public OutputFile {
   FileIdentity replaced_;
 };
 
-// The identity of the file `name` in `folder`, or an unknown one where there
-// is none that can be read.
-FileIdentity IdentityAt(Folder& folder, std::u16string_view name) {
-  try {
-    return folder.OpenForReading(name)->Identity();
-  } catch (const Error&) {
-    return {};
-  }
-}
-
 // A real folder, read as it is, whose outputs go nowhere.
 class DryFolder : public Folder {
  public:
@@ -43,9 +33,12 @@ class DryFolder : public Folder {
   }
   std::unique_ptr<OutputFile> OpenForReplacing(std::u16string_view name,
                                                Permissions /*source_permissions*/) override {
-    return std::make_unique<DiscardedOutput>(IdentityAt(*real_, name));
+    // What a listed name would lead to once the output replaced it: the file
+    // now there stands for it; a link there is replaced, not its target.
+    return std::make_unique<DiscardedOutput>(real_->IdentityAt(name));
   }
   FileIdentity Identity() override { return real_->Identity(); }
+  FileIdentity IdentityAt(std::u16string_view name) override { return real_->IdentityAt(name); }
   std::size_t RemoveAbandonedStaging() override { return 0; }
   void FlushStaged() override {}
   std::size_t StagingCapacity() override { return real_->StagingCapacity(); }

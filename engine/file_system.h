@@ -173,8 +173,7 @@ class Folder {
 
 // Threads: a folder's OpenForReading and OpenForReplacing, and the files they
 // return, may be used from several threads at once, beside the folder's other
-// operations, each file from one thread at a time. MemoryFileSystem, for
-// tests, is the exception: runs on it take one job.
+// operations, each file from one thread at a time.
 class FileSystem {
  public:
   virtual ~FileSystem() = default;

@@ -68,6 +68,7 @@ class MemoryFileSystem::Listing : public FolderListing {
       : files_(files), folder_key_(std::move(folder_key)) {}
 
   std::u16string Next() override {
+    const std::lock_guard lock(files_.mutex_);
     files_.Enter(Operation::kListNext, folder_key_);
     auto it = last_name_.empty() ? files_.nodes_.begin()
                                  : files_.nodes_.upper_bound(Join(folder_key_, last_name_));
@@ -92,18 +93,23 @@ class MemoryFileSystem::Input : public InputFile {
   Input(MemoryFileSystem& files, std::u16string key) : files_(files), key_(std::move(key)) {}
 
   std::uint64_t Length() override {
+    const std::lock_guard lock(files_.mutex_);
     files_.Enter(Operation::kLength, key_);
     return files_.FileAt(key_).bytes.size();
   }
 
   void Read(std::span<std::uint8_t> bytes) override {
+    const std::lock_guard lock(files_.mutex_);
     files_.Enter(Operation::kRead, key_);
     const auto& contents = files_.FileAt(key_).bytes;
     if (contents.size() < bytes.size()) Fail("file shorter than expected", key_);
     std::copy_n(contents.begin(), bytes.size(), bytes.begin());
   }
 
-  FileIdentity Identity() override { return files_.IdentityOf(files_.FileAt(key_)); }
+  FileIdentity Identity() override {
+    const std::lock_guard lock(files_.mutex_);
+    return files_.IdentityOf(files_.FileAt(key_));
+  }
   Permissions PermissionBits() override { return kDefaultPermissions; }
 
  private:
@@ -119,12 +125,14 @@ class MemoryFileSystem::Output : public OutputFile {
   }
 
   ~Output() override {
+    const std::lock_guard lock(files_.mutex_);
     files_.live_staging_.erase(staging_key_);
     files_.unflushed_.erase(this);
     if (!committed_) files_.nodes_.erase(staging_key_);
   }
 
   void Write(std::span<const std::uint8_t> bytes) override {
+    const std::lock_guard lock(files_.mutex_);
     files_.Enter(Operation::kWrite, key_);
     auto& staged = files_.FileAt(staging_key_).bytes;
     staged.insert(staged.end(), bytes.begin(), bytes.end());
@@ -138,6 +146,7 @@ class MemoryFileSystem::Output : public OutputFile {
   }
 
   FileIdentity Commit() override {
+    const std::lock_guard lock(files_.mutex_);
     files_.Enter(Operation::kCommit, key_);
     if (flush_failure_) throw *flush_failure_;
     if (files_.unflushed_.erase(this) != 0) files_.Enter(Operation::kFlushAlone, key_);
@@ -172,12 +181,14 @@ class MemoryFileSystem::MemoryFolder : public Folder {
   MemoryFolder(MemoryFileSystem& files, std::u16string key) : files_(files), key_(std::move(key)) {}
 
   std::unique_ptr<FolderListing> ListNormalFiles() override {
+    const std::lock_guard lock(files_.mutex_);
     files_.Enter(Operation::kList, key_);
     if (!files_.FolderExists(key_)) Fail("no such folder", key_);
     return std::make_unique<Listing>(files_, key_);
   }
 
   std::unique_ptr<InputFile> OpenForReading(std::u16string_view name) override {
+    const std::lock_guard lock(files_.mutex_);
     files_.Enter(Operation::kOpenForReading, Join(key_, name));
     CheckPlainName(name);
     std::u16string key = Join(key_, name);
@@ -187,6 +198,7 @@ class MemoryFileSystem::MemoryFolder : public Folder {
 
   std::unique_ptr<OutputFile> OpenForReplacing(std::u16string_view name,
                                                Permissions /*source_permissions*/) override {
+    const std::lock_guard lock(files_.mutex_);
     files_.Enter(Operation::kOpenForReplacing, Join(key_, name));
     CheckPlainName(name);
     if (!files_.FolderExists(key_)) Fail("no such folder", key_);
@@ -197,11 +209,13 @@ class MemoryFileSystem::MemoryFolder : public Folder {
   }
 
   FileIdentity Identity() override {
+    const std::lock_guard lock(files_.mutex_);
     const Node* node = files_.Find(key_);
     return node == nullptr ? FileIdentity{} : files_.IdentityOf(*node);
   }
 
   FileIdentity IdentityAt(std::u16string_view name) override {
+    const std::lock_guard lock(files_.mutex_);
     try {
       files_.Enter(Operation::kIdentityAt, Join(key_, name));
     } catch (const FileError&) {
@@ -212,6 +226,7 @@ class MemoryFileSystem::MemoryFolder : public Folder {
   }
 
   void FlushStaged() override {
+    const std::lock_guard lock(files_.mutex_);
     std::optional<FileError> failure;
     try {
       files_.Enter(Operation::kFlushStaged, key_);
@@ -225,9 +240,13 @@ class MemoryFileSystem::MemoryFolder : public Folder {
     if (failure) throw *failure;
   }
 
-  std::size_t StagingCapacity() override { return files_.staging_capacity_; }
+  std::size_t StagingCapacity() override {
+    const std::lock_guard lock(files_.mutex_);
+    return files_.staging_capacity_;
+  }
 
   std::size_t RemoveAbandonedStaging() override {
+    const std::lock_guard lock(files_.mutex_);
     files_.Enter(Operation::kRemoveAbandonedStaging, key_);
     std::size_t removed = 0;
     std::erase_if(files_.nodes_, [&](const auto& entry) {
@@ -246,6 +265,7 @@ class MemoryFileSystem::MemoryFolder : public Folder {
 };
 
 void MemoryFileSystem::AddFolder(std::u16string_view path) {
+  const std::lock_guard lock(mutex_);
   for (std::u16string key = Key(path); !key.empty(); key = ParentKey(key)) {
     const Node* node = Find(key);
     if (node == nullptr || !node->is_folder) Place(key, Node{.is_folder = true});
@@ -254,6 +274,7 @@ void MemoryFileSystem::AddFolder(std::u16string_view path) {
 
 void MemoryFileSystem::AddFile(std::u16string_view path, std::vector<std::uint8_t> bytes,
                                FileAttributes attributes) {
+  const std::lock_guard lock(mutex_);
   const std::u16string key = Key(path);
   AddFolder(ParentKey(key));
   Place(key, Node{.is_folder = false, .attributes = attributes, .bytes = std::move(bytes)});
@@ -265,6 +286,7 @@ MemoryFileSystem::Node& MemoryFileSystem::Place(const std::u16string& key, Node 
 }
 
 std::optional<FileAttributes> MemoryFileSystem::AttributesOf(std::u16string_view path) const {
+  const std::lock_guard lock(mutex_);
   const Node* node = Find(Key(path));
   if (node == nullptr || node->is_folder) return std::nullopt;
   return node->attributes;
@@ -272,18 +294,21 @@ std::optional<FileAttributes> MemoryFileSystem::AttributesOf(std::u16string_view
 
 std::optional<std::vector<std::uint8_t>> MemoryFileSystem::FileBytes(
     std::u16string_view path) const {
+  const std::lock_guard lock(mutex_);
   const Node* node = Find(Key(path));
   if (node == nullptr || node->is_folder) return std::nullopt;
   return node->bytes;
 }
 
 bool MemoryFileSystem::FolderExists(std::u16string_view path) const {
+  const std::lock_guard lock(mutex_);
   const std::u16string key = Key(path);
   const Node* node = Find(key);
   return key.empty() || (node != nullptr && node->is_folder);
 }
 
 std::vector<std::u16string> MemoryFileSystem::FilePaths() const {
+  const std::lock_guard lock(mutex_);
   std::vector<std::u16string> paths;
   for (const auto& [key, node] : nodes_) {
     if (!node.is_folder) paths.push_back(key);
@@ -292,6 +317,7 @@ std::vector<std::u16string> MemoryFileSystem::FilePaths() const {
 }
 
 std::vector<std::u16string> MemoryFileSystem::NamesIn(std::u16string_view path) const {
+  const std::lock_guard lock(mutex_);
   const std::u16string folder = Key(path);
   std::vector<std::u16string> names;
   for (const auto& [key, node] : nodes_) {
@@ -301,14 +327,17 @@ std::vector<std::u16string> MemoryFileSystem::NamesIn(std::u16string_view path) 
 }
 
 void MemoryFileSystem::FailOn(Operation operation, int call_number, Failure failure) {
+  const std::lock_guard lock(mutex_);
   failures_[static_cast<std::size_t>(operation)].emplace_back(call_number, failure);
 }
 
 int MemoryFileSystem::Calls(Operation operation) const {
+  const std::lock_guard lock(mutex_);
   return calls_[static_cast<std::size_t>(operation)];
 }
 
 int MemoryFileSystem::TotalCalls() const {
+  const std::lock_guard lock(mutex_);
   return std::accumulate(calls_.begin(), calls_.end(), 0);
 }
 
@@ -342,6 +371,7 @@ MemoryFileSystem::Node& MemoryFileSystem::FileAt(const std::u16string& key) {
 }
 
 void MemoryFileSystem::CreateFolder(std::u16string_view folder) {
+  const std::lock_guard lock(mutex_);
   Enter(Operation::kCreateFolder, folder);
   const std::u16string key = Key(folder);
   if (key.empty() || Find(key) != nullptr) Fail("already exists", folder);
@@ -350,6 +380,7 @@ void MemoryFileSystem::CreateFolder(std::u16string_view folder) {
 }
 
 std::unique_ptr<Folder> MemoryFileSystem::OpenFolder(std::u16string_view folder) {
+  const std::lock_guard lock(mutex_);
   Enter(Operation::kOpenFolder, folder);
   std::u16string key = Key(folder);
   if (!FolderExists(key)) Fail("no such folder", folder);

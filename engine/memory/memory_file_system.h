@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -29,7 +30,8 @@ struct FileAttributes {
 // order, and a listing sees files added after it started. Files carry
 // attributes rather than permission bits. Nothing is ever moved or linked,
 // so a folder's path text always names the folder it opened. Any operation
-// can be made to fail on its n-th call.
+// can be made to fail on its n-th call. Operations from several threads are
+// taken one at a time.
 class MemoryFileSystem : public FileSystem {
  public:
   enum class Operation {
@@ -120,6 +122,8 @@ class MemoryFileSystem : public FileSystem {
   std::uint64_t next_id_ = 1;
   std::size_t staging_capacity_ = 64;
   bool identities_known_ = true;
+  // One operation at a time, whichever thread asks.
+  mutable std::recursive_mutex mutex_;
 };
 
 }  // namespace vendrake::engine

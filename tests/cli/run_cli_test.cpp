@@ -410,7 +410,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(RunCliTest, HelpListsEveryOptionOnStandardOutput) {
   EXPECT_EQ(Run({"--help"}), kExitAllWritten);
   for (const char* option : {"-s,--source", "-d,--dest", "-x,-f,--scale", "--suffix", "-r,--report",
-                             "-j,--json", "-n,--dry-run", "-V,--version", "FOLDER"}) {
+                             "-j,--jobs", "--json", "-n,--dry-run", "-V,--version", "FOLDER"}) {
     EXPECT_THAT(out_.str(), HasSubstr(option));
   }
   // The defaults are the window's starting texts.
