@@ -10,12 +10,12 @@
 
 namespace vendrake::engine::win32 {
 
-// Whether `name` is that of a staging file in `folder`: ".vendrake-<n>.tmp"
-// while it is written, and on a volume that lacks atomic replace also
-// ".vendrake-<n>.<output>.ready" (or ".vendrake-<n>.ready" where the output's
-// name does not fit) once it is whole, on disk, and about to replace the
-// output.
-bool IsStagingName(const HeldFolder& folder, std::u16string_view name);
+// Whether no listing of a folder gives the name `name`, on any volume: that
+// of a staging file (".vendrake-<n>." and anything after), or of a whole one
+// that the clean-up left as "vendrake-recovered-<n>" for the user to look at
+// (see RemoveAbandonedStaging). Staging files are HIDDEN as well, but a
+// volume may not keep attributes, and a copy of a folder may lose them.
+bool IsKeptFromListings(std::u16string_view name);
 
 // Starts staging the output `name` in the folder open as `folder`, whose path
 // `folder_path` is only for messages; the output keeps the folder open.
@@ -31,7 +31,8 @@ void FlushStaged(HeldFolder& folder, const std::u16string& folder_path);
 // On a volume that lacks atomic replace, a whole staging file may be the only
 // copy of an output whose replacing was cut short: if it names its output and
 // that is missing, it takes the output's name; if it names none, it is left
-// visible as "vendrake-recovered-<n>".
+// visible as "vendrake-recovered-<n>". A staging file that takes an
+// output's name or stays visible loses its HIDDEN attribute.
 std::size_t RemoveAbandonedStaging(const HeldFolder& folder, const std::u16string& folder_path);
 
 }  // namespace vendrake::engine::win32
