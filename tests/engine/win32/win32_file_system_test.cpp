@@ -54,6 +54,7 @@ struct PlayedVolume {
   bool refuses_id_listings = false;      // as some redirectors do
   bool empty_root = false;               // finds nothing at the first listing query
   bool cloud_placeholders = false;       // every file a reparse point of a cloud tag
+  bool dot_files_shown = false;          // as Windows lists them, where Wine hides them
   enum class Ids { kFileIdInfo, kIndexOnly, kAllOnes, kIndexAllOnes, kOfNames } ids{};
   // NtFlushBuffersFileEx, which Wine 8 lacks, answering FLUSH_FLAGS_FILE_DATA_ONLY so.
   std::optional<NTSTATUS> data_only_writeout{};
@@ -136,7 +137,8 @@ NTSTATUS NTAPI PlayedCreate(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUT
                             ULONG ea_size) {
   const std::u16string_view name(reinterpret_cast<const char16_t*>(object->ObjectName->Buffer),
                                  object->ObjectName->Length / sizeof(WCHAR));
-  constexpr ACCESS_MASK kWritingAttributes = FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA;
+  constexpr ACCESS_MASK kWritingAttributes =
+      FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA | GENERIC_WRITE | GENERIC_ALL;
   if (played.folder_takes_only_new_files && name.empty() && (options & FILE_DIRECTORY_FILE) != 0 &&
       (access & kWritingAttributes) != 0) {
     return static_cast<NTSTATUS>(0xC0000022L);
@@ -224,12 +226,17 @@ BOOL WINAPI PlayedInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information
     tag->ReparseTag = IO_REPARSE_TAG_CLOUD_6;
   } else if ((information_class == FileFullDirectoryInfo ||
               information_class == FileFullDirectoryRestartInfo) &&
-             played.cloud_placeholders) {
+             (played.cloud_placeholders || played.dot_files_shown)) {
     for (auto* entry = static_cast<FILE_FULL_DIR_INFO*>(information);;
          entry = reinterpret_cast<FILE_FULL_DIR_INFO*>(reinterpret_cast<char*>(entry) +
                                                        entry->NextEntryOffset)) {
-      entry->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-      entry->EaSize = IO_REPARSE_TAG_CLOUD_6;  // where listings give the tag
+      if (played.cloud_placeholders) {
+        entry->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+        entry->EaSize = IO_REPARSE_TAG_CLOUD_6;  // where listings give the tag
+      }
+      if (played.dot_files_shown && entry->FileName[0] == L'.') {
+        entry->FileAttributes &= ~DWORD{FILE_ATTRIBUTE_HIDDEN};
+      }
       if (entry->NextEntryOffset == 0) break;
     }
   }
@@ -392,6 +399,7 @@ TEST_F(Win32FileSystemTest, ListsNeitherHiddenNorSystemFilesNorFoldersNorStaging
                                u".vendrake-7.Out_2x_A2.ready", u"vendrake-recovered-9"}) {
     harness_.PutFile(name, {1});
   }
+  Play({.dot_files_shown = true});
   harness_.SetAttributes(u"hidden_A2", FILE_ATTRIBUTE_HIDDEN);
   harness_.SetAttributes(u"system_A3", FILE_ATTRIBUTE_SYSTEM);
   harness_.SetAttributes(u"both_A4", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
