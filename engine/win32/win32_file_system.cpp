@@ -9,9 +9,11 @@
 #include "engine/errors.h"
 #include "engine/native_path.h"
 #include "engine/text_encoding.h"
+#include "engine/win32/win32_cleanup.h"
 #include "engine/win32/win32_entries.h"
 #include "engine/win32/win32_handle.h"
 #include "engine/win32/win32_staging.h"
+#include "engine/win32/win32_staging_names.h"
 #include "engine/win32/win32_system_calls.h"
 
 // In ntdll, which <winternl.h> leaves out.

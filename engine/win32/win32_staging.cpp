@@ -1,25 +1,17 @@
 #include "engine/win32/win32_staging.h"
 
-#include <optional>
-#include <random>
 #include <span>
 #include <utility>
 #include <vector>
 
 #include "engine/errors.h"
 #include "engine/text_encoding.h"
-#include "engine/win32/win32_entries.h"
+#include "engine/win32/win32_staging_names.h"
 #include "engine/win32/win32_system_calls.h"
 
 namespace vendrake::engine::win32 {
 namespace {
 
-constexpr std::u16string_view kStagingPrefix = u".vendrake-";
-constexpr std::u16string_view kStagingSuffix = u".tmp";
-constexpr std::u16string_view kReadySuffix = u".ready";
-constexpr std::u16string_view kRecoveredPrefix = u"vendrake-recovered-";
-// The longest name FAT and exFAT take.
-constexpr std::size_t kLongestName = 255;
 constexpr int kStagingNameAttempts = 64;
 // What Windows gives a new file; never HIDDEN, which the staging file has.
 constexpr DWORD kNewOutputAttributes = FILE_ATTRIBUTE_ARCHIVE;
@@ -28,87 +20,6 @@ constexpr DWORD kNewOutputAttributes = FILE_ATTRIBUTE_ARCHIVE;
 constexpr DWORD kCarriedAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 constexpr DWORD kMostPerWrite = 1U << 30;
-
-std::u16string NextStagingName() {
-  thread_local std::mt19937_64 random{std::random_device{}()};
-  const std::string digits = std::to_string(random());
-  return std::u16string(kStagingPrefix) + std::u16string(digits.begin(), digits.end()) +
-         std::u16string(kStagingSuffix);
-}
-
-// The <n> of a name that starts ".vendrake-<n>.", or nothing.
-std::u16string_view StagingNumber(std::u16string_view name) {
-  if (!name.starts_with(kStagingPrefix)) return {};
-  name.remove_prefix(kStagingPrefix.size());
-  const std::size_t dot = name.find(u'.');
-  if (dot == 0 || dot == std::u16string_view::npos ||
-      name.substr(0, dot).find_first_not_of(u"0123456789") != std::u16string_view::npos) {
-    return {};
-  }
-  return name.substr(0, dot);
-}
-
-// The staging name ".vendrake-<n>.tmp" itself.
-bool IsWritingName(std::u16string_view name) {
-  const std::u16string_view number = StagingNumber(name);
-  return !number.empty() && name.substr(kStagingPrefix.size() + number.size()) == kStagingSuffix;
-}
-
-// For ".vendrake-<n>.<output>.ready", the output; for ".vendrake-<n>.ready",
-// the empty name; otherwise nothing.
-std::optional<std::u16string_view> ReadyFor(std::u16string_view name) {
-  const std::u16string_view number = StagingNumber(name);
-  if (number.empty() || !name.ends_with(kReadySuffix)) return std::nullopt;
-  // From the dot after <n> to the end.
-  std::u16string_view rest = name.substr(kStagingPrefix.size() + number.size());
-  if (rest == kReadySuffix) return std::u16string_view();
-  rest.remove_prefix(1);
-  rest.remove_suffix(kReadySuffix.size());
-  return rest;
-}
-
-// Whether `name` is that of a staging file in `folder`: ".vendrake-<n>.tmp"
-// while it is written, and on a volume that lacks atomic replace also
-// ".vendrake-<n>.<output>.ready" (or ".vendrake-<n>.ready" where the output's
-// name does not fit) once it is whole, on disk, and about to replace the
-// output.
-bool IsStagingName(const HeldFolder& folder, std::u16string_view name) {
-  return IsWritingName(name) || (folder.lacks_atomic_replace && ReadyFor(name).has_value());
-}
-
-// Gives a staging file that is settled for good the attributes it carries,
-// but for HIDDEN, which it had only for being a staging file.
-void Unhide(HANDLE file, DWORD attributes) {
-  attributes &= ~DWORD{FILE_ATTRIBUTE_HIDDEN};
-  SetAttributes(file, attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
-}
-
-// Settles a whole staging file, open as `file` with the attributes
-// `attributes`, that was about to replace the output `output` in `folder`
-// when the replacing failed or the run stopped. Returns whether the staging
-// file is gone.
-bool SettleReady(HANDLE file, DWORD attributes, HANDLE folder, std::u16string_view number,
-                 std::u16string_view output) {
-  if (output.empty()) {
-    // Which output it was for did not fit in its name, and it may be the only
-    // copy of one: it stays, where the user sees it and can tell what it is,
-    // and where no listing takes it for a model (IsKeptFromListings).
-    const std::u16string recovered = std::u16string(kRecoveredPrefix) + std::u16string(number);
-    if (!NT_SUCCESS(RenameInFolder(file, folder, recovered, Existing::kKeep))) return false;
-    Unhide(file, attributes);
-    return true;
-  }
-  // A missing output lost its old contents part way through the replacing,
-  // and these are its new ones: the replacing is finished. An output that is
-  // there was never touched.
-  const NTSTATUS status = RenameInFolder(file, folder, output, Existing::kKeep);
-  if (NT_SUCCESS(status)) {
-    Unhide(file, attributes);
-    return true;
-  }
-  return status == kStatusNameCollision &&
-         NT_SUCCESS(RetryWhileInUse([&] { return MarkForDeletion(file); }));
-}
 
 // Flushes the folder itself, which brings the names in it to the disk on
 // NTFS and ReFS, though no page documents it; false with the last error set.
@@ -295,12 +206,7 @@ class StagedOutput : public OutputFile {
   // file's entry, and its folder's, when the file is flushed, while a flush
   // of the folder does nothing there (fastfat's FatCommonFlushBuffers).
   void MarkReady(DWORD settled) {
-    const std::u16string_view number = StagingNumber(staging_name_);
-    std::u16string ready = std::u16string(kStagingPrefix) + std::u16string(number);
-    if (ready.size() + 1 + name_.size() + kReadySuffix.size() <= kLongestName) {
-      ready += u"." + name_;
-    }
-    ready += kReadySuffix;
+    const std::u16string ready = ReadyName(staging_name_, name_);
     if (!SetAttributes(file_.Get(),
                        (settled & ~DWORD{FILE_ATTRIBUTE_NORMAL}) | FILE_ATTRIBUTE_HIDDEN)) {
       FailWithError("cannot set the attributes of", path_);
@@ -381,13 +287,6 @@ class StagedOutput : public OutputFile {
   bool only_copy_ = false;
 };
 
-bool IsKeptFromListings(std::u16string_view name) {
-  if (!StagingNumber(name).empty()) return true;
-  if (!name.starts_with(kRecoveredPrefix)) return false;
-  name.remove_prefix(kRecoveredPrefix.size());
-  return !name.empty() && name.find_first_not_of(u"0123456789") == std::u16string_view::npos;
-}
-
 std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<HeldFolder> folder,
                                         const std::u16string& folder_path, std::u16string name) {
   std::u16string path = PathFor(folder_path, name);
@@ -430,46 +329,6 @@ void FlushStaged(HeldFolder& folder, const std::u16string& folder_path) {
     FailWithError("cannot flush the names of the outputs in", folder_path);
   }
   folder.names_unflushed = false;
-}
-
-std::size_t RemoveAbandonedStaging(const HeldFolder& held, const std::u16string& folder_path) {
-  const HANDLE folder = held.handle.Get();
-  std::size_t removed = 0;
-  FolderEntries entries(folder, folder_path);
-  while (const FolderEntries::Entry* entry = entries.Next()) {
-    if ((entry->attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !IsStagingName(held, entry->name)) {
-      continue;
-    }
-    // The output that owns it holds it open without delete sharing for as
-    // long as it lives, so opening it for deletion fails. That is no reason
-    // to wait (see RetryWhileInUse): it is how a live one is told apart.
-    const auto output = ReadyFor(entry->name);
-    const bool settles = output.has_value() && held.lacks_atomic_replace;
-    Handle file;
-    if (!NT_SUCCESS(OpenInFolder(
-            folder, entry->name,
-            DELETE | FILE_READ_ATTRIBUTES | (settles ? FILE_WRITE_ATTRIBUTES : 0), kShareAll,
-            FILE_OPEN, FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, 0, file))) {
-      continue;
-    }
-    // A link is no staging file of ours; a staging file that a sync client
-    // made a placeholder is.
-    FILE_ATTRIBUTE_TAG_INFO information{};
-    if (!Calls().get_information_by_handle_ex(file.Get(), FileAttributeTagInfo, &information,
-                                              sizeof(information)) ||
-        IsLink(information)) {
-      continue;
-    }
-    if (settles) {
-      if (SettleReady(file.Get(), information.FileAttributes, folder, StagingNumber(entry->name),
-                      *output)) {
-        ++removed;
-      }
-    } else if (NT_SUCCESS(RetryWhileInUse([&] { return MarkForDeletion(file.Get()); }))) {
-      ++removed;
-    }
-  }
-  return removed;
 }
 
 }  // namespace vendrake::engine::win32
