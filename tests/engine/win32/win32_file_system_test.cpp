@@ -630,8 +630,10 @@ TEST_F(Win32FileSystemTest, AReplaceCutShortOnFatIsFinishedByTheNextCleanUp) {
 TEST_F(Win32FileSystemTest, OnFatTheCleanUpKeepsEveryWholeStagingFileThatMayBeTheOnlyCopy) {
   harness_.PutFile(u"kept_A1", {9});
   harness_.PutFile(u".vendrake-12.kept_A1.ready", {1});  // stopped before replacing
-  harness_.PutFile(u".vendrake-13.ready", {2});          // for an output whose name did not fit
-  harness_.PutAbandonedStaging(u"");                     // never whole
+  // For an output whose name did not fit, HIDDEN as every staging file.
+  Win32Harness::PutFileWithAttributes(harness_.Path(u".vendrake-13.ready"), {2},
+                                      FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
+  harness_.PutAbandonedStaging(u"");  // never whole
   Play({.file_system = L"exFAT"});
   const auto folder = Open();
 
@@ -639,6 +641,9 @@ TEST_F(Win32FileSystemTest, OnFatTheCleanUpKeepsEveryWholeStagingFileThatMayBeTh
   EXPECT_EQ(folder->RemoveAbandonedStaging(), 3U);
   EXPECT_THAT(harness_.AllNames(u""), ElementsAre(u"kept_A1", u"vendrake-recovered-13"));
   EXPECT_EQ(harness_.FileBytes(u"kept_A1"), (Bytes{9}));
+  // Left where the user sees it, and where no run takes it for a model.
+  EXPECT_EQ(harness_.AttributesOf(u"vendrake-recovered-13") & FILE_ATTRIBUTE_HIDDEN, 0U);
+  EXPECT_THAT(ListedNames(*folder), ElementsAre(u"kept_A1"));
 }
 
 struct VolumeCase {
