@@ -16,6 +16,8 @@ std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<HeldFolder> folder,
 
 // See Folder::FlushStaged: on NTFS on a local disk, one flush for every
 // output written out as it was written; elsewhere, each output flushes alone.
+// The names given are brought to the disk by a flush of the last output that
+// took one (see HeldFolder::last_named).
 void FlushStaged(HeldFolder& folder, const std::u16string& folder_path);
 
 }  // namespace vendrake::engine::win32
