@@ -147,7 +147,9 @@ class Folder {
   // FileProblem::kShortOfRoom.
   virtual std::unique_ptr<OutputFile> OpenForReplacing(std::u16string_view name,
                                                        Permissions source_permissions) = 0;
-  // Which folder this is, however it was named.
+  // Which folder this is, however it was named. Where the volume gives no
+  // file ID, a platform may tell its folders apart by where the system says
+  // they are instead: such an identity is compared with folders' alone.
   virtual FileIdentity Identity() = 0;
   // Removes the staging files that outputs of runs which stopped for good
   // (killed outright, or cut off by a power loss) left in this folder, and

@@ -17,6 +17,17 @@ std::u16string DeriveDestBaseName(std::u16string_view destination) {
   // The folder text without its final "\".
   std::u16string_view folder =
       destination.substr(0, destination.empty() ? 0 : destination.size() - 1);
+#ifdef _WIN32
+  // Windows drops the dots and spaces at the end of a path's components, so
+  // "Dest. " makes the folder Dest, whose name the outputs take; a \\?\ path
+  // goes to the system as it is.
+  if (!folder.starts_with(u"\\\\?\\")) {
+    const auto kept = folder.find_last_not_of(u". ");
+    if (kept != std::u16string_view::npos && folder[kept] != u'\\' && folder[kept] != u':') {
+      folder.remove_suffix(folder.size() - kept - 1);
+    }
+  }
+#endif
   const auto separator = folder.rfind(u'\\');
   if (separator != std::u16string_view::npos) return std::u16string(folder.substr(separator));
   // D:Rel_2x is the folder Rel_2x in drive D:'s current folder; the drive is

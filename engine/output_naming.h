@@ -10,6 +10,8 @@ namespace vendrake::engine {
 // \Out, out\ gives \out and the drive-relative D:Out\ gives \Out. A drive
 // root such as C:\, or "\" alone, has no name of its own and gives the empty
 // text.
+// On Windows the name is the one the system gives the folder, without the
+// dots and spaces at its end (Dest. gives \Dest), but for a \\?\ path.
 std::u16string DeriveDestBaseName(std::u16string_view destination);
 
 // The part of the file name `entry` from its first "_" to its end: Rock_A1

@@ -9,9 +9,12 @@
 #include "engine/errors.h"
 #include "engine/native_path.h"
 #include "engine/text_encoding.h"
+#include "engine/win32/win32_cleanup.h"
 #include "engine/win32/win32_entries.h"
 #include "engine/win32/win32_handle.h"
 #include "engine/win32/win32_staging.h"
+#include "engine/win32/win32_staging_names.h"
+#include "engine/win32/win32_system_calls.h"
 
 // In ntdll, which <winternl.h> leaves out.
 extern "C" NTSTATUS NTAPI RtlUpcaseUnicodeString(PUNICODE_STRING destination,
@@ -36,6 +39,73 @@ const wchar_t* Wide(const std::u16string& text) {
   return reinterpret_cast<const wchar_t*>(text.c_str());
 }
 
+// The name as NTFS, FAT and exFAT compare names regardless of case: through
+// a table that maps each UTF-16 code unit to its upper case, as the system's
+// own does (CompareStringOrdinal ignoring case). Letters beyond the Basic
+// Multilingual Plane stay as they are, and no letter becomes two. The upper
+// case of a language (LCMapStringEx) would fold some of those.
+std::u16string Upcased(std::u16string_view name) {
+  std::u16string key(name.size(), u'\0');
+  constexpr std::size_t kMostPerCall = 0x7FFF;  // a UNICODE_STRING counts bytes in 16 bits
+  for (std::size_t start = 0; start < name.size(); start += kMostPerCall) {
+    const auto bytes =
+        static_cast<USHORT>(std::min(name.size() - start, kMostPerCall) * sizeof(WCHAR));
+    const UNICODE_STRING source{bytes, bytes,
+                                const_cast<PWSTR>(reinterpret_cast<PCWSTR>(name.data() + start))};
+    UNICODE_STRING upper{0, bytes, reinterpret_cast<PWSTR>(key.data() + start)};
+    RtlUpcaseUnicodeString(&upper, &source, FALSE);
+  }
+  return key;
+}
+
+// The path the system gives for the open handle in the form `flags` asks
+// for, or the empty text where it gives none.
+std::u16string FinalPath(HANDLE handle, DWORD flags) {
+  std::u16string path(MAX_PATH, u'\0');
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const DWORD length = win32::Calls().get_final_path_name(
+        handle, reinterpret_cast<LPWSTR>(path.data()), static_cast<DWORD>(path.size()), flags);
+    if (length == 0) return {};
+    // Otherwise the room needed, which grows if the folder moves meanwhile.
+    if (length < path.size()) return path.substr(0, length);
+    path.resize(length);
+  }
+  return {};
+}
+
+std::uint64_t Fnv1a(std::u16string_view text, std::uint64_t basis) {
+  for (const char16_t unit : text) basis = (basis ^ unit) * 0x100000001B3ULL;
+  return basis;
+}
+
+// A folder's identity where its volume gives no file ID that it keeps (FAT,
+// shares without FILE_SUPPORTS_OPEN_BY_FILE_ID, Wine): the system's own
+// answer to where the open folder is, which names it the same way however it
+// was reached. GetFinalPathNameByHandleW follows links and junctions,
+// resolves "." and "..", gives the drive that a subst drive letter stands
+// for and a mapped share's \\?\UNC\ path, and with FILE_NAME_NORMALIZED
+// long names for short ones. A volume with no drive letter has no such path
+// (ERROR_PATH_NOT_FOUND) and is named by its device instead; a share where
+// the user may not see every folder on the way refuses the normalised path
+// (ERROR_ACCESS_DENIED) and gives the path as opened. Two folders named in
+// different forms are never the same. The path is compared as the volume
+// compares names, by a 128-bit hash of its upper-cased form.
+FileIdentity IdentityByFinalPath(HANDLE folder) {
+  constexpr DWORD kForms[] = {FILE_NAME_NORMALIZED | VOLUME_NAME_DOS,
+                              FILE_NAME_NORMALIZED | VOLUME_NAME_NT,
+                              FILE_NAME_OPENED | VOLUME_NAME_DOS};
+  for (const DWORD form : kForms) {
+    std::u16string path = FinalPath(folder, form);
+    if (path.empty()) continue;
+    while (path.size() > 1 && path.back() == u'\\') path.pop_back();
+    const std::u16string key = Upcased(path);
+    return {.volume = form + 1,
+            .file = Fnv1a(key, 0xCBF29CE484222325ULL),
+            .file_high = Fnv1a(key, 0x84222325CBF29CE4ULL)};
+  }
+  return {};
+}
+
 class Listing : public FolderListing {
  public:
   Listing(std::shared_ptr<const win32::HeldFolder> folder, std::u16string path)
@@ -45,7 +115,7 @@ class Listing : public FolderListing {
     while (const win32::FolderEntries::Entry* entry = entries_.Next()) {
       // Staging files are HIDDEN; the name also keeps out one that lost it.
       if ((entry->attributes & kSkippedAttributes) == 0 &&
-          !win32::IsStagingName(*folder_, entry->name)) {
+          !win32::IsKeptFromListings(entry->name)) {
         return entry->name;
       }
     }
@@ -116,7 +186,8 @@ class Win32Folder : public Folder {
   }
 
   FileIdentity Identity() override {
-    return win32::IdentityIn(*folder_, folder_->handle.Get(), path_);
+    const FileIdentity identity = win32::IdentityIn(*folder_, folder_->handle.Get(), path_);
+    return identity.Known() ? identity : IdentityByFinalPath(folder_->handle.Get());
   }
 
   std::size_t RemoveAbandonedStaging() override {
@@ -186,23 +257,6 @@ std::unique_ptr<Folder> Win32FileSystem::OpenFolder(std::u16string_view folder) 
 
 bool Win32FileSystem::HidesByName(std::u16string_view /*name*/) const { return false; }
 
-std::u16string Win32FileSystem::NameKey(std::u16string_view name) const {
-  // NTFS, FAT and exFAT compare names regardless of case through a table
-  // that maps each UTF-16 code unit to its upper case, as the system's own
-  // does (CompareStringOrdinal ignoring case): letters beyond the Basic
-  // Multilingual Plane stay as they are, and no letter becomes two. The
-  // upper case of a language (LCMapStringEx) would fold some of those.
-  std::u16string key(name.size(), u'\0');
-  constexpr std::size_t kMostPerCall = 0x7FFF;  // a UNICODE_STRING counts bytes in 16 bits
-  for (std::size_t start = 0; start < name.size(); start += kMostPerCall) {
-    const auto bytes =
-        static_cast<USHORT>(std::min(name.size() - start, kMostPerCall) * sizeof(WCHAR));
-    const UNICODE_STRING source{bytes, bytes,
-                                const_cast<PWSTR>(reinterpret_cast<PCWSTR>(name.data() + start))};
-    UNICODE_STRING upper{0, bytes, reinterpret_cast<PWSTR>(key.data() + start)};
-    RtlUpcaseUnicodeString(&upper, &source, FALSE);
-  }
-  return key;
-}
+std::u16string Win32FileSystem::NameKey(std::u16string_view name) const { return Upcased(name); }
 
 }  // namespace vendrake::engine

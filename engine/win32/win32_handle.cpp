@@ -27,6 +27,8 @@ constexpr ULONG kFileDispositionInformation = 13;
 constexpr ULONG kFileRenameInformationEx = 65;
 constexpr ULONG kRenameReplaceIfExists = 0x1;
 constexpr ULONG kRenamePosixSemantics = 0x2;
+// FILE_REMOTE_DEVICE of FILE_FS_DEVICE_INFORMATION, from the driver kit's headers.
+constexpr ULONG kRemoteDevice = 0x10;
 
 // The first pause between attempts, the longest one, and how long the
 // attempts go on in all.
@@ -89,8 +91,8 @@ NTSTATUS OpenInFolder(HANDLE folder, std::u16string_view name, ACCESS_MASK acces
   IO_STATUS_BLOCK io{};
   HANDLE handle = INVALID_HANDLE_VALUE;
   const NTSTATUS status =
-      NtCreateFile(&handle, access | SYNCHRONIZE, &object, &io, nullptr, attributes, share,
-                   disposition, options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+      Calls().create_file(&handle, access | SYNCHRONIZE, &object, &io, nullptr, attributes, share,
+                          disposition, options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
   if (NT_SUCCESS(status)) opened = Handle(handle);
   return status;
 }
@@ -117,11 +119,11 @@ NTSTATUS RenameInFolder(HANDLE file, HANDLE folder, std::u16string_view name, Ex
 }
 
 NTSTATUS ReplaceInFolder(HANDLE file, HeldFolder& folder, std::u16string_view name) {
-  return RetryWhileInUse([&] {
+  const auto rename = [&] {
     const bool posix = folder.takes_posix_rename.load(std::memory_order_relaxed);
     const NTSTATUS status =
         posix ? RenameInFolder(file, folder.handle.Get(), name, Existing::kReplacePosix) : 0;
-    if (posix && !IsUnsupportedClass(status)) return status;
+    if (posix && !IsUnsupported(status)) return status;
     const NTSTATUS classic = RenameInFolder(file, folder.handle.Get(), name, Existing::kReplace);
     // STATUS_INVALID_PARAMETER may also be about the name; the class was to
     // blame only if the classic rename does not say the same.
@@ -129,12 +131,41 @@ NTSTATUS ReplaceInFolder(HANDLE file, HeldFolder& folder, std::u16string_view na
       folder.takes_posix_rename.store(false, std::memory_order_relaxed);
     }
     return classic;
+  };
+  return RetryWhileInUse([&] {
+    // The classic rename answers access denied both while another program
+    // has the old file open and where this user may not delete it. Opening
+    // the old file alone, sharing nothing, tells them apart: a sharing
+    // violation says someone has it open, and is waited for; access denied
+    // says that the user may not, and stands at once. Where the file was free
+    // the holder let go in between, and the rename is tried once more.
+    for (int tries = 1;; ++tries) {
+      const NTSTATUS renamed = rename();
+      if (renamed != kStatusAccessDenied) return renamed;
+      Handle alone;
+      const NTSTATUS opened =
+          OpenInFolder(folder.handle.Get(), name, DELETE, 0, FILE_OPEN,
+                       FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, 0, alone);
+      if (IsInUse(opened)) return opened;
+      if (!NT_SUCCESS(opened) || tries == 2) return renamed;
+    }
   });
 }
 
-bool IsUnsupportedClass(NTSTATUS status) {
-  return status == kStatusInvalidParameter || status == kStatusNotSupported ||
-         status == kStatusInvalidInfoClass || status == kStatusNotImplemented;
+bool IsUnsupported(NTSTATUS status) {
+  if (NT_SUCCESS(status)) return false;
+  switch (RtlNtStatusToDosError(status)) {
+    case ERROR_INVALID_PARAMETER:
+    case ERROR_NOT_SUPPORTED:
+    case ERROR_INVALID_FUNCTION:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsInUse(NTSTATUS status) {
+  return status == kStatusSharingViolation || status == kStatusDeletePending;
 }
 
 NTSTATUS RetryWhileInUse(const std::function<NTSTATUS()>& attempt) {
@@ -142,10 +173,7 @@ NTSTATUS RetryWhileInUse(const std::function<NTSTATUS()>& attempt) {
   DWORD pause = kFirstPauseMs;
   for (;;) {
     const NTSTATUS status = attempt();
-    if ((status != kStatusSharingViolation && status != kStatusAccessDenied) ||
-        GetTickCount64() >= give_up_at) {
-      return status;
-    }
+    if (!IsInUse(status) || GetTickCount64() >= give_up_at) return status;
     Sleep(pause);
     pause = std::min(pause * 2, kLongestPauseMs);
   }
@@ -220,11 +248,18 @@ HeldFolder::HeldFolder(Handle held, std::u16string_view path)
   lacks_atomic_replace = is(L"FAT") || is(L"FAT12") || is(L"FAT16") || is(L"FAT32") || is(L"exFAT");
   // A share reports the server's file system, but a flush there is the
   // server's flush of that one file. Only a file on a share answers
-  // FileRemoteProtocolInfo.
+  // FileRemoteProtocolInfo; a file system in user mode that calls itself
+  // NTFS, some of them backed by a network, says so by FILE_REMOTE_DEVICE
+  // alone. A volume that answers neither is taken for remote.
   FILE_REMOTE_PROTOCOL_INFO remote{};
-  one_flush_for_all =
-      is(L"NTFS") && !Calls().get_information_by_handle_ex(handle.Get(), FileRemoteProtocolInfo,
-                                                           &remote, sizeof(remote));
+  FILE_FS_DEVICE_INFORMATION device{};
+  IO_STATUS_BLOCK io{};
+  const bool local = !Calls().get_information_by_handle_ex(handle.Get(), FileRemoteProtocolInfo,
+                                                           &remote, sizeof(remote)) &&
+                     NT_SUCCESS(Calls().query_volume_information(
+                         handle.Get(), &io, &device, sizeof(device), FileFsDeviceInformation)) &&
+                     (device.Characteristics & kRemoteDevice) == 0;
+  one_flush_for_all = is(L"NTFS") && local;
 }
 
 FILE_ATTRIBUTE_TAG_INFO AttributesAndTagOf(HANDLE handle, std::u16string_view path) {

@@ -53,16 +53,22 @@ struct HeldFolder {
   // The volume is FAT or exFAT, whose renames over a file are no single step:
   // see win32_staging.cpp.
   bool lacks_atomic_replace = false;
-  // One flush of any file brings the data of every file written out before
-  // it, and every name given, to the disk: NTFS on a local disk, which
-  // flushes its journal and the disk's cache with any file. Cleared when the
-  // system cannot write a file's data out without a flush of the disk
-  // (NtFlushBuffersFileEx is missing or refuses FLUSH_FLAGS_FILE_DATA_ONLY).
+  // One full flush brings the data and metadata of every file written out
+  // before it (FLUSH_FLAGS_NO_SYNC, which leaves the disk's cache alone), and
+  // every name given, to the disk: NTFS on a local disk, where a flush
+  // commits the journal and flushes the disk's cache. Cleared when the system
+  // cannot write a file out that way (NtFlushBuffersFileEx is missing, or
+  // the volume does not take the flag).
   bool one_flush_for_all = false;
   // Outputs written since the folder was last flushed, not yet committed.
   std::set<StagedOutput*> unflushed;
-  // Whether an output has taken its name since the folder was last flushed.
+  // Whether an output has taken its name since the folder was last flushed,
+  // and the name the last one took. A flush of a file writes its entry and
+  // its folder's entries (on FAT, flushing a folder does nothing), and on
+  // NTFS a flush of the file whose last change is the newest rename commits
+  // that rename with all before it.
   bool names_unflushed = false;
+  std::u16string last_named;
   // The folder's file ID as the volume gives it (see FileIdOf), and whether
   // the volume's file IDs tell files apart (see KeepsFileIds).
   FileIdentity file_id;
@@ -106,7 +112,7 @@ enum class Existing {
   // FileRenameInformationEx with POSIX semantics: the old file loses its name
   // at once even while others hold it open, as long as they share delete
   // access (NTFS from Windows 10 1709; FAT, exFAT, older SMB servers and Wine
-  // refuse the class, see IsUnsupportedClass).
+  // refuse the class, see IsUnsupported).
   kReplacePosix,
 };
 
@@ -117,21 +123,28 @@ NTSTATUS RenameInFolder(HANDLE file, HANDLE folder, std::u16string_view name, Ex
 
 // Renames the file open as `file` over what has the name `name` in `folder`:
 // with POSIX semantics where the volume takes them, with the classic rename
-// where not, retrying while the old file is in use (RetryWhileInUse).
+// where not, retrying while another program has the old file open
+// (RetryWhileInUse). Access denied that is no such program stands at once.
 NTSTATUS ReplaceInFolder(HANDLE file, HeldFolder& folder, std::u16string_view name);
 
-// Whether `status` says that the volume does not take the class of
-// information asked for, rather than that the call itself was wrong: FAT and
-// exFAT answer STATUS_INVALID_PARAMETER, some redirectors
-// STATUS_NOT_SUPPORTED or STATUS_INVALID_INFO_CLASS, Wine 8
-// STATUS_NOT_IMPLEMENTED.
-bool IsUnsupportedClass(NTSTATUS status);
+// Whether `status` says that the volume does not do what was asked (a class
+// of information, a flag), rather than that the call itself failed: the
+// statuses the system reports as ERROR_INVALID_PARAMETER,
+// ERROR_NOT_SUPPORTED or ERROR_INVALID_FUNCTION. FAT and exFAT answer
+// STATUS_INVALID_PARAMETER, some redirectors STATUS_NOT_SUPPORTED or
+// STATUS_INVALID_INFO_CLASS, Wine 8 STATUS_NOT_IMPLEMENTED, and Windows 10
+// 1607 and Server 2016 statuses that read as "Incorrect function"
+// (STATUS_INVALID_DEVICE_REQUEST, STATUS_ILLEGAL_FUNCTION).
+bool IsUnsupported(NTSTATUS status);
 
-// Calls `attempt` until it answers anything but a sign that another program
-// has the file open in the way: a sharing violation, or access denied, as the
-// classic rename answers over an open file. Virus scanners, the search
-// indexer and sync clients open fresh files on their own for a moment; after
-// about two seconds of backing off the answer stands.
+// Whether `status` says that another program has the file open in the way:
+// a sharing violation, or a deletion that waits for its last handle to close
+// (STATUS_DELETE_PENDING, which the system reports as access denied).
+bool IsInUse(NTSTATUS status);
+
+// Calls `attempt` until it answers anything but IsInUse. Virus scanners, the
+// search indexer and sync clients open fresh files on their own for a
+// moment; after about two seconds of backing off the answer stands.
 NTSTATUS RetryWhileInUse(const std::function<NTSTATUS()>& attempt);
 
 // What the handle's file is; throws FileError naming `path`.
@@ -174,10 +187,7 @@ NTSTATUS MarkForDeletion(HANDLE file);
 inline constexpr NTSTATUS kStatusNameCollision = static_cast<NTSTATUS>(0xC0000035L);
 inline constexpr NTSTATUS kStatusAccessDenied = static_cast<NTSTATUS>(0xC0000022L);
 inline constexpr NTSTATUS kStatusSharingViolation = static_cast<NTSTATUS>(0xC0000043L);
-inline constexpr NTSTATUS kStatusNotImplemented = static_cast<NTSTATUS>(0xC0000002L);
-inline constexpr NTSTATUS kStatusNotSupported = static_cast<NTSTATUS>(0xC00000BBL);
-inline constexpr NTSTATUS kStatusInvalidParameter = static_cast<NTSTATUS>(0xC000000DL);
-inline constexpr NTSTATUS kStatusInvalidInfoClass = static_cast<NTSTATUS>(0xC0000003L);
+inline constexpr NTSTATUS kStatusDeletePending = static_cast<NTSTATUS>(0xC0000056L);
 
 inline constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 

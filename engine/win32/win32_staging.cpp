@@ -1,25 +1,17 @@
 #include "engine/win32/win32_staging.h"
 
-#include <optional>
-#include <random>
 #include <span>
 #include <utility>
 #include <vector>
 
 #include "engine/errors.h"
 #include "engine/text_encoding.h"
-#include "engine/win32/win32_entries.h"
+#include "engine/win32/win32_staging_names.h"
 #include "engine/win32/win32_system_calls.h"
 
 namespace vendrake::engine::win32 {
 namespace {
 
-constexpr std::u16string_view kStagingPrefix = u".vendrake-";
-constexpr std::u16string_view kStagingSuffix = u".tmp";
-constexpr std::u16string_view kReadySuffix = u".ready";
-constexpr std::u16string_view kRecoveredPrefix = u"vendrake-recovered-";
-// The longest name FAT and exFAT take.
-constexpr std::size_t kLongestName = 255;
 constexpr int kStagingNameAttempts = 64;
 // What Windows gives a new file; never HIDDEN, which the staging file has.
 constexpr DWORD kNewOutputAttributes = FILE_ATTRIBUTE_ARCHIVE;
@@ -29,72 +21,35 @@ constexpr DWORD kCarriedAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HID
                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 constexpr DWORD kMostPerWrite = 1U << 30;
 
-std::u16string NextStagingName() {
-  thread_local std::mt19937_64 random{std::random_device{}()};
-  const std::string digits = std::to_string(random());
-  return std::u16string(kStagingPrefix) + std::u16string(digits.begin(), digits.end()) +
-         std::u16string(kStagingSuffix);
-}
-
-// The <n> of a name that starts ".vendrake-<n>.", or nothing.
-std::u16string_view StagingNumber(std::u16string_view name) {
-  if (!name.starts_with(kStagingPrefix)) return {};
-  name.remove_prefix(kStagingPrefix.size());
-  const std::size_t dot = name.find(u'.');
-  if (dot == 0 || dot == std::u16string_view::npos ||
-      name.substr(0, dot).find_first_not_of(u"0123456789") != std::u16string_view::npos) {
-    return {};
-  }
-  return name.substr(0, dot);
-}
-
-// The staging name ".vendrake-<n>.tmp" itself.
-bool IsWritingName(std::u16string_view name) {
-  const std::u16string_view number = StagingNumber(name);
-  return !number.empty() && name.substr(kStagingPrefix.size() + number.size()) == kStagingSuffix;
-}
-
-// For ".vendrake-<n>.<output>.ready", the output; for ".vendrake-<n>.ready",
-// the empty name; otherwise nothing.
-std::optional<std::u16string_view> ReadyFor(std::u16string_view name) {
-  const std::u16string_view number = StagingNumber(name);
-  if (number.empty() || !name.ends_with(kReadySuffix)) return std::nullopt;
-  // From the dot after <n> to the end.
-  std::u16string_view rest = name.substr(kStagingPrefix.size() + number.size());
-  if (rest == kReadySuffix) return std::u16string_view();
-  rest.remove_prefix(1);
-  rest.remove_suffix(kReadySuffix.size());
-  return rest;
-}
-
-// Settles a whole staging file, open as `file`, that was about to replace the
-// output `output` in `folder` when the replacing failed or the run stopped.
-// Returns whether the staging file is gone.
-bool SettleReady(HANDLE file, HANDLE folder, std::u16string_view number,
-                 std::u16string_view output) {
-  if (output.empty()) {
-    // Which output it was for did not fit in its name, and it may be the only
-    // copy of one: it stays, where the user sees it and can tell what it is.
-    const std::u16string recovered = std::u16string(kRecoveredPrefix) + std::u16string(number);
-    return NT_SUCCESS(RenameInFolder(file, folder, recovered, Existing::kKeep));
-  }
-  // A missing output lost its old contents part way through the replacing,
-  // and these are its new ones: the replacing is finished. An output that is
-  // there was never touched.
-  const NTSTATUS status = RenameInFolder(file, folder, output, Existing::kKeep);
-  if (NT_SUCCESS(status)) return true;
-  return status == kStatusNameCollision &&
-         NT_SUCCESS(RetryWhileInUse([&] { return MarkForDeletion(file); }));
-}
-
-// Flushes the folder itself, which brings the names in it to the disk; false
-// with the last error set. That needs the folder open for writing.
+// Flushes the folder itself, which brings the names in it to the disk on
+// NTFS and ReFS, though no page documents it; false with the last error set.
+// That needs the folder open for writing, which is also for adding a file:
+// FILE_WRITE_DATA (FILE_ADD_FILE) and no more, so that a user who may only
+// create files may flush too.
 bool FlushFolder(const HeldFolder& folder, const std::u16string& folder_path) {
   Handle writable;
-  const NTSTATUS status = OpenInFolder(folder.handle.Get(), u"", GENERIC_WRITE, kShareAll,
+  const NTSTATUS status = OpenInFolder(folder.handle.Get(), u"", FILE_WRITE_DATA, kShareAll,
                                        FILE_OPEN, FILE_DIRECTORY_FILE, 0, writable);
   if (!NT_SUCCESS(status)) FailWithStatus("cannot flush the names in", folder_path, status);
   return Calls().flush_file_buffers(writable.Get()) != 0;
+}
+
+// Brings the names given in the folder to the disk by a flush of the last
+// output that took one, opened anew for appending, which a flush needs, and
+// sharing everything, so that no other program is kept from it meanwhile
+// (held from its commit, it would have kept every reader that shares no
+// writing out until the next group). Where it cannot be opened (another
+// program holds it sharing no writing, it is gone), or no output took a
+// name, the folder is flushed instead; false with the last error set.
+bool FlushNames(HeldFolder& folder, const std::u16string& folder_path) {
+  const std::u16string last = std::exchange(folder.last_named, {});
+  Handle file;
+  if (!last.empty() &&
+      NT_SUCCESS(OpenInFolder(folder.handle.Get(), last, FILE_APPEND_DATA, kShareAll, FILE_OPEN,
+                              FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, 0, file))) {
+    return Calls().flush_file_buffers(file.Get()) != 0;
+  }
+  return FlushFolder(folder, folder_path);
 }
 
 }  // namespace
@@ -175,6 +130,7 @@ class StagedOutput : public OutputFile {
     } catch (const FileError&) {
     }
     file_ = Handle();
+    folder_->last_named = name_;
     return identity;
   }
 
@@ -193,14 +149,16 @@ class StagedOutput : public OutputFile {
     }
     // A file with a reparse point of another kind, such as a placeholder of
     // a cloud-synced folder, is a file like any other.
+    DWORD settled = kNewOutputAttributes;
     if (!IsLink(existing)) {
-      RefuseIfNotWritable(attributes);
+      RefuseIfNotReplaceable(attributes);
       const DWORD carried = attributes & kCarriedAttributes;
-      if (!SetAttributes(file_.Get(), carried != 0 ? carried : FILE_ATTRIBUTE_NORMAL)) {
-        FailWithError("cannot set the attributes of", path_);
-      }
+      settled = carried != 0 ? carried : FILE_ATTRIBUTE_NORMAL;
     }
-    if (folder_->lacks_atomic_replace) MarkReady();
+    if (folder_->lacks_atomic_replace) MarkReady(settled);
+    // Set only now, so that a staging file is HIDDEN for as long as it has a
+    // staging name; the rename takes them along.
+    if (!SetAttributes(file_.Get(), settled)) FailWithError("cannot set the attributes of", path_);
     const NTSTATUS renamed = ReplaceInFolder(file_.Get(), *folder_, name_);
     if (NT_SUCCESS(renamed)) return;
     if (folder_->lacks_atomic_replace) {
@@ -216,18 +174,20 @@ class StagedOutput : public OutputFile {
     FailWithStatus("cannot replace", path_, renamed);
   }
 
-  // Writes the data out of the system's cache now, and waits for it, but
-  // neither writes the file's metadata nor flushes the disk's own cache:
-  // what git for Windows does for each file with core.fsyncMethod=batch, in
-  // the trust that one full flush at the end makes it all durable on NTFS.
-  // A write error found here is this output's alone.
+  // Writes the data and the metadata out of the system's cache now, and
+  // waits for them, but does not flush the disk's own cache
+  // (FLUSH_FLAGS_NO_SYNC, documented for NTFS, FAT and exFAT): the group's one
+  // full flush then makes them durable. A write error found here is this
+  // output's alone. Where ntdll lacks NtFlushBuffersFileEx (before Windows
+  // 8, Wine 8) or the volume does not take the flag (older Windows 10 may
+  // answer STATUS_INVALID_PARAMETER), every output flushes alone instead.
   void WriteOut() {
-    constexpr ULONG kFileDataOnly = 0x1;  // FLUSH_FLAGS_FILE_DATA_ONLY: NTFS, FAT, exFAT
+    constexpr ULONG kNoSync = 0x2;  // FLUSH_FLAGS_NO_SYNC
     const auto write_out = Calls().flush_buffers_file_ex;
     IO_STATUS_BLOCK io{};
     const NTSTATUS status =
-        write_out != nullptr ? write_out(file_.Get(), kFileDataOnly, nullptr, 0, &io) : 0;
-    if (write_out == nullptr || IsUnsupportedClass(status)) {
+        write_out != nullptr ? write_out(file_.Get(), kNoSync, nullptr, 0, &io) : 0;
+    if (write_out == nullptr || IsUnsupported(status)) {
       // From now on every output flushes alone, which needs no writing out.
       folder_->one_flush_for_all = false;
     } else if (!NT_SUCCESS(status)) {
@@ -240,17 +200,21 @@ class StagedOutput : public OutputFile {
   // of it after a power loss or a pulled stick. Before it starts, the staging
   // file, whole and on disk, takes a name that says so and which output it is
   // for, so that the next clean-up can finish what was cut short rather than
-  // delete the only copy.
-  void MarkReady() {
-    const std::u16string_view number = StagingNumber(staging_name_);
-    std::u16string ready = std::u16string(kStagingPrefix) + std::u16string(number);
-    if (ready.size() + 1 + name_.size() + kReadySuffix.size() <= kLongestName) {
-      ready += u"." + name_;
+  // delete the only copy. It keeps HIDDEN meanwhile, with the attributes
+  // `settled` that the output is to have, for the clean-up to give it.
+  // That name must be on the disk before the old entry goes: FAT writes a
+  // file's entry, and its folder's, when the file is flushed, while a flush
+  // of the folder does nothing there (fastfat's FatCommonFlushBuffers).
+  void MarkReady(DWORD settled) {
+    const std::u16string ready = ReadyName(staging_name_, name_);
+    if (!SetAttributes(file_.Get(),
+                       (settled & ~DWORD{FILE_ATTRIBUTE_NORMAL}) | FILE_ATTRIBUTE_HIDDEN)) {
+      FailWithError("cannot set the attributes of", path_);
     }
-    ready += kReadySuffix;
     const NTSTATUS status =
         RenameInFolder(file_.Get(), folder_->handle.Get(), ready, Existing::kKeep);
     if (!NT_SUCCESS(status)) FailWithStatus("cannot replace", path_, status);
+    if (!Calls().flush_file_buffers(file_.Get())) FailWithError("cannot replace", path_);
   }
 
   // Windows renames a file over no folder, not even over a link to one
@@ -287,23 +251,26 @@ class StagedOutput : public OutputFile {
     return AttributesAndTagOf(existing.Get(), path_);
   }
 
-  // An output that could not be written in place is not replaced either. The
-  // attribute is checked by itself, as Wine lets a read-only file be opened
-  // for writing and renamed over.
-  void RefuseIfNotWritable(DWORD attributes) const {
+  // An output that could not be written in place is not replaced either.
+  // The attribute is checked by itself, as Wine lets a read-only file be
+  // opened for writing and renamed over. Replacing the file deletes it, so
+  // deleting it is asked for too: where either is denied (a shared folder
+  // that gives Write but not Modify, or a sticky one whose outputs are
+  // someone else's) the file fails at once, with that reason, rather than
+  // after the rename's retries.
+  void RefuseIfNotReplaceable(DWORD attributes) const {
     if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
       throw FileError("the output is read-only: " + Utf16ToUtf8(path_));
     }
     Handle writable;
     const NTSTATUS status =
-        OpenInFolder(folder_->handle.Get(), name_, FILE_WRITE_DATA, kShareAll, FILE_OPEN,
+        OpenInFolder(folder_->handle.Get(), name_, FILE_WRITE_DATA | DELETE, kShareAll, FILE_OPEN,
                      FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, 0, writable);
     // Windows checks the access asked for before the sharing, so a sharing
-    // violation means that the file is writable but someone else, who shares
-    // no writing, has it open; the rename waits for them.
-    if (!NT_SUCCESS(status) && status != kStatusSharingViolation) {
-      FailWithStatus("cannot replace", path_, status);
-    }
+    // violation means that the file may be replaced but someone else has it
+    // open, sharing no writing or deleting; the rename waits for them, or
+    // needs no wait (a POSIX rename needs only delete sharing).
+    if (!NT_SUCCESS(status) && !IsInUse(status)) FailWithStatus("cannot replace", path_, status);
   }
 
   std::shared_ptr<HeldFolder> folder_;
@@ -319,10 +286,6 @@ class StagedOutput : public OutputFile {
   // Left in place when destroyed: see Replace.
   bool only_copy_ = false;
 };
-
-bool IsStagingName(const HeldFolder& folder, std::u16string_view name) {
-  return IsWritingName(name) || (folder.lacks_atomic_replace && ReadyFor(name).has_value());
-}
 
 std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<HeldFolder> folder,
                                         const std::u16string& folder_path, std::u16string name) {
@@ -347,10 +310,11 @@ void FlushStaged(HeldFolder& folder, const std::u16string& folder_path) {
   if (folder.unflushed.empty() && !folder.names_unflushed) return;
   const std::vector<StagedOutput*> outputs(folder.unflushed.begin(), folder.unflushed.end());
   if (folder.one_flush_for_all) {
-    // Any file serves; the folder is flushed only when no output is staged,
-    // as that needs it open for writing.
-    const bool flushed = !outputs.empty() ? Calls().flush_file_buffers(outputs.front()->File()) != 0
-                                          : FlushFolder(folder, folder_path);
+    // Any file serves for the outputs written out; the names need the last
+    // one named.
+    const bool flushed = folder.names_unflushed || outputs.empty()
+                             ? FlushNames(folder, folder_path)
+                             : Calls().flush_file_buffers(outputs.front()->File()) != 0;
     if (flushed) {
       for (StagedOutput* output : outputs) output->Flushed(0);
       folder.names_unflushed = false;
@@ -361,44 +325,10 @@ void FlushStaged(HeldFolder& folder, const std::u16string& folder_path) {
   for (StagedOutput* output : outputs) {
     output->Flushed(Calls().flush_file_buffers(output->File()) ? 0 : GetLastError());
   }
-  if (folder.names_unflushed && !FlushFolder(folder, folder_path)) {
+  if (folder.names_unflushed && !FlushNames(folder, folder_path)) {
     FailWithError("cannot flush the names of the outputs in", folder_path);
   }
   folder.names_unflushed = false;
-}
-
-std::size_t RemoveAbandonedStaging(const HeldFolder& held, const std::u16string& folder_path) {
-  const HANDLE folder = held.handle.Get();
-  std::size_t removed = 0;
-  FolderEntries entries(folder, folder_path);
-  while (const FolderEntries::Entry* entry = entries.Next()) {
-    if ((entry->attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !IsStagingName(held, entry->name)) {
-      continue;
-    }
-    // The output that owns it holds it open without delete sharing for as
-    // long as it lives, so opening it for deletion fails. That is no reason
-    // to wait (see RetryWhileInUse): it is how a live one is told apart.
-    Handle file;
-    if (!NT_SUCCESS(OpenInFolder(folder, entry->name, DELETE | FILE_READ_ATTRIBUTES, kShareAll,
-                                 FILE_OPEN, FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, 0,
-                                 file))) {
-      continue;
-    }
-    // A link is no staging file of ours; a staging file that a sync client
-    // made a placeholder is.
-    FILE_ATTRIBUTE_TAG_INFO information{};
-    if (!Calls().get_information_by_handle_ex(file.Get(), FileAttributeTagInfo, &information,
-                                              sizeof(information)) ||
-        IsLink(information)) {
-      continue;
-    }
-    if (const auto output = ReadyFor(entry->name); output && held.lacks_atomic_replace) {
-      if (SettleReady(file.Get(), folder, StagingNumber(entry->name), *output)) ++removed;
-    } else if (NT_SUCCESS(RetryWhileInUse([&] { return MarkForDeletion(file.Get()); }))) {
-      ++removed;
-    }
-  }
-  return removed;
 }
 
 }  // namespace vendrake::engine::win32

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -10,13 +9,6 @@
 
 namespace vendrake::engine::win32 {
 
-// Whether `name` is that of a staging file in `folder`: ".vendrake-<n>.tmp"
-// while it is written, and on a volume that lacks atomic replace also
-// ".vendrake-<n>.<output>.ready" (or ".vendrake-<n>.ready" where the output's
-// name does not fit) once it is whole, on disk, and about to replace the
-// output.
-bool IsStagingName(const HeldFolder& folder, std::u16string_view name);
-
 // Starts staging the output `name` in the folder open as `folder`, whose path
 // `folder_path` is only for messages; the output keeps the folder open.
 std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<HeldFolder> folder,
@@ -24,14 +16,8 @@ std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<HeldFolder> folder,
 
 // See Folder::FlushStaged: on NTFS on a local disk, one flush for every
 // output written out as it was written; elsewhere, each output flushes alone.
+// The names given are brought to the disk by a flush of the last output that
+// took one (see HeldFolder::last_named).
 void FlushStaged(HeldFolder& folder, const std::u16string& folder_path);
-
-// Removes the staging files in the folder open as `folder` that no live
-// output holds open; see Folder::RemoveAbandonedStaging.
-// On a volume that lacks atomic replace, a whole staging file may be the only
-// copy of an output whose replacing was cut short: if it names its output and
-// that is missing, it takes the output's name; if it names none, it is left
-// visible as "vendrake-recovered-<n>".
-std::size_t RemoveAbandonedStaging(const HeldFolder& folder, const std::u16string& folder_path);
 
 }  // namespace vendrake::engine::win32

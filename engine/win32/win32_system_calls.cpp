@@ -13,10 +13,13 @@ const SystemCalls& SystemsOwnCalls() {
       reinterpret_cast<decltype(SystemCalls::flush_buffers_file_ex)>(
           reinterpret_cast<void*>(GetProcAddress(ntdll, "NtFlushBuffersFileEx")));
   static const SystemCalls calls{
+      .create_file = &NtCreateFile,
       .set_information_file = set_information_file,
       .get_information_by_handle_ex = &GetFileInformationByHandleEx,
       .get_file_information_by_handle = &GetFileInformationByHandle,
       .get_volume_information_by_handle = &GetVolumeInformationByHandleW,
+      .query_volume_information = &NtQueryVolumeInformationFile,
+      .get_final_path_name = &GetFinalPathNameByHandleW,
       .flush_file_buffers = &FlushFileBuffers,
       .flush_buffers_file_ex = flush_buffers_file_ex,
   };

@@ -12,6 +12,11 @@ namespace vendrake::engine::win32 {
 // make a call fail the way it fails there. Every use in the engine goes
 // through Calls().
 struct SystemCalls {
+  // NtCreateFile, through which every file inside a held folder is opened.
+  NTSTATUS(NTAPI* create_file)
+  (PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES object, PIO_STATUS_BLOCK io,
+   PLARGE_INTEGER allocation, ULONG attributes, ULONG share, ULONG disposition, ULONG options,
+   PVOID extended_attributes, ULONG extended_attributes_size);
   // NtSetInformationFile, with the class as the number it is: the headers'
   // FILE_INFORMATION_CLASS stops before FileRenameInformationEx (65).
   NTSTATUS(NTAPI* set_information_file)
@@ -24,6 +29,12 @@ struct SystemCalls {
   (HANDLE file, LPWSTR volume_name, DWORD volume_name_size, LPDWORD serial_number,
    LPDWORD longest_component, LPDWORD file_system_flags, LPWSTR file_system_name,
    DWORD file_system_name_size);
+  // NtQueryVolumeInformationFile, for what the device beneath a volume is.
+  NTSTATUS(NTAPI* query_volume_information)
+  (HANDLE file, PIO_STATUS_BLOCK io, PVOID information, ULONG length,
+   FS_INFORMATION_CLASS information_class);
+  // GetFinalPathNameByHandleW.
+  DWORD(WINAPI* get_final_path_name)(HANDLE file, LPWSTR path, DWORD path_size, DWORD flags);
   BOOL(WINAPI* flush_file_buffers)(HANDLE file);
   // NtFlushBuffersFileEx, from Windows 8 on; nullptr where ntdll lacks it (Wine 8).
   NTSTATUS(NTAPI* flush_buffers_file_ex)

@@ -20,24 +20,34 @@ std::string NameOf(const ::testing::TestParamInfo<TextCase>& case_info) {
   return case_info.param.name;
 }
 
+#ifdef _WIN32
+// Windows makes the folder without the dots and spaces at the end of its name.
+const std::u16string kMadeFromDestDotSpace = u"\\Dest";
+#else
+const std::u16string kMadeFromDestDotSpace = u"\\Dest. .";
+#endif
+
 class DestBaseNameOf : public ::testing::TestWithParam<TextCase> {};
 
 TEST_P(DestBaseNameOf, IsTheFolderOwnNameAfterABackslash) {
   EXPECT_EQ(DeriveDestBaseName(GetParam().in), GetParam().out);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, DestBaseNameOf,
-                         ::testing::Values(TextCase{"NestedFolder", u"C:\\X\\Out\\", u"\\Out"},
-                                           TextCase{"RelativeName", u"out\\", u"\\out"},
-                                           TextCase{"DriveRoot", u"C:\\", u""},
-                                           TextCase{"LowerCaseDriveRoot", u"d:\\", u""},
-                                           TextCase{"RootAlone", u"\\", u""},
-                                           // The run "\\" before the final "\" is found first.
-                                           TextCase{"DoubledSeparator", u"C:\\X\\\\", u"\\"},
-                                           TextCase{"FolderUnderTheRoot", u"\\Out\\", u"\\Out"},
-                                           TextCase{"NonAscii", u"a\\H\u00F6he\\", u"\\H\u00F6he"},
-                                           TextCase{"DriveRelative", u"D:Rel_2x\\", u"\\Rel_2x"}),
-                         NameOf);
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DestBaseNameOf,
+    ::testing::Values(TextCase{"NestedFolder", u"C:\\X\\Out\\", u"\\Out"},
+                      TextCase{"RelativeName", u"out\\", u"\\out"},
+                      TextCase{"DriveRoot", u"C:\\", u""},
+                      TextCase{"LowerCaseDriveRoot", u"d:\\", u""},
+                      TextCase{"RootAlone", u"\\", u""},
+                      // The run "\\" before the final "\" is found first.
+                      TextCase{"DoubledSeparator", u"C:\\X\\\\", u"\\"},
+                      TextCase{"FolderUnderTheRoot", u"\\Out\\", u"\\Out"},
+                      TextCase{"NonAscii", u"a\\H\u00F6he\\", u"\\H\u00F6he"},
+                      TextCase{"DriveRelative", u"D:Rel_2x\\", u"\\Rel_2x"},
+                      TextCase{"TrailingDotsAndSpaces", u"C:\\X\\Dest. .\\", kMadeFromDestDotSpace},
+                      TextCase{"LongPathKeepsThem", u"\\\\?\\C:\\Dest.\\", u"\\Dest."}),
+    NameOf);
 
 class FolderTextResolved : public ::testing::TestWithParam<TextCase> {};
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,10 +49,12 @@ struct PlayedVolume {
   const wchar_t* file_system = nullptr;  // its name, such as FAT32
   bool keeps_file_ids = true;            // FILE_SUPPORTS_OPEN_BY_FILE_ID
   bool on_a_share = false;               // answers FileRemoteProtocolInfo
+  bool remote_device = false;            // FILE_REMOTE_DEVICE in FileFsDeviceInformation
   NTSTATUS posix_rename = 0;             // its answer to FileRenameInformationEx
   bool refuses_id_listings = false;      // as some redirectors do
   bool empty_root = false;               // finds nothing at the first listing query
   bool cloud_placeholders = false;       // every file a reparse point of a cloud tag
+  bool dot_files_shown = false;          // as Windows lists them, where Wine hides them
   enum class Ids { kFileIdInfo, kIndexOnly, kAllOnes, kIndexAllOnes, kOfNames } ids{};
   // NtFlushBuffersFileEx, which Wine 8 lacks, answering FLUSH_FLAGS_FILE_DATA_ONLY so.
   std::optional<NTSTATUS> data_only_writeout{};
@@ -63,9 +66,24 @@ struct PlayedVolume {
   // A stick pulled while the file here is replaced: its entry is gone, and
   // no rename succeeds after.
   fs::path pulled_during_replace{};
+  // Where the user may write "out_A1" but not delete it: what asks to
+  // delete it, or to rename over it, is refused.
+  bool denies_deleting_output = false;
+  // Another program has "out_A1" open: the first `in_use_answers` opens of
+  // it for writing or deleting, and renames over it, are answered `in_use`.
+  NTSTATUS in_use = 0;
+  int in_use_answers = 0;
+  // Another program has "out_A1" open for reading alone, sharing no writing.
+  bool output_held_for_reading = false;
+  // A folder where the user may add files but not write attributes.
+  bool folder_takes_only_new_files = false;
   bool pulled = false;
   int posix_renames_asked = 0;
   int full_flushes = 0;
+  // The flushes, writeouts and renames done, and the answers played for
+  // "out_A1", in order; staging numbers read N, and a flushed file that is
+  // HIDDEN says so.
+  std::vector<std::string> log{};
 };
 PlayedVolume played;
 
@@ -77,6 +95,64 @@ BOOL Fail(DWORD error) {
 bool IsTheThreeBytes(HANDLE file) {
   LARGE_INTEGER size{};
   return GetFileSizeEx(file, &size) && size.QuadPart == 3;
+}
+
+// The name of the handle's file within its folder, with the <n> of a
+// staging name as N; "folder" for a folder.
+std::string NameOf(HANDLE file, bool says_hidden = false) {
+  FILE_BASIC_INFO basic{};
+  if (Own().get_information_by_handle_ex(file, FileBasicInfo, &basic, sizeof(basic)) &&
+      (basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return "folder";
+  }
+  std::uint64_t buffer[128] = {};
+  if (!Own().get_information_by_handle_ex(file, FileNameInfo, buffer, sizeof(buffer))) return "?";
+  const auto* name = reinterpret_cast<const FILE_NAME_INFO*>(buffer);
+  std::u16string path(reinterpret_cast<const char16_t*>(name->FileName),
+                      name->FileNameLength / sizeof(WCHAR));
+  path = path.substr(path.rfind(u'\\') + 1);
+  std::string text =
+      std::regex_replace(Utf16ToUtf8(path), std::regex("^\\.vendrake-[0-9]+"), ".vendrake-N");
+  if (says_hidden && (basic.FileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0) text += " hidden";
+  return text;
+}
+bool IsTheOutput(std::u16string_view name) { return name == u"out_A1"; }
+// What is played for "out_A1", or 0.
+NTSTATUS PlayedAnswerForTheOutput(bool deletes) {
+  if (played.in_use_answers > 0) {
+    --played.in_use_answers;
+    played.log.push_back("in use out_A1");
+    return played.in_use;
+  }
+  if (played.denies_deleting_output && deletes) {
+    played.log.push_back("refused out_A1");
+    return static_cast<NTSTATUS>(0xC0000022L);  // STATUS_ACCESS_DENIED
+  }
+  return 0;
+}
+
+NTSTATUS NTAPI PlayedCreate(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES object,
+                            PIO_STATUS_BLOCK io, PLARGE_INTEGER allocation, ULONG attributes,
+                            ULONG share, ULONG disposition, ULONG options, PVOID ea,
+                            ULONG ea_size) {
+  const std::u16string_view name(reinterpret_cast<const char16_t*>(object->ObjectName->Buffer),
+                                 object->ObjectName->Length / sizeof(WCHAR));
+  constexpr ACCESS_MASK kWritingAttributes =
+      FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA | GENERIC_WRITE | GENERIC_ALL;
+  if (played.folder_takes_only_new_files && name.empty() && (options & FILE_DIRECTORY_FILE) != 0 &&
+      (access & kWritingAttributes) != 0) {
+    return static_cast<NTSTATUS>(0xC0000022L);
+  }
+  if (IsTheOutput(name) && (access & (FILE_WRITE_DATA | DELETE)) != 0) {
+    if (const NTSTATUS answer = PlayedAnswerForTheOutput((access & DELETE) != 0)) return answer;
+  }
+  if (IsTheOutput(name) && played.output_held_for_reading &&
+      (access & (FILE_WRITE_DATA | FILE_APPEND_DATA)) != 0) {
+    played.log.push_back("held out_A1");
+    return static_cast<NTSTATUS>(0xC0000043L);  // STATUS_SHARING_VIOLATION
+  }
+  return Own().create_file(handle, access, object, io, allocation, attributes, share, disposition,
+                           options, ea, ea_size);
 }
 
 NTSTATUS NTAPI PlayedSetInformation(HANDLE file, PIO_STATUS_BLOCK io, PVOID information,
@@ -93,7 +169,20 @@ NTSTATUS NTAPI PlayedSetInformation(HANDLE file, PIO_STATUS_BLOCK io, PVOID info
     if (played.pulled) return static_cast<NTSTATUS>(0xC000009DL);  // STATUS_DEVICE_NOT_CONNECTED
   }
   if (information_class == kRenameEx && played.posix_rename != 0) return played.posix_rename;
-  return Own().set_information_file(file, io, information, length, information_class);
+  if (!rename) return Own().set_information_file(file, io, information, length, information_class);
+  const auto* target = static_cast<const FILE_RENAME_INFO*>(information);
+  const std::u16string_view to(reinterpret_cast<const char16_t*>(target->FileName),
+                               target->FileNameLength / sizeof(WCHAR));
+  if (IsTheOutput(to) && (information_class == kRenameEx || target->ReplaceIfExists)) {
+    if (const NTSTATUS answer = PlayedAnswerForTheOutput(true)) return answer;
+  }
+  const std::string from = NameOf(file);
+  const NTSTATUS status =
+      Own().set_information_file(file, io, information, length, information_class);
+  if (NT_SUCCESS(status)) {
+    played.log.push_back("rename " + from + " to " + NameOf(file));
+  }
+  return status;
 }
 
 BOOL WINAPI PlayedInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
@@ -137,12 +226,17 @@ BOOL WINAPI PlayedInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information
     tag->ReparseTag = IO_REPARSE_TAG_CLOUD_6;
   } else if ((information_class == FileFullDirectoryInfo ||
               information_class == FileFullDirectoryRestartInfo) &&
-             played.cloud_placeholders) {
+             (played.cloud_placeholders || played.dot_files_shown)) {
     for (auto* entry = static_cast<FILE_FULL_DIR_INFO*>(information);;
          entry = reinterpret_cast<FILE_FULL_DIR_INFO*>(reinterpret_cast<char*>(entry) +
                                                        entry->NextEntryOffset)) {
-      entry->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-      entry->EaSize = IO_REPARSE_TAG_CLOUD_6;  // where listings give the tag
+      if (played.cloud_placeholders) {
+        entry->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+        entry->EaSize = IO_REPARSE_TAG_CLOUD_6;  // where listings give the tag
+      }
+      if (played.dot_files_shown && entry->FileName[0] == L'.') {
+        entry->FileAttributes &= ~DWORD{FILE_ATTRIBUTE_HIDDEN};
+      }
       if (entry->NextEntryOffset == 0) break;
     }
   }
@@ -172,7 +266,18 @@ BOOL WINAPI PlayedVolumeInformation(HANDLE file, LPWSTR volume_name, DWORD volum
   return TRUE;
 }
 
+NTSTATUS NTAPI PlayedVolumeDevice(HANDLE file, PIO_STATUS_BLOCK io, PVOID information, ULONG length,
+                                  FS_INFORMATION_CLASS information_class) {
+  const NTSTATUS status =
+      Own().query_volume_information(file, io, information, length, information_class);
+  if (NT_SUCCESS(status) && information_class == FileFsDeviceInformation && played.remote_device) {
+    static_cast<FILE_FS_DEVICE_INFORMATION*>(information)->Characteristics |= 0x10;
+  }
+  return status;
+}
+
 BOOL WINAPI PlayedFlush(HANDLE file) {
+  played.log.push_back("flush " + NameOf(file, true));
   const bool first = played.full_flushes++ == 0;
   if ((played.first_flush_fails && first) || (played.flush_fails && IsTheThreeBytes(file))) {
     return Fail(ERROR_DISK_FULL);
@@ -180,7 +285,8 @@ BOOL WINAPI PlayedFlush(HANDLE file) {
   return Own().flush_file_buffers(file);
 }
 
-NTSTATUS NTAPI PlayedWriteout(HANDLE file, ULONG, PVOID, ULONG, PIO_STATUS_BLOCK) {
+NTSTATUS NTAPI PlayedWriteout(HANDLE file, ULONG flags, PVOID, ULONG, PIO_STATUS_BLOCK) {
+  played.log.push_back("writeout " + NameOf(file) + " flags " + std::to_string(flags));
   if (played.writeout_fails && IsTheThreeBytes(file)) return static_cast<NTSTATUS>(0xC000007FL);
   return *played.data_only_writeout;
 }
@@ -188,9 +294,17 @@ NTSTATUS NTAPI PlayedWriteout(HANDLE file, ULONG, PVOID, ULONG, PIO_STATUS_BLOCK
 // Plays `volume` from now on.
 void Play(PlayedVolume volume) {
   played = std::move(volume);
-  win32::Calls() = {&PlayedSetInformation,  &PlayedInformation,
-                    &PlayedFileInformation, &PlayedVolumeInformation,
-                    &PlayedFlush,           played.data_only_writeout ? &PlayedWriteout : nullptr};
+  win32::Calls() = {
+      .create_file = &PlayedCreate,
+      .set_information_file = &PlayedSetInformation,
+      .get_information_by_handle_ex = &PlayedInformation,
+      .get_file_information_by_handle = &PlayedFileInformation,
+      .get_volume_information_by_handle = &PlayedVolumeInformation,
+      .query_volume_information = &PlayedVolumeDevice,
+      .get_final_path_name = Own().get_final_path_name,
+      .flush_file_buffers = &PlayedFlush,
+      .flush_buffers_file_ex = played.data_only_writeout ? &PlayedWriteout : nullptr,
+  };
 }
 
 class Win32Harness : public testing::DiskHarness {
@@ -274,14 +388,18 @@ class Win32FileSystemTest : public ::testing::Test {
   Win32FileSystem files_;
 };
 
-TEST_F(Win32FileSystemTest, ListsNeitherHiddenNorSystemFilesNorFolders) {
+TEST_F(Win32FileSystemTest, ListsNeitherHiddenNorSystemFilesNorFoldersNorStagingFiles) {
   if (!KeepsAttributes(FILE_ATTRIBUTE_SYSTEM)) {
     GTEST_SKIP() << "Wine cannot keep file attributes on this Linux file system (no user "
                     "extended attributes)";
   }
-  for (const char16_t* name : {u"plain_A1", u"hidden_A2", u"system_A3", u"both_A4"}) {
+  // Staging files are kept out by their names too, on every volume, and so
+  // is a whole one that a clean-up left for the user to look at.
+  for (const char16_t* name : {u"plain_A1", u"hidden_A2", u"system_A3", u"both_A4",
+                               u".vendrake-7.Out_2x_A2.ready", u"vendrake-recovered-9"}) {
     harness_.PutFile(name, {1});
   }
+  Play({.dot_files_shown = true});
   harness_.SetAttributes(u"hidden_A2", FILE_ATTRIBUTE_HIDDEN);
   harness_.SetAttributes(u"system_A3", FILE_ATTRIBUTE_SYSTEM);
   harness_.SetAttributes(u"both_A4", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
@@ -375,25 +493,31 @@ TEST_F(Win32FileSystemTest, AFileHeldWithoutShareReadFailsAloneAndTheRunGoesOn) 
   EXPECT_EQ(harness_.FileBytes(u"out\\out_A1"), std::nullopt);
 }
 
-// The destination names the source folder in other letters and with a run of
-// separators: every model is rewritten in place, and scaled once only.
-TEST_F(Win32FileSystemTest, ADestinationThatIsTheSourceInOtherCaseIsScaledInPlaceOnce) {
+// The destination names the source folder through "..", in other letters and
+// with a run of separators, on a volume that cannot tell files apart: every
+// model is rewritten in place and scaled once only. The output of A_A1 is
+// about to replace Models_A1, which is then passed over.
+TEST_F(Win32FileSystemTest, ADestinationThatIsTheSourceByAnotherTextIsScaledInPlaceOnce) {
   const tools::ModelShape first{.vertex_count = 8, .face_count = 12, .seed = 1};
   const tools::ModelShape second{.vertex_count = 8, .face_count = 12, .seed = 2};
   harness_.PutFolder(u"Models");
-  harness_.PutFile(u"Models\\Models_A1", tools::MakeModel(first));
+  harness_.PutFolder(u"other");
+  harness_.PutFile(u"Models\\A_A1", tools::MakeModel(first));
+  harness_.PutFile(u"Models\\Models_A1", tools::MakeModel(second));
   harness_.PutFile(u"Models\\Models_B2", tools::MakeModel(second));
+  Play({.keeps_file_ids = false});
+  // Listed in the order of their names, as NTFS and Wine list them.
+  ASSERT_THAT(ListedNames(*Open(u"Models")), ElementsAre(u"A_A1", u"Models_A1", u"Models_B2"));
   WindowState state;
   state.ScaleFactor = 2.0F;
 
-  const BatchOutcome outcome =
-      RunBatch(state, files_, harness_.Root() + u"Models\\", harness_.Root() + u"\\MODELS\\");
+  const BatchOutcome outcome = RunBatch(state, files_, harness_.Root() + u"Models\\",
+                                        harness_.Root() + u"other\\..\\\\MODELS\\");
 
   EXPECT_EQ(outcome.tally, (RunTally{.attempted = 2, .succeeded = 2}));
-  const std::vector<std::u16string> names = harness_.AllNames(u"Models");
-  ASSERT_EQ(names.size(), 2U);
-  EXPECT_EQ(harness_.FileBytes(u"Models\\" + names[0]), testing::ScaledModel(first, 2.0F));
-  EXPECT_EQ(harness_.FileBytes(u"Models\\" + names[1]), testing::ScaledModel(second, 2.0F));
+  EXPECT_THAT(harness_.AllNames(u"Models"), ElementsAre(u"A_A1", u"Models_A1", u"Models_B2"));
+  EXPECT_EQ(harness_.FileBytes(u"Models\\Models_A1"), testing::ScaledModel(first, 2.0F));
+  EXPECT_EQ(harness_.FileBytes(u"Models\\Models_B2"), testing::ScaledModel(second, 2.0F));
 }
 
 // A link to a file and one to a folder: either is replaced, never followed.
@@ -506,8 +630,10 @@ TEST_F(Win32FileSystemTest, AReplaceCutShortOnFatIsFinishedByTheNextCleanUp) {
 TEST_F(Win32FileSystemTest, OnFatTheCleanUpKeepsEveryWholeStagingFileThatMayBeTheOnlyCopy) {
   harness_.PutFile(u"kept_A1", {9});
   harness_.PutFile(u".vendrake-12.kept_A1.ready", {1});  // stopped before replacing
-  harness_.PutFile(u".vendrake-13.ready", {2});          // for an output whose name did not fit
-  harness_.PutAbandonedStaging(u"");                     // never whole
+  // For an output whose name did not fit, HIDDEN as every staging file.
+  Win32Harness::PutFileWithAttributes(harness_.Path(u".vendrake-13.ready"), {2},
+                                      FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
+  harness_.PutAbandonedStaging(u"");  // never whole
   Play({.file_system = L"exFAT"});
   const auto folder = Open();
 
@@ -515,6 +641,9 @@ TEST_F(Win32FileSystemTest, OnFatTheCleanUpKeepsEveryWholeStagingFileThatMayBeTh
   EXPECT_EQ(folder->RemoveAbandonedStaging(), 3U);
   EXPECT_THAT(harness_.AllNames(u""), ElementsAre(u"kept_A1", u"vendrake-recovered-13"));
   EXPECT_EQ(harness_.FileBytes(u"kept_A1"), (Bytes{9}));
+  // Left where the user sees it, and where no run takes it for a model.
+  EXPECT_EQ(harness_.AttributesOf(u"vendrake-recovered-13") & FILE_ATTRIBUTE_HIDDEN, 0U);
+  EXPECT_THAT(ListedNames(*folder), ElementsAre(u"kept_A1"));
 }
 
 struct VolumeCase {
@@ -543,8 +672,14 @@ TEST_P(Win32Identity, IsKnownOnlyWhereTheVolumeTellsFilesApart) {
   } else {
     EXPECT_EQ(written, FileIdentity{});
     EXPECT_EQ(read, FileIdentity{});
-    EXPECT_EQ(folder->Identity(), FileIdentity{});
   }
+  // A folder is known however it is reached, by its ID or by where the
+  // system says it is.
+  harness_.PutFolder(u"sub");
+  const FileIdentity sub = Open(u"sub")->Identity();
+  EXPECT_TRUE(sub.Known());
+  EXPECT_NE(sub, folder->Identity());
+  EXPECT_EQ(Open(u"SUB\\")->Identity(), sub);
 }
 
 using Ids = PlayedVolume::Ids;
@@ -590,8 +725,10 @@ class Win32Flushing : public Win32FileSystemTest, public ::testing::WithParamInt
 
 TEST_P(Win32Flushing, FlushesTheDiskAsFewTimesAsTheVolumeAllows) {
   EXPECT_THAT(StageFlushCommit(GetParam().volume), ElementsAre(false, false, false));
-  // The group, and then the names it took.
-  EXPECT_EQ(played.full_flushes, GetParam().yes ? 1 + 1 : 3 + 1);
+  // The group, and then the names it took; on FAT, the name that says
+  // out_A2 is ready to replace the old one too.
+  const int ready = GetParam().volume.file_system != nullptr ? 1 : 0;
+  EXPECT_EQ(played.full_flushes, (GetParam().yes ? 1 + 1 : 3 + 1) + ready);
   EXPECT_EQ(harness_.FileBytes(u"out_A2"), (Bytes{1, 2, 3}));
 }
 
@@ -617,10 +754,113 @@ INSTANTIATE_TEST_SUITE_P(
         VolumeCase{"LocalNtfs", {.data_only_writeout = kWrittenOut}, true},
         VolumeCase{"WithoutNtFlushBuffersFileEx", {}, false},
         VolumeCase{
-            "DataOnlyRefused", {.data_only_writeout = static_cast<NTSTATUS>(0xC000000DL)}, false},
+            "NoSyncRefused", {.data_only_writeout = static_cast<NTSTATUS>(0xC000000DL)}, false},
+        VolumeCase{"NoSyncAnsweredAsIncorrectFunction",
+                   {.data_only_writeout = static_cast<NTSTATUS>(0xC0000010L)},
+                   false},
+        VolumeCase{"NtfsOnARemoteDevice",
+                   {.remote_device = true, .data_only_writeout = kWrittenOut},
+                   false},
         VolumeCase{"Fat", {.file_system = L"FAT32", .data_only_writeout = kWrittenOut}, false},
         VolumeCase{"Share", {.on_a_share = true, .data_only_writeout = kWrittenOut}, false}),
     CaseName);
+
+// How an output that replaces another reaches the disk, and what becomes of
+// it where replacing is refused or has to wait: the order of the flushes,
+// writeouts and renames, and of the answers the volume plays.
+struct ReplaceCase {
+  const char* name;
+  PlayedVolume volume;
+  std::vector<std::string> log{};
+  const char* error = nullptr;  // part of the reason out_A1 fails with, if it does
+};
+
+class Win32Replacing : public Win32FileSystemTest,
+                       public ::testing::WithParamInterface<ReplaceCase> {};
+
+// A new output, then "out_A1" over the one there, each committed as soon as
+// it is written, then the names flushed.
+TEST_P(Win32Replacing, FlushesAndRenamesInTheOrderThatKeepsEveryOutput) {
+  harness_.PutFile(u"out_A1", {7, 7});
+  Play(GetParam().volume);
+  const auto folder = Open();
+  Replace(*folder, u"new_A1", {1});
+  auto output = folder->OpenForReplacing(u"out_A1", kDefaultPermissions);
+  output->Write(Bytes{1, 2, 3});
+  std::string error;
+  try {
+    output->Commit();
+  } catch (const FileError& failure) {
+    error = failure.what();
+  }
+  output.reset();
+  folder->FlushStaged();
+
+  EXPECT_EQ(played.log, GetParam().log);
+  if (GetParam().error != nullptr) {
+    EXPECT_THAT(error, ::testing::HasSubstr(GetParam().error));
+    EXPECT_EQ(harness_.FileBytes(u"out_A1"), (Bytes{7, 7}));
+  } else {
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(harness_.FileBytes(u"out_A1"), (Bytes{1, 2, 3}));
+  }
+  EXPECT_THAT(harness_.AllNames(u""), ElementsAre(u"new_A1", u"out_A1"));
+}
+
+const std::vector<std::string> kNtfsLog = {
+    "flush .vendrake-N.tmp hidden", "rename .vendrake-N.tmp to new_A1",
+    "flush .vendrake-N.tmp hidden", "rename .vendrake-N.tmp to out_A1", "flush out_A1"};
+constexpr NTSTATUS kSharingViolation = static_cast<NTSTATUS>(0xC0000043L);
+INSTANTIATE_TEST_SUITE_P(
+    Win32, Win32Replacing,
+    ::testing::Values(
+        // The ready name is on the disk before the old entry goes, and the
+        // names of the last group by a flush of a file, as a flush of a folder
+        // does nothing on FAT.
+        ReplaceCase{
+            "Fat",
+            {.file_system = L"FAT32"},
+            {"flush .vendrake-N.tmp hidden", "rename .vendrake-N.tmp to new_A1",
+             "flush .vendrake-N.tmp hidden", "rename .vendrake-N.tmp to .vendrake-N.out_A1.ready",
+             "flush .vendrake-N.out_A1.ready hidden", "rename .vendrake-N.out_A1.ready to out_A1",
+             "flush out_A1"}},
+        ReplaceCase{"Ntfs", {}, kNtfsLog},
+        // Data and metadata written out without flushing the disk's cache.
+        ReplaceCase{
+            "LocalNtfs",
+            {.data_only_writeout = 0},
+            {"writeout .vendrake-N.tmp flags 2", "flush .vendrake-N.tmp hidden",
+             "rename .vendrake-N.tmp to new_A1", "writeout .vendrake-N.tmp flags 2",
+             "flush .vendrake-N.tmp hidden", "rename .vendrake-N.tmp to out_A1", "flush out_A1"}},
+        // Windows 10 1607 refuses the POSIX rename as an incorrect function.
+        ReplaceCase{
+            "InvalidDeviceRequest", {.posix_rename = static_cast<NTSTATUS>(0xC0000010L)}, kNtfsLog},
+        ReplaceCase{
+            "IllegalFunction", {.posix_rename = static_cast<NTSTATUS>(0xC00000AFL)}, kNtfsLog},
+        // Refused at once, not after the retries.
+        ReplaceCase{"MayNotDelete",
+                    {.denies_deleting_output = true},
+                    {"flush .vendrake-N.tmp hidden", "rename .vendrake-N.tmp to new_A1",
+                     "flush .vendrake-N.tmp hidden", "refused out_A1", "flush new_A1"},
+                    "cannot replace"},
+        // The names then go to the disk by the folder, which a user who may
+        // only add files may flush.
+        ReplaceCase{"LastOutputHeld",
+                    {.output_held_for_reading = true, .folder_takes_only_new_files = true},
+                    {"flush .vendrake-N.tmp hidden", "rename .vendrake-N.tmp to new_A1",
+                     "flush .vendrake-N.tmp hidden", "held out_A1",
+                     "rename .vendrake-N.tmp to out_A1", "held out_A1", "flush folder"}},
+        ReplaceCase{"HeldByAnother",
+                    {.in_use = kSharingViolation, .in_use_answers = 3},
+                    {"flush .vendrake-N.tmp hidden", "rename .vendrake-N.tmp to new_A1",
+                     "flush .vendrake-N.tmp hidden", "in use out_A1", "in use out_A1",
+                     "in use out_A1", "rename .vendrake-N.tmp to out_A1", "flush out_A1"}},
+        ReplaceCase{"DeletePending",
+                    {.in_use = static_cast<NTSTATUS>(0xC0000056L), .in_use_answers = 3},
+                    {"flush .vendrake-N.tmp hidden", "rename .vendrake-N.tmp to new_A1",
+                     "flush .vendrake-N.tmp hidden", "in use out_A1", "in use out_A1",
+                     "in use out_A1", "rename .vendrake-N.tmp to out_A1", "flush out_A1"}}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(Win32FileSystemTest, NameKeysAreEqualExactlyWhenTheVolumeTakesTwoNamesForOne) {
   const auto folder = Open();
