@@ -62,7 +62,11 @@ std::string ReasonFor(DWORD error) {
 }  // namespace
 
 void FailWithError(std::string_view what, std::u16string_view path, DWORD error) {
-  throw FileError(std::string(what) + " " + Utf16ToUtf8(path) + ": " + ReasonFor(error));
+  const bool short_of_room = error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ||
+                             error == ERROR_DISK_QUOTA_EXCEEDED ||
+                             error == ERROR_TOO_MANY_OPEN_FILES;
+  throw FileError(std::string(what) + " " + Utf16ToUtf8(path) + ": " + ReasonFor(error),
+                  short_of_room ? FileProblem::kShortOfRoom : FileProblem::kOther);
 }
 
 void FailWithStatus(std::string_view what, std::u16string_view path, NTSTATUS status) {

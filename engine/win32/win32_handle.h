@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <set>
 #include <string>
 #include <string_view>
@@ -59,9 +60,12 @@ struct HeldFolder {
   // commits the journal and flushes the disk's cache. Cleared when the system
   // cannot write a file out that way (NtFlushBuffersFileEx is missing, or
   // the volume does not take the flag).
-  bool one_flush_for_all = false;
-  // Outputs written since the folder was last flushed, not yet committed.
+  // Staging threads may clear it while others read it.
+  std::atomic<bool> one_flush_for_all{false};
+  // Outputs written since the folder was last flushed, not yet committed;
+  // staging threads add to it while the folder is flushed.
   std::set<StagedOutput*> unflushed;
+  std::mutex unflushed_mutex;
   // Whether an output has taken its name since the folder was last flushed,
   // and the name the last one took. A flush of a file writes its entry and
   // its folder's entries (on FAT, flushing a folder does nothing), and on

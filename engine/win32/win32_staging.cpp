@@ -71,7 +71,7 @@ class StagedOutput : public OutputFile {
   StagedOutput& operator=(const StagedOutput&) = delete;
 
   ~StagedOutput() override {
-    folder_->unflushed.erase(this);
+    Unlisted();
     if (!committed_ && !only_copy_) RetryWhileInUse([&] { return MarkForDeletion(file_.Get()); });
   }
 
@@ -85,7 +85,10 @@ class StagedOutput : public OutputFile {
       bytes = bytes.subspan(put);
     }
     on_disk_ = false;
-    folder_->unflushed.insert(this);
+    {
+      const std::lock_guard lock(folder_->unflushed_mutex);
+      folder_->unflushed.insert(this);
+    }
     if (folder_->one_flush_for_all) WriteOut();
   }
 
@@ -97,6 +100,12 @@ class StagedOutput : public OutputFile {
   void Flushed(DWORD error) {
     if (flush_error_ == 0) flush_error_ = error;
     on_disk_ = flush_error_ == 0;
+    Unlisted();
+  }
+
+  // Takes this output off the folder's unflushed ones.
+  void Unlisted() {
+    const std::lock_guard lock(folder_->unflushed_mutex);
     folder_->unflushed.erase(this);
   }
 
@@ -307,8 +316,12 @@ std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<HeldFolder> folder,
 }
 
 void FlushStaged(HeldFolder& folder, const std::u16string& folder_path) {
-  if (folder.unflushed.empty() && !folder.names_unflushed) return;
-  const std::vector<StagedOutput*> outputs(folder.unflushed.begin(), folder.unflushed.end());
+  std::vector<StagedOutput*> outputs;
+  {
+    const std::lock_guard lock(folder.unflushed_mutex);
+    outputs.assign(folder.unflushed.begin(), folder.unflushed.end());
+  }
+  if (outputs.empty() && !folder.names_unflushed) return;
   if (folder.one_flush_for_all) {
     // Any file serves for the outputs written out; the names need the last
     // one named.
