@@ -7,9 +7,10 @@
 
 namespace vendrake::window {
 
-void ShowMessageBox(QWidget* parent, const QString& text) {
+void ShowMessageBox(QWidget* parent, const QString& text, const QString& details) {
   QMessageBox box(QMessageBox::NoIcon, QString::fromUtf16(command::kApplicationTitle), text,
                   QMessageBox::Ok, parent);
+  if (!details.isEmpty()) box.setDetailedText(details);
   box.exec();
 }
 
