@@ -1,14 +1,16 @@
 #include "window/win32/win32_form1.h"
 
 #include <cstddef>
+#include <optional>
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 #include "command/messages.h"
-#include "command/on_scale.h"
 #include "engine/platform/platform_file_system.h"
 #include "window/pixel_layout.h"
 #include "window/win32/resource_ids.h"
+#include "window/win32/summary_box.h"
 #include "window/window_description.h"
 
 namespace vendrake::window {
@@ -17,6 +19,9 @@ namespace {
 // Child-window identifiers follow the description's rows. They stay clear of
 // IDOK and IDCANCEL, which the dialog keyboard sends for Enter and Escape.
 constexpr int kFirstControlId = 1000;
+
+// Posted by the worker thread once its run has ended.
+constexpr UINT kRunEndedMessage = WM_APP + 1;
 
 constexpr DWORD kFormStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 constexpr DWORD kFormExStyle = 0;
@@ -115,10 +120,10 @@ bool CaptionsFit(HWND form, HFONT font, int dpi) {
   return fit;
 }
 
-// Throws away keyboard and mouse input waiting in the thread's queue. A run
-// holds the thread, so whatever the user did meanwhile is queued up; handed
-// on, a key would close the message box unread, and a click on the button,
-// enabled again by then, would start a second run.
+// Throws away keyboard and mouse input waiting in the thread's queue. The end
+// of a run is posted, and so comes before input that was queued earlier;
+// handed on, a key would close the message box unread, and a click on the
+// button, enabled again by then, would start a second run.
 void DiscardInput() {
   MSG message;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT)) {
@@ -147,8 +152,9 @@ int ControlId(std::string_view name) {
   return 0;
 }
 
-Win32Form1::Win32Form1(HINSTANCE instance)
-    : instance_(instance), files_(engine::MakePlatformFileSystem()) {
+Win32Form1::Win32Form1(HINSTANCE instance, std::unique_ptr<engine::FileSystem> files)
+    : instance_(instance),
+      files_(files != nullptr ? std::move(files) : engine::MakePlatformFileSystem()) {
   RegisterForm1Class(instance, &Win32Form1::WindowProcedure);
   // The window procedure takes hwnd_ over at WM_NCCREATE.
   if (CreateWindowExW(kFormExStyle, kForm1ClassName, Wide(command::kApplicationTitle).c_str(),
@@ -166,6 +172,7 @@ Win32Form1::Win32Form1(HINSTANCE instance)
 }
 
 Win32Form1::~Win32Form1() {
+  StopRun();
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);
   if (font_ != nullptr) DeleteObject(font_);
   SetIcons(nullptr, nullptr);
@@ -301,6 +308,15 @@ LRESULT Win32Form1::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_SETFOCUS:
       SetFocus(focus_ != nullptr ? focus_ : command1_);
       return 0;
+    case kRunEndedMessage:
+      OnRunEnded();
+      return 0;
+    case WM_CLOSE:
+      // The group in hand takes its names before the window goes, so nothing
+      // is left staged or half written; no summary is shown to a closed
+      // window.
+      StopRun();
+      break;
     case WM_DESTROY:
       PostQuitMessage(0);
       return 0;
@@ -329,10 +345,44 @@ void Win32Form1::OnCommand1Click() {
   // could still bring a click.
   if (running_) return;
   running_ = true;
-  command::OnScale(*this, state_, *files_);
+  std::optional<command::ScaleFolders> folders = command::BeginScale(*this, state_);
+  if (!folders) {
+    running_ = false;
+    // Disabling the button for the run took the focus from it.
+    SetFocus(command1_);
+    return;
+  }
+  SetInputsEnabled(false);
+  taskbar_.ShowBusy(hwnd_, true);
+  stop_.store(false);
+  // The worker touches no control; the window's thread takes its result once
+  // the posted message says it is there.
+  run_ = std::thread([this, folders = std::move(*folders), hwnd = hwnd_] {
+    ended_ = command::RunScale(folders, state_, *files_, nullptr, &stop_);
+    PostMessageW(hwnd, kRunEndedMessage, 0, 0);
+  });
+}
+
+void Win32Form1::OnRunEnded() {
+  // A close during the run has waited for it already.
+  if (!run_.joinable()) return;
+  run_.join();
+  taskbar_.ShowBusy(hwnd_, false);
+  SetInputsEnabled(true);
+  command::FinishScale(*this, ended_);
   running_ = false;
-  // Disabling the button for the run took the focus from it.
   SetFocus(command1_);
+}
+
+bool Win32Form1::StopRun() {
+  if (!run_.joinable()) return false;
+  stop_.store(true);
+  run_.join();
+  return true;
+}
+
+void Win32Form1::SetInputsEnabled(bool enabled) {
+  for (const HWND box : {text1_, text2_, text3_}) EnableWindow(box, enabled ? TRUE : FALSE);
 }
 
 std::u16string Win32Form1::SourceText() { return TextOf(text2_); }
@@ -345,14 +395,18 @@ void Win32Form1::SetButtonEnabled(bool enabled) { EnableWindow(command1_, enable
 
 void Win32Form1::SetButtonCaption(const std::u16string& caption) {
   SetText(command1_, caption);
-  // The run holds the thread, so a caption left to the next paint would only
-  // show once the run is over.
+  // Painted at once, so that "Working..." shows before the run begins.
   UpdateWindow(command1_);
 }
 
 void Win32Form1::ShowMessage(const std::u16string& text) {
   DiscardInput();
-  MessageBoxW(hwnd_, Wide(text).c_str(), Wide(command::kApplicationTitle).c_str(), MB_OK);
+  ShowSummaryBox(hwnd_, text, {});
+}
+
+void Win32Form1::ShowMessageWithDetails(const std::u16string& text, const std::u16string& details) {
+  DiscardInput();
+  ShowSummaryBox(hwnd_, text, details);
 }
 
 }  // namespace vendrake::window
