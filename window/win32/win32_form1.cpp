@@ -80,8 +80,8 @@ const wchar_t* ClassOf(ControlKind kind) {
 }
 
 DWORD StyleOf(ControlKind kind) {
-  // Labels lie beneath the boxes they reach into: no control draws over a
-  // sibling above it.
+  // No control draws over a sibling above it; a label above a box it reaches
+  // into is cropped (see CropToUncovered).
   constexpr DWORD kChild = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
   switch (kind) {
     case ControlKind::kPushButton:
@@ -136,6 +136,20 @@ HICON LoadProjectIcon(HINSTANCE instance, int metric, int dpi) {
   const int size = GetSystemMetricsForDpi(metric, static_cast<UINT>(dpi));
   return static_cast<HICON>(
       LoadImageW(instance, MAKEINTRESOURCEW(VENDRAKE_ICON), IMAGE_ICON, size, size, 0));
+}
+
+// A label lies above the box it names but must not draw over it: its window
+// keeps the described size, and shows only the part that no box or button
+// covers. The system then leaves the box whole.
+void CropToUncovered(HWND label, const ControlDescription& description, const PixelRect& rect,
+                     int dpi) {
+  const int shown = TwipsToPixels(static_cast<float>(UncoveredWidth(description)), dpi);
+  if (shown >= rect.width) {
+    SetWindowRgn(label, nullptr, TRUE);
+    return;
+  }
+  // The system owns the region from here on.
+  SetWindowRgn(label, CreateRectRgn(0, 0, shown, rect.height), TRUE);
 }
 
 void Place(HWND control, const PixelRect& rect) {
@@ -200,14 +214,22 @@ void Win32Form1::CreateControls() {
     if (control == nullptr) ThrowLastError("CreateWindowExW");
   }
   // Tab moves through the siblings from the top of the z-order down, so the
-  // controls that take the focus go on top in tab order, which leaves the
-  // labels beneath them all.
+  // controls that take the focus go in tab order. Each label goes just above
+  // the box it names, where a screen reader looks for a box's name; the
+  // credit line, which names nothing, goes beneath them all.
   HWND above = HWND_TOP;
-  for (const ControlDescription* description : FocusOrder()) {
-    const HWND control = GetDlgItem(hwnd_, ControlId(description->name));
+  const auto place_next = [&](const char* name) {
+    const HWND control = GetDlgItem(hwnd_, ControlId(name));
     SetWindowPos(control, above, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     above = control;
+  };
+  for (const ControlDescription* description : FocusOrder()) {
+    for (const LabelledBox& pair : kLabelledBoxes) {
+      if (pair.box == std::string_view(description->name)) place_next(pair.label);
+    }
+    place_next(description->name);
   }
+  place_next(kLabel4.name);
   command1_ = GetDlgItem(hwnd_, ControlId("Command1"));
   text1_ = GetDlgItem(hwnd_, ControlId("Text1"));
   text2_ = GetDlgItem(hwnd_, ControlId("Text2"));
@@ -227,7 +249,9 @@ void Win32Form1::ScaleTo(int dpi) {
   for (const ControlDescription& description : kForm1Controls) {
     const HWND control = GetDlgItem(hwnd_, ControlId(description.name));
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    Place(control, DescribedRect(description, dpi));
+    const PixelRect rect = DescribedRect(description, dpi);
+    Place(control, rect);
+    if (description.kind == ControlKind::kLabel) CropToUncovered(control, description, rect, dpi);
   }
   if (font_ != nullptr) DeleteObject(font_);
   font_ = font;
