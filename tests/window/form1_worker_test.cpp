@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "engine/platform/platform_file_system.h"
+#include "tests/support/failure_folder.h"
 #include "tests/support/hooked_file_system.h"
-#include "tests/support/model_bytes.h"
 #include "tests/support/scaled_model.h"
 #include "tests/support/temporary_folder.h"
 #include "tools/synthetic_model.h"
@@ -37,7 +37,6 @@ using ::testing::ElementsAre;
 using ::testing::UnorderedElementsAreArray;
 using Operation = testing::HookedFileSystem::Operation;
 
-constexpr std::int32_t kTag = 0x55385F5F;
 constexpr int kPatienceMs = 20'000;
 
 QPushButton* Command1(const Form1& form) { return form.findChild<QPushButton*>("Command1"); }
@@ -159,16 +158,7 @@ TEST_F(Form1Worker, ClosingDuringARunStopsItWholeAndShowsNothing) {
 // One file for each way a file can fail; the real box is read back.
 TEST_F(Form1Worker, SummaryBoxListsEachFailedFileWithItsReason) {
   form_->SetMessagePresenter(&ShowMessageBox);
-  WriteModels({"CliffNatural0_A1"});
-  testing::WriteFile(source_ / "b_short", {1, 2, 3});
-  testing::WriteFile(source_ / "c_huge", std::vector<std::uint8_t>(131076));
-  // The block offset (64 bytes) and length (64 bytes) reach past 8 words.
-  testing::WriteFile(source_ / "e_block",
-                     testing::BytesOfWords(std::vector<std::int32_t>{kTag, 64, 64, 0, 0, 0, 0, 0}));
-  // One record from word 3; its height (word 5) is a signalling NaN.
-  testing::WriteFile(source_ / "f_nan", testing::BytesOfWords(std::vector<std::int32_t>{
-                                            kTag, 12, 32, 0, 0, 0x7F800001, 0, 0, 0, 0, 0}));
-  WriteModels({"readme"});
+  testing::WriteOneFileOfEachFailureKind(source_);
   QString text;
   QString details;
   QTimer closer;
@@ -187,19 +177,9 @@ TEST_F(Form1Worker, SummaryBoxListsEachFailedFileWithItsReason) {
 
   ASSERT_TRUE(QTest::qWaitFor([&] { return !text.isEmpty(); }, kPatienceMs));
   EXPECT_EQ(text, "Attempted model scales: 6. Success count: 1.");
-  EXPECT_THAT(
-      details.split('\n'),
-      UnorderedElementsAreArray(QStringList{
-          "b_short: failed: shorter than 4 bytes, too short to be a model (the file holds 3 "
-          "bytes, no whole word)",
-          "c_huge: failed: too large: the most this format can hold is 32,768 words (131,072 "
-          "bytes) (last word index 32768 does not fit in 16 bits)",
-          "e_block: failed: damaged: its vertex block lies outside the file (word 18 is outside "
-          "the image of 8 words)",
-          "f_nan: failed: a height cannot be scaled: it is not a number, or the scaled height is "
-          "too large for the format (signalling NaN in a height product)",
-          "readme: failed: no \"_\" in the name, and the output's name is made from what follows "
-          "the first \"_\" (the output suffix starts at the first \"_\", and readme has none)"}));
+  std::vector<std::u16string> lines;
+  for (const QString& line : details.split('\n')) lines.push_back(line.toStdU16String());
+  EXPECT_THAT(lines, UnorderedElementsAreArray(testing::DetailsOfEachFailureKind()));
 }
 
 TEST(Form1Accessibility, EachBoxIsNamedByItsLabelAndTheButtonByItsCaption) {
