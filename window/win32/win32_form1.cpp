@@ -9,6 +9,7 @@
 #include "command/messages.h"
 #include "engine/platform/platform_file_system.h"
 #include "window/pixel_layout.h"
+#include "window/win32/control_look.h"
 #include "window/win32/resource_ids.h"
 #include "window/win32/summary_box.h"
 #include "window/window_description.h"
@@ -25,12 +26,6 @@ constexpr UINT kRunEndedMessage = WM_APP + 1;
 
 constexpr DWORD kFormStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 constexpr DWORD kFormExStyle = 0;
-
-// The dialog font offered for the 8 points the description's heights were
-// made for; smaller sizes, in half points, only as far as a caption needs.
-constexpr wchar_t kDialogFontFace[] = L"MS Shell Dlg 2";
-constexpr int kDescribedHalfPoints = 16;
-constexpr int kSmallestHalfPoints = 12;
 
 constexpr const ControlDescription& kCommand1 = DescriptionOf("Command1");
 constexpr const ControlDescription& kText2 = DescriptionOf("Text2");
@@ -67,59 +62,6 @@ void RegisterForm1Class(HINSTANCE instance, WNDPROC procedure) {
   }
 }
 
-const wchar_t* ClassOf(ControlKind kind) {
-  switch (kind) {
-    case ControlKind::kPushButton:
-      return L"BUTTON";
-    case ControlKind::kTextBox:
-      return L"EDIT";
-    case ControlKind::kLabel:
-      break;
-  }
-  return L"STATIC";
-}
-
-DWORD StyleOf(ControlKind kind) {
-  // No control draws over a sibling above it; a label above a box it reaches
-  // into is cropped (see CropToUncovered).
-  constexpr DWORD kChild = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
-  switch (kind) {
-    case ControlKind::kPushButton:
-      return kChild | WS_TABSTOP | BS_PUSHBUTTON;
-    case ControlKind::kTextBox:
-      return kChild | WS_TABSTOP | ES_AUTOHSCROLL;
-    case ControlKind::kLabel:
-      break;
-  }
-  return kChild | SS_LEFTNOWORDWRAP | SS_NOPREFIX;
-}
-
-HFONT CreateDialogFont(int half_points, int dpi) {
-  return CreateFontW(-MulDiv(half_points, dpi, 2 * 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                     DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                     DEFAULT_PITCH | FF_DONTCARE, kDialogFontFace);
-}
-
-// Whether every caption, drawn in `font`, fits whole in the part of its label
-// that no box or button covers, and in its label's height.
-bool CaptionsFit(HWND form, HFONT font, int dpi) {
-  HDC dc = GetDC(form);
-  const HGDIOBJ previous = SelectObject(dc, font);
-  TEXTMETRICW metrics{};
-  bool fit = GetTextMetricsW(dc, &metrics) != FALSE;
-  for (const ControlDescription& label : kForm1Controls) {
-    if (label.kind != ControlKind::kLabel) continue;
-    const std::wstring caption = Wide(label.text);
-    SIZE extent{};
-    GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &extent);
-    fit = fit && extent.cx <= TwipsToPixels(static_cast<float>(UncoveredWidth(label)), dpi) &&
-          metrics.tmHeight <= DescribedRect(label, dpi).height;
-  }
-  SelectObject(dc, previous);
-  ReleaseDC(form, dc);
-  return fit;
-}
-
 // Throws away keyboard and mouse input waiting in the thread's queue. The end
 // of a run is posted, and so comes before input that was queued earlier;
 // handed on, a key would close the message box unread, and a click on the
@@ -136,25 +78,6 @@ HICON LoadProjectIcon(HINSTANCE instance, int metric, int dpi) {
   const int size = GetSystemMetricsForDpi(metric, static_cast<UINT>(dpi));
   return static_cast<HICON>(
       LoadImageW(instance, MAKEINTRESOURCEW(VENDRAKE_ICON), IMAGE_ICON, size, size, 0));
-}
-
-// A label lies above the box it names but must not draw over it: its window
-// keeps the described size, and shows only the part that no box or button
-// covers. The system then leaves the box whole.
-void CropToUncovered(HWND label, const ControlDescription& description, const PixelRect& rect,
-                     int dpi) {
-  const int shown = TwipsToPixels(static_cast<float>(UncoveredWidth(description)), dpi);
-  if (shown >= rect.width) {
-    SetWindowRgn(label, nullptr, TRUE);
-    return;
-  }
-  // The system owns the region from here on.
-  SetWindowRgn(label, CreateRectRgn(0, 0, shown, rect.height), TRUE);
-}
-
-void Place(HWND control, const PixelRect& rect) {
-  SetWindowPos(control, nullptr, rect.left, rect.top, rect.width, rect.height,
-               SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 }  // namespace
@@ -239,13 +162,7 @@ void Win32Form1::CreateControls() {
 
 void Win32Form1::ScaleTo(int dpi) {
   dpi_ = dpi;
-  HFONT font = nullptr;
-  // A size under which nothing fits leaves the smallest one tried.
-  for (int half_points = kDescribedHalfPoints; half_points >= kSmallestHalfPoints; --half_points) {
-    if (font != nullptr) DeleteObject(font);
-    font = CreateDialogFont(half_points, dpi);
-    if (CaptionsFit(hwnd_, font, dpi)) break;
-  }
+  HFONT font = CreateFittingFont(hwnd_, dpi);
   for (const ControlDescription& description : kForm1Controls) {
     const HWND control = GetDlgItem(hwnd_, ControlId(description.name));
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
