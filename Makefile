@@ -35,6 +35,7 @@ screenshot: deps
 	cmake --preset dev
 	cmake --build --preset dev --target vendrake-grab-window
 	QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=2 build/dev/window/vendrake-grab-window docs/window.png
+	QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=2 build/dev/window/vendrake-grab-window --details docs/summary-details.png
 
 # Packages for release, gathered in dist/; each kind of package is one more
 # prerequisite of `dist`.

@@ -9,9 +9,7 @@
 
 namespace vendrake::cli {
 
-// Why the file `entry` failed at `step`, in plain words followed by the
-// engine's detail in brackets: "shorter than 4 bytes (the file holds 3 bytes,
-// no whole word)". Names and details are escaped (see line_escape.h).
+// command::FailureText, escaped for one line (see line_escape.h).
 std::u16string FailureText(std::u16string_view entry, engine::BatchStep step,
                            const engine::Error& error);
 

@@ -6,7 +6,8 @@
 # on a machine without MinGW.
 cmake_minimum_required(VERSION 3.25)
 
-set(windows_dlls advapi32.dll gdi32.dll kernel32.dll msvcrt.dll ntdll.dll shell32.dll user32.dll
+set(windows_dlls advapi32.dll gdi32.dll kernel32.dll msvcrt.dll ntdll.dll ole32.dll oleaut32.dll
+                 shell32.dll user32.dll
                  version.dll)
 
 if(NOT PROGRAMS)

@@ -26,6 +26,13 @@ class ControlSurface {
   // Shows `text` to the user and returns once they have seen it: in the
   // window, a modal box with one OK button, no icon, titled kApplicationTitle.
   virtual void ShowMessage(const std::u16string& text) = 0;
+  // Shows `text` as ShowMessage does, with `details` (lines, never empty) to
+  // be read on request: in the window, an expandable section of the box. A
+  // surface with nowhere to put them shows the text alone.
+  virtual void ShowMessageWithDetails(const std::u16string& text, const std::u16string& details) {
+    static_cast<void>(details);
+    ShowMessage(text);
+  }
 };
 
 }  // namespace vendrake::command

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 #include "command/messages.h"
+#include "command/run_details.h"
 #include "command/scale_text.h"
 
 namespace vendrake::command {
@@ -19,13 +21,10 @@ void Unlock(ControlSurface& surface) {
 
 // Reports why the command stops; the button comes back once the user has
 // read the message.
-ScaleOutcome Stop(ControlSurface& surface, const std::u16string& message,
-                  ScaleOutcome::Kind kind = ScaleOutcome::Kind::kRejected) {
+std::nullopt_t Stop(ControlSurface& surface, const std::u16string& message) {
   surface.ShowMessage(message);
   Unlock(surface);
-  ScaleOutcome outcome;
-  outcome.kind = kind;
-  return outcome;
+  return std::nullopt;
 }
 
 // Normalises a folder box in place, writing back after each change, and
@@ -43,22 +42,19 @@ std::u16string NormaliseFolderBox(std::u16string text, ControlSurface& surface,
 
 }  // namespace
 
-ScaleOutcome OnScale(ControlSurface& surface, engine::WindowState& state, engine::FileSystem& files,
-                     engine::BatchObserver* observer, const std::atomic<bool>* stop,
-                     std::size_t jobs) {
+std::optional<ScaleFolders> BeginScale(ControlSurface& surface, engine::WindowState& state) {
   surface.SetButtonEnabled(false);
   surface.SetButtonCaption(kWorkingCaption);
 
   const std::u16string typed_source = surface.SourceText();
   if (typed_source.size() < kMinimumPathLength) return Stop(surface, kSourceInvalidMessage);
-  const std::u16string source =
-      NormaliseFolderBox(typed_source, surface, &ControlSurface::SetSourceText);
+  std::u16string source = NormaliseFolderBox(typed_source, surface, &ControlSurface::SetSourceText);
 
   const std::u16string typed_destination = surface.DestinationText();
   if (typed_destination.size() < kMinimumPathLength) {
     return Stop(surface, kDestinationInvalidMessage);
   }
-  const std::u16string destination =
+  std::u16string destination =
       NormaliseFolderBox(typed_destination, surface, &ControlSurface::SetDestinationText);
 
   const ParsedScale scale = ParseScaleText(surface.ScaleText());
@@ -66,24 +62,52 @@ ScaleOutcome OnScale(ControlSurface& surface, engine::WindowState& state, engine
   // Beyond the single range there is no factor to scale by.
   if (scale.kind == ParsedScale::Kind::kOutOfRange) return Stop(surface, kScaleOutOfRangeMessage);
   state.ScaleFactor = scale.value;
+  return ScaleFolders{.source = std::move(source), .destination = std::move(destination)};
+}
 
-  const engine::BatchOutcome run =
-      engine::RunBatch(state, files, source, destination, observer, stop, jobs);
-  if (run.kind == engine::BatchOutcome::Kind::kSourceEmpty) {
-    ScaleOutcome outcome = Stop(surface, kSourceMissingMessage, ScaleOutcome::Kind::kSourceEmpty);
-    outcome.listing_error = run.listing_error;
-    outcome.destination_error = run.destination_error;
+ScaleRun RunScale(const ScaleFolders& folders, engine::WindowState& state,
+                  engine::FileSystem& files, engine::BatchObserver* observer,
+                  const std::atomic<bool>* stop, std::size_t jobs) {
+  RunDetails details(observer);
+  ScaleRun run;
+  run.batch =
+      engine::RunBatch(state, files, folders.source, folders.destination, &details, stop, jobs);
+  run.details = details.Text(run.batch);
+  return run;
+}
+
+ScaleOutcome FinishScale(ControlSurface& surface, const ScaleRun& run) {
+  const engine::BatchOutcome& batch = run.batch;
+  if (batch.kind == engine::BatchOutcome::Kind::kSourceEmpty) {
+    surface.ShowMessage(kSourceMissingMessage);
+    Unlock(surface);
+    ScaleOutcome outcome;
+    outcome.kind = ScaleOutcome::Kind::kSourceEmpty;
+    outcome.listing_error = batch.listing_error;
+    outcome.destination_error = batch.destination_error;
     return outcome;
   }
   Unlock(surface);
-  surface.ShowMessage(SummaryMessage(run.tally));
+  if (run.details.empty()) {
+    surface.ShowMessage(SummaryMessage(batch.tally));
+  } else {
+    surface.ShowMessageWithDetails(SummaryMessage(batch.tally), run.details);
+  }
   return {.kind = ScaleOutcome::Kind::kFinished,
-          .tally = run.tally,
-          .listing_error = run.listing_error,
-          .interrupted = run.interrupted,
-          .destination_error = run.destination_error,
-          .flush_error = run.flush_error,
-          .out_of_memory = run.out_of_memory};
+          .tally = batch.tally,
+          .listing_error = batch.listing_error,
+          .interrupted = batch.interrupted,
+          .destination_error = batch.destination_error,
+          .flush_error = batch.flush_error,
+          .out_of_memory = batch.out_of_memory};
+}
+
+ScaleOutcome OnScale(ControlSurface& surface, engine::WindowState& state, engine::FileSystem& files,
+                     engine::BatchObserver* observer, const std::atomic<bool>* stop,
+                     std::size_t jobs) {
+  const std::optional<ScaleFolders> folders = BeginScale(surface, state);
+  if (!folders) return {};
+  return FinishScale(surface, RunScale(*folders, state, files, observer, stop, jobs));
 }
 
 }  // namespace vendrake::command

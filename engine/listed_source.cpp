@@ -24,7 +24,11 @@ void LoadImage(InputFile& input, WordImage& image) {
   }
   // An image the pass cannot index fails there whatever it holds; refusing it
   // here spares reading a file of any size into memory.
-  CheckImageFits(static_cast<std::int64_t>(length / 4));
+  try {
+    CheckImageFits(static_cast<std::int64_t>(length / 4));
+  } catch (const OverflowError&) {
+    throw OverflowError("the file holds " + std::to_string(length) + " bytes");
+  }
   image.Resize(static_cast<std::size_t>(length));
   input.Read(image.MutableBytes());
 }

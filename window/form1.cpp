@@ -1,17 +1,19 @@
 #include "window/form1.h"
 
+#include <QCloseEvent>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMetaObject>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QString>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "command/messages.h"
-#include "command/on_scale.h"
 #include "engine/platform/platform_file_system.h"
 #include "window/caption_font.h"
 #include "window/message_box.h"
@@ -61,8 +63,10 @@ QWidget* CreateControl(const ControlDescription& description, QWidget* parent) {
 
 }  // namespace
 
-Form1::Form1(QWidget* parent)
-    : QWidget(parent), files_(engine::MakePlatformFileSystem()), present_message_(&ShowMessageBox) {
+Form1::Form1(QWidget* parent, std::unique_ptr<engine::FileSystem> files)
+    : QWidget(parent),
+      files_(files != nullptr ? std::move(files) : engine::MakePlatformFileSystem()),
+      present_message_(&ShowMessageBox) {
   setWindowTitle(QString::fromUtf16(command::kApplicationTitle));
   setWindowIcon(ProjectIcon());
   CreateControls();
@@ -79,6 +83,8 @@ Form1::Form1(QWidget* parent)
   connect(command1_, &QPushButton::clicked, this, &Form1::OnCommand1Click);
 }
 
+Form1::~Form1() { StopRun(); }
+
 void Form1::SetMessagePresenter(MessagePresenter presenter) {
   present_message_ = std::move(presenter);
 }
@@ -93,6 +99,14 @@ void Form1::CreateControls() {
   for (std::size_t i = 1; i < focus_order.size(); ++i) {
     setTabOrder(findChild<QWidget*>(QString::fromLatin1(focus_order[i - 1]->name)),
                 findChild<QWidget*>(QString::fromLatin1(focus_order[i]->name)));
+  }
+
+  // A screen reader names each box by its label, and the button by its caption.
+  for (const LabelledBox& pair : kLabelledBoxes) {
+    auto* label = findChild<QLabel*>(QString::fromLatin1(pair.label));
+    auto* box = findChild<QLineEdit*>(QString::fromLatin1(pair.box));
+    label->setBuddy(box);
+    box->setAccessibleName(label->text());
   }
 
   command1_ = findChild<QPushButton*>(QStringLiteral("Command1"));
@@ -127,10 +141,54 @@ void Form1::FitToWidth() {
   label4_->move(fitted.credit_left, label4_->y());
 }
 
+void Form1::closeEvent(QCloseEvent* event) {
+  // The group in hand takes its names before the window goes, so nothing is
+  // left staged or half written; no summary is shown to a closed window.
+  if (StopRun()) {
+    SetInputsEnabled(true);
+    SetButtonEnabled(true);
+    SetButtonCaption(command::kIdleCaption);
+  }
+  QWidget::closeEvent(event);
+}
+
+bool Form1::StopRun() {
+  if (!run_.joinable()) return false;
+  stop_.store(true);
+  run_.join();
+  return true;
+}
+
+void Form1::SetInputsEnabled(bool enabled) {
+  for (QLineEdit* box : {text1_, text2_, text3_}) box->setEnabled(enabled);
+}
+
 void Form1::OnCommand1Click() {
-  command::OnScale(*this, state_, *files_);
-  // Disabling the button for the run handed the focus on to Text1, selecting
-  // its text, where the next Space would replace the scale.
+  if (run_.joinable()) return;
+  std::optional<command::ScaleFolders> folders = command::BeginScale(*this, state_);
+  if (!folders) {
+    // Disabling the button handed the focus on to Text1, selecting its text,
+    // where the next Space would replace the scale.
+    command1_->setFocus();
+    return;
+  }
+  SetInputsEnabled(false);
+  stop_.store(false);
+  // The worker touches no widget: the window's thread reads the run's result
+  // from the queued call, which Qt drops should the window be gone by then.
+  run_ = std::thread([this, folders = std::move(*folders)] {
+    command::ScaleRun run = command::RunScale(folders, state_, *files_, nullptr, &stop_);
+    QMetaObject::invokeMethod(
+        this, [this, ended = std::move(run)] { OnRunEnded(ended); }, Qt::QueuedConnection);
+  });
+}
+
+void Form1::OnRunEnded(const command::ScaleRun& run) {
+  // A close during the run has waited for it already.
+  if (!run_.joinable()) return;
+  run_.join();
+  SetInputsEnabled(true);
+  command::FinishScale(*this, run);
   command1_->setFocus();
 }
 
@@ -152,13 +210,16 @@ void Form1::SetButtonEnabled(bool enabled) { command1_->setEnabled(enabled); }
 
 void Form1::SetButtonCaption(const std::u16string& caption) {
   command1_->setText(QString::fromStdU16String(caption));
-  // The run blocks the event loop, so a caption left to the next paint would
-  // only show once the run is over.
+  // Painted at once, so that "Working..." shows before the run begins.
   command1_->repaint();
 }
 
 void Form1::ShowMessage(const std::u16string& text) {
-  present_message_(this, QString::fromStdU16String(text));
+  present_message_(this, QString::fromStdU16String(text), QString());
+}
+
+void Form1::ShowMessageWithDetails(const std::u16string& text, const std::u16string& details) {
+  present_message_(this, QString::fromStdU16String(text), QString::fromStdU16String(details));
 }
 
 }  // namespace vendrake::window

@@ -1,14 +1,18 @@
 #pragma once
 
 #include <QWidget>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "command/control_surface.h"
+#include "command/on_scale.h"
 #include "engine/file_system.h"
 #include "engine/window_state.h"
 
+class QCloseEvent;
 class QLineEdit;
 class QPushButton;
 class QResizeEvent;
@@ -17,16 +21,28 @@ namespace vendrake::window {
 
 // The program's one window: the three input boxes, the "Scale" button and
 // four captions, laid out from the window description and kept fitted to the
-// window's width. It owns the window state the Scale command works on and
-// runs the command, to its end, inside the button's click.
+// window's width. It owns the window state the Scale command works on. The
+// button's click checks the inputs; the batch then runs on a worker thread
+// while the window, its controls all disabled, goes on painting, and the
+// summary shows once the run is over. Closing the window during a run stops
+// the run after the file in hand, waits for it, and then closes.
 class Form1 : public QWidget, public command::ControlSurface {
   Q_OBJECT
 
  public:
-  // Shows a message to the user and returns once it has been read.
-  using MessagePresenter = std::function<void(QWidget* parent, const QString& text)>;
+  // Shows a message, and its details unless they are empty, to the user and
+  // returns once it has been read.
+  using MessagePresenter =
+      std::function<void(QWidget* parent, const QString& text, const QString& details)>;
 
-  explicit Form1(QWidget* parent = nullptr);
+  // Works on the platform's file system, or on `files` when given.
+  explicit Form1(QWidget* parent = nullptr, std::unique_ptr<engine::FileSystem> files = nullptr);
+  Form1(const Form1&) = delete;
+  Form1& operator=(const Form1&) = delete;
+  ~Form1() override;
+
+  // Whether a batch runs on the worker thread.
+  bool Running() const { return run_.joinable(); }
 
   // Replaces the modal message box, for callers that only need the texts.
   void SetMessagePresenter(MessagePresenter presenter);
@@ -39,15 +55,22 @@ class Form1 : public QWidget, public command::ControlSurface {
   void SetButtonEnabled(bool enabled) override;
   void SetButtonCaption(const std::u16string& caption) override;
   void ShowMessage(const std::u16string& text) override;
+  void ShowMessageWithDetails(const std::u16string& text, const std::u16string& details) override;
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void CreateControls();
   void FitToWidth();
   void OnCommand1Click();
+  // Back on the window's thread once the worker's run has ended.
+  void OnRunEnded(const command::ScaleRun& run);
+  void SetInputsEnabled(bool enabled);
+  // Asks the run in hand to stop and waits for it; false if none was running.
+  bool StopRun();
 
   QPushButton* command1_ = nullptr;
   QLineEdit* text1_ = nullptr;
@@ -58,6 +81,9 @@ class Form1 : public QWidget, public command::ControlSurface {
   engine::WindowState state_;
   std::unique_ptr<engine::FileSystem> files_;
   MessagePresenter present_message_;
+  std::atomic<bool> stop_{false};
+  // The worker thread of the run in hand; not joinable between runs.
+  std::thread run_;
 };
 
 }  // namespace vendrake::window

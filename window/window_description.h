@@ -41,6 +41,17 @@ inline constexpr std::array<ControlDescription, 8> kForm1Controls{{
     {"Label4", ControlKind::kLabel, u"Vendrake \u2014 cliff scaler", 4560, 1200, 2415, 255, 7},
 }};
 
+// Each text box with the label that names it, for assistive technology.
+struct LabelledBox {
+  const char* label;
+  const char* box;
+};
+inline constexpr std::array<LabelledBox, 3> kLabelledBoxes{{
+    {"Label1", "Text2"},
+    {"Label2", "Text3"},
+    {"Label3", "Text1"},
+}};
+
 // The described control called `name`. Meant for constant expressions, where
 // a name missing from the table is a build error.
 constexpr const ControlDescription& DescriptionOf(std::string_view name) {

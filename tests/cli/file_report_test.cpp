@@ -57,20 +57,22 @@ TEST(FileReport, PrintsEveryFilesFateBeforeTheSummary) {
   EXPECT_EQ(out.str(),
             "a_good -> " GOOD_OUTPUT_PATH
             "\n"
-            "b_short: failed: shorter than 4 bytes (the file holds 3 bytes, no whole word)\n"
-            "c_huge: failed: too large for the scaling pass "
-            "(last word index 32768 does not fit in 16 bits)\n"
-            "d_full: failed: too large for the scaling pass "
-            "(word position 32768 does not fit in 16 bits)\n"
-            "e_block: failed: no vertex block where the index says "
+            "b_short: failed: shorter than 4 bytes, too short to be a model "
+            "(the file holds 3 bytes, no whole word)\n"
+            "c_huge: failed: too large: the most this format can hold is 32,768 words "
+            "(131,072 bytes) (the file holds 131076 bytes)\n"
+            "d_full: failed: too large: the search for its vertices runs past byte 131,071, the "
+            "last this format can reach (word position 32768 does not fit in 16 bits)\n"
+            "e_block: failed: damaged: its vertex block lies outside the file "
             "(word 18 is outside the image of 8 words)\n"
-            "f_nan: failed: a floating-point error on a height "
-            "(signalling NaN in a height product)\n"
+            "f_nan: failed: a height cannot be scaled: it is not a number, or the scaled height "
+            "is too large for the format (signalling NaN in a height product)\n"
             "g_write: failed: cannot write the output "
             "(a folder has the output's name: C:\\Out\\Out_write)\n"
             "h_re%0Aad%1B: failed: cannot read the file (injected failure: C:\\In\\h_re%0Aad%1B)\n"
-            "readme: failed: no \"_\" in the name "
-            "(the output suffix starts at the first \"_\", and readme has none)\n"
+            "readme: failed: no \"_\" in the name, and the output's name is made from what "
+            "follows the first \"_\" (the output suffix starts at the first \"_\", and readme "
+            "has none)\n"
             "Attempted model scales: 9. Success count: 1.\n");
   EXPECT_EQ(err.str(), "");
 }
@@ -124,16 +126,19 @@ TEST(DryRun, AgreesWithTheRealRunLineForLineAndWritesNothing) {
   const std::string common_head =
       "a_1 -> " ZED
       "zed_1\n"
-      "b_short: failed: shorter than 4 bytes (the file holds 3 bytes, no whole word)\n"
-      "c_huge: failed: too large for the scaling pass "
-      "(last word index 32768 does not fit in 16 bits)\n"
-      "e_block: failed: no vertex block where the index says "
+      "b_short: failed: shorter than 4 bytes, too short to be a model "
+      "(the file holds 3 bytes, no whole word)\n"
+      "c_huge: failed: too large: the most this format can hold is 32,768 words "
+      "(131,072 bytes) (the file holds 131076 bytes)\n"
+      "e_block: failed: damaged: its vertex block lies outside the file "
       "(word 18 is outside the image of 8 words)\n"
-      "f_nan: failed: a floating-point error on a height (signalling NaN in a height product)\n";
+      "f_nan: failed: a height cannot be scaled: it is not a number, or the scaled height "
+      "is too large for the format (signalling NaN in a height product)\n";
   const std::string common_tail =
       "h_read: failed: cannot read the file (injected failure: h_read)\n"
-      "readme: failed: no \"_\" in the name "
-      "(the output suffix starts at the first \"_\", and readme has none)\n"
+      "readme: failed: no \"_\" in the name, and the output's name is made from what "
+      "follows the first \"_\" (the output suffix starts at the first \"_\", and readme "
+      "has none)\n"
       "rock_A2 -> " ZED
       "zed_A2\n"
       "tree_A2 -> " ZED

@@ -102,8 +102,9 @@ TEST_F(RunCliTest, AFailedFileGivesStatusOneWithTheSummaryAndTheFirstReason) {
   EXPECT_EQ(Run({"--source", "C:\\In", "--dest", "C:\\Out"}), kExitSomeFailed);
   EXPECT_EQ(out_.str(), "Attempted model scales: 3. Success count: 1.\n");
   EXPECT_EQ(err_.str(),
-            "vendrake-cli: 2 failed, the first is readme: no \"_\" in the name (the output suffix "
-            "starts at the first \"_\", and readme has none); --report lists every file\n");
+            "vendrake-cli: 2 failed, the first is readme: no \"_\" in the name, and the output's "
+            "name is made from what follows the first \"_\" (the output suffix starts at the "
+            "first \"_\", and readme has none); --report lists every file\n");
 }
 
 // Each folder goes beside itself, in the order given, with a summary line
@@ -121,7 +122,9 @@ TEST_F(RunCliTest, SeveralFoldersGoEachBesideItselfInTheOrderGiven) {
             "C:/A/: Attempted model scales: 1. Success count: 1.\n"
             "Total of 3 folders: Attempted model scales: 3. Success count: 2.\n");
   EXPECT_EQ(err_.str(), std::string("vendrake-cli: B: 1 failed, the first is readme: no \"_\" in "
-                                    "the name (the output suffix starts at the first \"_\", and "
+                                    "the name, and the output's name is made from what follows "
+                                    "the first \"_\" (the output suffix starts at the first "
+                                    "\"_\", and "
                                     "readme has none); --report lists every file\n"
                                     "vendrake-cli: C:\\Empty: The source path does not exist.\n"
                                     "vendrake-cli: C:\\Empty: ") +
@@ -153,7 +156,9 @@ TEST_F(RunCliTest, JsonOfADryRunTellsEachFileAndTheSummaryAndMakesNothing) {
       (nlohmann::json{{"type", "file"},
                       {"name", "short_A2"},
                       {"status", "failed"},
-                      {"reason", "shorter than 4 bytes (the file holds 3 bytes, no whole word)"}}));
+                      {"reason",
+                       "shorter than 4 bytes, too short to be a model (the file holds 3 bytes, "
+                       "no whole word)"}}));
   EXPECT_EQ(objects[2]["type"], "summary");
   EXPECT_EQ(objects[2]["attempted"], 2);
   EXPECT_EQ(objects[2]["succeeded"], 1);
@@ -266,8 +271,8 @@ INSTANTIATE_TEST_SUITE_P(
         ListingCase{"first failure escaped", true, 1, std::nullopt, 0,
                     "Attempted model scales: 2. Success count: 1.\n",
                     "vendrake-cli: 1 failed, the first is evil%1B[2J%0AAttempted model scales: 9. "
-                    "Success count: 9.: shorter than 4 bytes (the file holds 3 bytes, no whole "
-                    "word); --report lists every file\n",
+                    "Success count: 9.: shorter than 4 bytes, too short to be a model (the file "
+                    "holds 3 bytes, no whole word); --report lists every file\n",
                     MemoryFileSystem::Failure::kFileError, u"C:\\In",
                     u"evil\x1B[2J\nAttempted model scales: 9. Success count: 9."}));
 

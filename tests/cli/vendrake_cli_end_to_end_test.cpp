@@ -78,7 +78,8 @@ TEST_F(VendrakeCli, OneBadFileGivesStatusOneAndIsReported) {
   EXPECT_EQ(lines,
             (std::vector<std::string>{
                 "rock_A1 -> " + Utf8Text(root_.Path() / "out" / "out_A1"),
-                "rock_B2: failed: shorter than 4 bytes (the file holds 3 bytes, no whole word)"}));
+                "rock_B2: failed: shorter than 4 bytes, too short to be a model (the file holds 3 "
+                "bytes, no whole word)"}));
   EXPECT_EQ(ReadFile(root_.Path() / "out" / "out_A1"), ScaledModel({}, 2.0F));
   EXPECT_EQ(NamesIn(root_.Path() / "out"), std::vector<std::string>{"out_A1"});
 }

@@ -5,9 +5,11 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "command/defaults.h"
+#include "command/run_details.h"
 #include "engine/memory/memory_file_system.h"
 #include "engine/text_encoding.h"
 #include "tests/support/recording_surface.h"
@@ -172,13 +174,53 @@ TEST_F(OnScaleTest, DefaultsScaleTheCliffFolderAndRestoreTheButtonBeforeTheSumma
   EXPECT_EQ(surface.Events(),
             (Events{kStart1, kStart2, u"source <- " + source, u"source <- " + source + u"\\",
                     u"destination <- " + destination, u"destination <- " + destination + u"\\",
-                    kEnd1, kEnd2, u"message: Attempted model scales: 3. Success count: 2."}));
+                    kEnd1, kEnd2, u"message: Attempted model scales: 3. Success count: 2.",
+                    u"details: readme: failed: no \"_\" in the name, and the output's name is "
+                    u"made from what follows the first \"_\" (the output suffix starts at the "
+                    u"first \"_\", and readme has none)"}));
   EXPECT_EQ(state_.ScaleFactor, 2.0F);
   EXPECT_EQ(state_.DestBaseName, u"\\CliffNatural0_2x");
   EXPECT_EQ(files_.FilePaths(), (std::vector<std::u16string>{
                                     source + u"\\CliffNatural0_A1", source + u"\\CliffNatural0_B2",
                                     source + u"\\readme", destination + u"\\CliffNatural0_2x_A1",
                                     destination + u"\\CliffNatural0_2x_B2"}));
+}
+
+// A destination that is a file fails every file, and a long run of failures
+// is cut short: the reason for the destination comes before the files, and
+// the files past the cap are only counted.
+TEST_F(OnScaleTest, DetailsPutTheDestinationFirstAndCapTheFiles) {
+  files_.AddFile(u"C:\\Out", {});
+  constexpr std::size_t kFiles = kMostDetailLines + 2;
+  for (std::size_t index = 0; index < kFiles; ++index) {
+    std::u16string number = engine::Utf8ToUtf16(std::to_string(10000 + index)).substr(1);
+    files_.AddFile(u"C:\\In\\a_" + number, {1, 2, 3});
+  }
+  RecordingSurface surface(u"C:\\In", u"C:\\Out", u"2.0");
+
+  const ScaleOutcome outcome = Press(surface);
+
+  ASSERT_FALSE(outcome.destination_error.empty());
+  ASSERT_EQ(surface.Events().size(), 10U);
+  EXPECT_EQ(surface.Events()[8], u"message: Attempted model scales: 1002. Success count: 0.");
+  std::vector<std::u16string> lines;
+  std::u16string_view details = surface.Events()[9];
+  ASSERT_TRUE(details.starts_with(u"details: "));
+  details.remove_prefix(9);
+  for (std::size_t end = 0; end != std::u16string_view::npos; details.remove_prefix(end + 1)) {
+    end = details.find(u'\n');
+    lines.emplace_back(details.substr(0, end));
+    if (end == std::u16string_view::npos) break;
+  }
+  ASSERT_EQ(lines.size(), kMostDetailLines + 2);
+  EXPECT_EQ(lines.front(), u"No output can be written, the destination folder cannot be opened (" +
+                               engine::Utf8ToUtf16(outcome.destination_error) + u")");
+  const std::u16string kShort =
+      u": failed: shorter than 4 bytes, too short to be a model (the file holds 3 bytes, no "
+      u"whole word)";
+  EXPECT_EQ(lines[1], u"a_0000" + kShort);
+  EXPECT_EQ(lines[kMostDetailLines], u"a_0999" + kShort);
+  EXPECT_EQ(lines.back(), u"and 2 more, not listed");
 }
 
 }  // namespace

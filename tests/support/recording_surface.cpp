@@ -26,4 +26,10 @@ void RecordingSurface::ShowMessage(const std::u16string& text) {
   events_.push_back(u"message: " + text);
 }
 
+void RecordingSurface::ShowMessageWithDetails(const std::u16string& text,
+                                              const std::u16string& details) {
+  ShowMessage(text);
+  events_.push_back(u"details: " + details);
+}
+
 }  // namespace vendrake::testing

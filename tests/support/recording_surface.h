@@ -10,7 +10,7 @@ namespace vendrake::testing {
 // A control surface over plain values that records every change made to it,
 // in order, as readable lines:
 //   source <- text, destination <- text, button enabled / button disabled,
-//   caption <- text, message: text
+//   caption <- text, message: text, details: text
 // A test asserts the whole list, so nothing the command does goes unnoticed.
 class RecordingSurface : public command::ControlSurface {
  public:
@@ -27,6 +27,7 @@ class RecordingSurface : public command::ControlSurface {
   void SetButtonEnabled(bool enabled) override;
   void SetButtonCaption(const std::u16string& caption) override;
   void ShowMessage(const std::u16string& text) override;
+  void ShowMessageWithDetails(const std::u16string& text, const std::u16string& details) override;
 
   const std::vector<std::u16string>& Events() const { return events_; }
   bool ButtonEnabled() const { return enabled_; }

@@ -141,7 +141,7 @@ TEST(Form1, LabelsLieBeneathTheBoxesAndTheButton) {
 TEST(Form1, EnterInATextBoxStartsNoRun) {
   Form1 form;
   int messages = 0;
-  form.SetMessagePresenter([&messages](QWidget*, const QString&) { ++messages; });
+  form.SetMessagePresenter([&messages](QWidget*, const QString&, const QString&) { ++messages; });
   ShowAndWait(form);
   // Too short a source: a run, if one started, would stop at once with a message.
   TextBox(form, "Text2")->setText("C:");
@@ -157,7 +157,7 @@ TEST(Form1, EnterInATextBoxStartsNoRun) {
 TEST(Form1, EnterPressesTheFocusedButtonOnItsPressNotItsRelease) {
   Form1 form;
   int messages = 0;
-  form.SetMessagePresenter([&messages](QWidget*, const QString&) { ++messages; });
+  form.SetMessagePresenter([&messages](QWidget*, const QString&, const QString&) { ++messages; });
   ShowAndWait(form);
   form.activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
@@ -220,13 +220,14 @@ class Form1Run : public ::testing::Test {
     bool button_enabled;
     QString caption;
     bool working_painted;  // "Working..." was painted before the message
+    QString details;
   };
 
   void SetUp() override {
-    form_.SetMessagePresenter([this](QWidget* parent, const QString& text) {
+    form_.SetMessagePresenter([this](QWidget* parent, const QString& text, const QString& details) {
       EXPECT_EQ(parent, &form_);
       shown_.push_back({text, Command1(form_)->isEnabled(), Command1(form_)->text(),
-                        painted_.contains("Working...")});
+                        painted_.contains("Working..."), details});
     });
     paint_watch_.on_paint = [this] { painted_.append(Command1(form_)->text()); };
     Command1(form_)->installEventFilter(&paint_watch_);
@@ -234,7 +235,16 @@ class Form1Run : public ::testing::Test {
     fs::create_directory(source_);
   }
 
-  void Click() { QTest::mouseClick(Command1(form_), Qt::LeftButton); }
+  // Clicks the button and waits for the message that ends the run.
+  void Click() {
+    const std::size_t before = shown_.size();
+    QTest::mouseClick(Command1(form_), Qt::LeftButton);
+    WaitForMessage(before);
+  }
+
+  void WaitForMessage(std::size_t shown_before) {
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shown_.size() > shown_before; }, 20'000));
+  }
 
   class PaintWatch : public QObject {
    public:
@@ -327,6 +337,7 @@ TEST_P(Form1RunEnd, FocusGoesBackToTheButtonSoASecondSpaceRunsAgain) {
 
   for (int press = 0; press < 2; ++press) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    WaitForMessage(static_cast<std::size_t>(press));
     EXPECT_EQ(QApplication::focusWidget(), Command1(form_)) << "after run " << press + 1;
   }
 

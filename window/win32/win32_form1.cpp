@@ -1,14 +1,17 @@
 #include "window/win32/win32_form1.h"
 
 #include <cstddef>
+#include <optional>
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 #include "command/messages.h"
-#include "command/on_scale.h"
 #include "engine/platform/platform_file_system.h"
 #include "window/pixel_layout.h"
+#include "window/win32/control_look.h"
 #include "window/win32/resource_ids.h"
+#include "window/win32/summary_box.h"
 #include "window/window_description.h"
 
 namespace vendrake::window {
@@ -18,14 +21,11 @@ namespace {
 // IDOK and IDCANCEL, which the dialog keyboard sends for Enter and Escape.
 constexpr int kFirstControlId = 1000;
 
+// Posted by the worker thread once its run has ended.
+constexpr UINT kRunEndedMessage = WM_APP + 1;
+
 constexpr DWORD kFormStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 constexpr DWORD kFormExStyle = 0;
-
-// The dialog font offered for the 8 points the description's heights were
-// made for; smaller sizes, in half points, only as far as a caption needs.
-constexpr wchar_t kDialogFontFace[] = L"MS Shell Dlg 2";
-constexpr int kDescribedHalfPoints = 16;
-constexpr int kSmallestHalfPoints = 12;
 
 constexpr const ControlDescription& kCommand1 = DescriptionOf("Command1");
 constexpr const ControlDescription& kText2 = DescriptionOf("Text2");
@@ -62,63 +62,10 @@ void RegisterForm1Class(HINSTANCE instance, WNDPROC procedure) {
   }
 }
 
-const wchar_t* ClassOf(ControlKind kind) {
-  switch (kind) {
-    case ControlKind::kPushButton:
-      return L"BUTTON";
-    case ControlKind::kTextBox:
-      return L"EDIT";
-    case ControlKind::kLabel:
-      break;
-  }
-  return L"STATIC";
-}
-
-DWORD StyleOf(ControlKind kind) {
-  // Labels lie beneath the boxes they reach into: no control draws over a
-  // sibling above it.
-  constexpr DWORD kChild = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
-  switch (kind) {
-    case ControlKind::kPushButton:
-      return kChild | WS_TABSTOP | BS_PUSHBUTTON;
-    case ControlKind::kTextBox:
-      return kChild | WS_TABSTOP | ES_AUTOHSCROLL;
-    case ControlKind::kLabel:
-      break;
-  }
-  return kChild | SS_LEFTNOWORDWRAP | SS_NOPREFIX;
-}
-
-HFONT CreateDialogFont(int half_points, int dpi) {
-  return CreateFontW(-MulDiv(half_points, dpi, 2 * 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                     DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                     DEFAULT_PITCH | FF_DONTCARE, kDialogFontFace);
-}
-
-// Whether every caption, drawn in `font`, fits whole in the part of its label
-// that no box or button covers, and in its label's height.
-bool CaptionsFit(HWND form, HFONT font, int dpi) {
-  HDC dc = GetDC(form);
-  const HGDIOBJ previous = SelectObject(dc, font);
-  TEXTMETRICW metrics{};
-  bool fit = GetTextMetricsW(dc, &metrics) != FALSE;
-  for (const ControlDescription& label : kForm1Controls) {
-    if (label.kind != ControlKind::kLabel) continue;
-    const std::wstring caption = Wide(label.text);
-    SIZE extent{};
-    GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &extent);
-    fit = fit && extent.cx <= TwipsToPixels(static_cast<float>(UncoveredWidth(label)), dpi) &&
-          metrics.tmHeight <= DescribedRect(label, dpi).height;
-  }
-  SelectObject(dc, previous);
-  ReleaseDC(form, dc);
-  return fit;
-}
-
-// Throws away keyboard and mouse input waiting in the thread's queue. A run
-// holds the thread, so whatever the user did meanwhile is queued up; handed
-// on, a key would close the message box unread, and a click on the button,
-// enabled again by then, would start a second run.
+// Throws away keyboard and mouse input waiting in the thread's queue. The end
+// of a run is posted, and so comes before input that was queued earlier;
+// handed on, a key would close the message box unread, and a click on the
+// button, enabled again by then, would start a second run.
 void DiscardInput() {
   MSG message;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT)) {
@@ -133,11 +80,6 @@ HICON LoadProjectIcon(HINSTANCE instance, int metric, int dpi) {
       LoadImageW(instance, MAKEINTRESOURCEW(VENDRAKE_ICON), IMAGE_ICON, size, size, 0));
 }
 
-void Place(HWND control, const PixelRect& rect) {
-  SetWindowPos(control, nullptr, rect.left, rect.top, rect.width, rect.height,
-               SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
 }  // namespace
 
 int ControlId(std::string_view name) {
@@ -147,8 +89,9 @@ int ControlId(std::string_view name) {
   return 0;
 }
 
-Win32Form1::Win32Form1(HINSTANCE instance)
-    : instance_(instance), files_(engine::MakePlatformFileSystem()) {
+Win32Form1::Win32Form1(HINSTANCE instance, std::unique_ptr<engine::FileSystem> files)
+    : instance_(instance),
+      files_(files != nullptr ? std::move(files) : engine::MakePlatformFileSystem()) {
   RegisterForm1Class(instance, &Win32Form1::WindowProcedure);
   // The window procedure takes hwnd_ over at WM_NCCREATE.
   if (CreateWindowExW(kFormExStyle, kForm1ClassName, Wide(command::kApplicationTitle).c_str(),
@@ -166,6 +109,7 @@ Win32Form1::Win32Form1(HINSTANCE instance)
 }
 
 Win32Form1::~Win32Form1() {
+  StopRun();
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);
   if (font_ != nullptr) DeleteObject(font_);
   SetIcons(nullptr, nullptr);
@@ -193,14 +137,22 @@ void Win32Form1::CreateControls() {
     if (control == nullptr) ThrowLastError("CreateWindowExW");
   }
   // Tab moves through the siblings from the top of the z-order down, so the
-  // controls that take the focus go on top in tab order, which leaves the
-  // labels beneath them all.
+  // controls that take the focus go in tab order. Each label goes just above
+  // the box it names, where a screen reader looks for a box's name; the
+  // credit line, which names nothing, goes beneath them all.
   HWND above = HWND_TOP;
-  for (const ControlDescription* description : FocusOrder()) {
-    const HWND control = GetDlgItem(hwnd_, ControlId(description->name));
+  const auto place_next = [&](const char* name) {
+    const HWND control = GetDlgItem(hwnd_, ControlId(name));
     SetWindowPos(control, above, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     above = control;
+  };
+  for (const ControlDescription* description : FocusOrder()) {
+    for (const LabelledBox& pair : kLabelledBoxes) {
+      if (pair.box == std::string_view(description->name)) place_next(pair.label);
+    }
+    place_next(description->name);
   }
+  place_next(kLabel4.name);
   command1_ = GetDlgItem(hwnd_, ControlId("Command1"));
   text1_ = GetDlgItem(hwnd_, ControlId("Text1"));
   text2_ = GetDlgItem(hwnd_, ControlId("Text2"));
@@ -210,17 +162,13 @@ void Win32Form1::CreateControls() {
 
 void Win32Form1::ScaleTo(int dpi) {
   dpi_ = dpi;
-  HFONT font = nullptr;
-  // A size under which nothing fits leaves the smallest one tried.
-  for (int half_points = kDescribedHalfPoints; half_points >= kSmallestHalfPoints; --half_points) {
-    if (font != nullptr) DeleteObject(font);
-    font = CreateDialogFont(half_points, dpi);
-    if (CaptionsFit(hwnd_, font, dpi)) break;
-  }
+  HFONT font = CreateFittingFont(hwnd_, dpi);
   for (const ControlDescription& description : kForm1Controls) {
     const HWND control = GetDlgItem(hwnd_, ControlId(description.name));
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    Place(control, DescribedRect(description, dpi));
+    const PixelRect rect = DescribedRect(description, dpi);
+    Place(control, rect);
+    if (description.kind == ControlKind::kLabel) CropToUncovered(control, description, rect, dpi);
   }
   if (font_ != nullptr) DeleteObject(font_);
   font_ = font;
@@ -301,6 +249,15 @@ LRESULT Win32Form1::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_SETFOCUS:
       SetFocus(focus_ != nullptr ? focus_ : command1_);
       return 0;
+    case kRunEndedMessage:
+      OnRunEnded();
+      return 0;
+    case WM_CLOSE:
+      // The group in hand takes its names before the window goes, so nothing
+      // is left staged or half written; no summary is shown to a closed
+      // window.
+      StopRun();
+      break;
     case WM_DESTROY:
       PostQuitMessage(0);
       return 0;
@@ -329,10 +286,44 @@ void Win32Form1::OnCommand1Click() {
   // could still bring a click.
   if (running_) return;
   running_ = true;
-  command::OnScale(*this, state_, *files_);
+  std::optional<command::ScaleFolders> folders = command::BeginScale(*this, state_);
+  if (!folders) {
+    running_ = false;
+    // Disabling the button for the run took the focus from it.
+    SetFocus(command1_);
+    return;
+  }
+  SetInputsEnabled(false);
+  taskbar_.ShowBusy(hwnd_, true);
+  stop_.store(false);
+  // The worker touches no control; the window's thread takes its result once
+  // the posted message says it is there.
+  run_ = std::thread([this, folders = std::move(*folders), hwnd = hwnd_] {
+    ended_ = command::RunScale(folders, state_, *files_, nullptr, &stop_);
+    PostMessageW(hwnd, kRunEndedMessage, 0, 0);
+  });
+}
+
+void Win32Form1::OnRunEnded() {
+  // A close during the run has waited for it already.
+  if (!run_.joinable()) return;
+  run_.join();
+  taskbar_.ShowBusy(hwnd_, false);
+  SetInputsEnabled(true);
+  command::FinishScale(*this, ended_);
   running_ = false;
-  // Disabling the button for the run took the focus from it.
   SetFocus(command1_);
+}
+
+bool Win32Form1::StopRun() {
+  if (!run_.joinable()) return false;
+  stop_.store(true);
+  run_.join();
+  return true;
+}
+
+void Win32Form1::SetInputsEnabled(bool enabled) {
+  for (const HWND box : {text1_, text2_, text3_}) EnableWindow(box, enabled ? TRUE : FALSE);
 }
 
 std::u16string Win32Form1::SourceText() { return TextOf(text2_); }
@@ -345,14 +336,18 @@ void Win32Form1::SetButtonEnabled(bool enabled) { EnableWindow(command1_, enable
 
 void Win32Form1::SetButtonCaption(const std::u16string& caption) {
   SetText(command1_, caption);
-  // The run holds the thread, so a caption left to the next paint would only
-  // show once the run is over.
+  // Painted at once, so that "Working..." shows before the run begins.
   UpdateWindow(command1_);
 }
 
 void Win32Form1::ShowMessage(const std::u16string& text) {
   DiscardInput();
-  MessageBoxW(hwnd_, Wide(text).c_str(), Wide(command::kApplicationTitle).c_str(), MB_OK);
+  ShowSummaryBox(hwnd_, text, {});
+}
+
+void Win32Form1::ShowMessageWithDetails(const std::u16string& text, const std::u16string& details) {
+  DiscardInput();
+  ShowSummaryBox(hwnd_, text, details);
 }
 
 }  // namespace vendrake::window

@@ -2,13 +2,17 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "command/control_surface.h"
+#include "command/on_scale.h"
 #include "engine/file_system.h"
 #include "engine/window_state.h"
+#include "window/win32/taskbar_progress.h"
 
 namespace vendrake::window {
 
@@ -21,13 +25,17 @@ int ControlId(std::string_view name);
 // The program's one window on Windows, made of the system's own controls: the
 // three input boxes, the "Scale" button and four captions, laid out from the
 // window description at the window's DPI and kept fitted to its width. It
-// owns the window state the Scale command works on and runs the command, to
-// its end, inside the button's click.
+// owns the window state the Scale command works on. The button's click checks
+// the inputs; the batch then runs on a worker thread while the window, its
+// controls all disabled, goes on answering and painting, and the summary
+// shows once the run is over. Closing the window during a run stops the run
+// after the file in hand, waits for it, and then closes.
 class Win32Form1 : public command::ControlSurface {
  public:
-  // Creates the window, hidden. Throws std::system_error when the system
-  // refuses to create it.
-  explicit Win32Form1(HINSTANCE instance);
+  // Creates the window, hidden, working on the platform's file system or on
+  // `files` when given. Throws std::system_error when the system refuses to
+  // create it.
+  explicit Win32Form1(HINSTANCE instance, std::unique_ptr<engine::FileSystem> files = nullptr);
   Win32Form1(const Win32Form1&) = delete;
   Win32Form1& operator=(const Win32Form1&) = delete;
   ~Win32Form1() override;
@@ -50,6 +58,7 @@ class Win32Form1 : public command::ControlSurface {
   void SetButtonEnabled(bool enabled) override;
   void SetButtonCaption(const std::u16string& caption) override;
   void ShowMessage(const std::u16string& text) override;
+  void ShowMessageWithDetails(const std::u16string& text, const std::u16string& details) override;
 
  private:
   static LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
@@ -62,6 +71,11 @@ class Win32Form1 : public command::ControlSurface {
   void FitToWidth(int client_width);
   void OnCommand(int id, int notification);
   void OnCommand1Click();
+  // Back on the window's thread once the worker's run has ended.
+  void OnRunEnded();
+  void SetInputsEnabled(bool enabled);
+  // Asks the run in hand to stop and waits for it; false if none was running.
+  bool StopRun();
 
   HINSTANCE instance_;
   HWND hwnd_ = nullptr;
@@ -80,6 +94,12 @@ class Win32Form1 : public command::ControlSurface {
 
   engine::WindowState state_;
   std::unique_ptr<engine::FileSystem> files_;
+  TaskbarProgress taskbar_;
+  std::atomic<bool> stop_{false};
+  // The worker thread of the run in hand, not joinable between runs, and
+  // what it left, read once it has been joined.
+  std::thread run_;
+  command::ScaleRun ended_;
 };
 
 }  // namespace vendrake::window

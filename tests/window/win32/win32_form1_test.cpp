@@ -366,18 +366,6 @@ INSTANTIATE_TEST_SUITE_P(ClientWidths, Win32Form1Resize, ::testing::ValuesIn(kEx
                            return std::to_string(param_info.param.client_width) + "Pixels";
                          });
 
-TEST(Win32Form1, LabelsLieBeneathTheBoxesAndTheButton) {
-  RunningForm1 running;
-  ASSERT_NE(running.Form(), nullptr);
-  std::vector<std::string> top_to_bottom;
-  for (HWND child = GetWindow(running.Form(), GW_CHILD); child != nullptr;
-       child = GetWindow(child, GW_HWNDNEXT)) {
-    top_to_bottom.push_back(ClassOf(child));
-  }
-  EXPECT_THAT(top_to_bottom, ElementsAre("Button", "Edit", "Edit", "Edit", "Static", "Static",
-                                         "Static", "Static"));
-}
-
 // Keys go through vendrake.exe's message loop as the keyboard's would. Tab
 // steps the focus, Enter in a box is posted there on the way, and only once
 // the focus is back on the button does Enter start a run: a too-short source

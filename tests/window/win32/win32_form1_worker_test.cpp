@@ -1,0 +1,262 @@
+// The window made in this program, on a thread of its own that runs its
+// message loop, so that a test can hold the run up through the file system
+// and meanwhile ask the window to answer, as the system itself would.
+#include <windows.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "engine/platform/platform_file_system.h"
+#include "tests/support/failure_folder.h"
+#include "tests/support/hooked_file_system.h"
+#include "tests/support/scaled_model.h"
+#include "tests/support/temporary_folder.h"
+#include "tools/synthetic_model.h"
+#include "window/pixel_layout.h"
+#include "window/win32/win32_form1.h"
+
+namespace vendrake::window {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::Contains;
+using ::testing::UnorderedElementsAreArray;
+using Operation = testing::HookedFileSystem::Operation;
+
+constexpr auto kPatience = std::chrono::seconds(20);
+// What the system waits before it calls a window not responding is 5 s; a
+// window that keeps up with its messages answers at once.
+constexpr UINT kAnswerMilliseconds = 100;
+
+bool Eventually(const std::function<bool()>& condition) {
+  const auto give_up = std::chrono::steady_clock::now() + kPatience;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > give_up) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+std::u16string TextOf(HWND window) {
+  std::wstring text(1 << 16, L'\0');
+  DWORD_PTR copied = 0;
+  SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                      SMTO_NORMAL, 20'000, &copied);
+  text.resize(copied);
+  return {text.begin(), text.end()};
+}
+
+std::vector<std::u16string> Lines(std::u16string_view text) {
+  std::vector<std::u16string> lines;
+  for (std::size_t end = 0; end != std::u16string_view::npos; text.remove_prefix(end + 1)) {
+    end = text.find(u'\n');
+    lines.emplace_back(text.substr(0, end));
+    if (end == std::u16string_view::npos) break;
+  }
+  return lines;
+}
+
+// A Win32Form1 shown on a thread of its own, over the platform's file system
+// with hooks; closed, if still open, when the test ends.
+class Form1OnItsThread {
+ public:
+  Form1OnItsThread() {
+    auto hooked = std::make_unique<testing::HookedFileSystem>(*platform_);
+    hooks_ = hooked.get();
+    thread_ = std::thread([this, files = std::move(hooked)]() mutable {
+      Win32Form1 form(GetModuleHandleW(nullptr), std::move(files));
+      form.Show(SW_SHOWNORMAL);
+      thread_id_.store(GetCurrentThreadId());
+      form_.store(form.Handle());
+      form.RunMessageLoop();
+    });
+    EXPECT_TRUE(Eventually([this] { return form_.load() != nullptr; }));
+  }
+  Form1OnItsThread(const Form1OnItsThread&) = delete;
+  Form1OnItsThread& operator=(const Form1OnItsThread&) = delete;
+  ~Form1OnItsThread() {
+    if (const HWND box = SummaryBox()) PostMessageW(box, WM_COMMAND, IDOK, 0);
+    Close();
+  }
+
+  testing::HookedFileSystem& Hooks() { return *hooks_; }
+  HWND Form() const { return form_.load(); }
+  HWND Control(const char* name) const { return GetDlgItem(Form(), ControlId(name)); }
+
+  void SetText(const char* name, std::u16string_view text) const {
+    const std::wstring wide(text.begin(), text.end());
+    SendMessageW(Control(name), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+  }
+
+  void Click() const {
+    PostMessageW(Form(), WM_COMMAND, MAKEWPARAM(ControlId("Command1"), BN_CLICKED),
+                 reinterpret_cast<LPARAM>(Control("Command1")));
+  }
+
+  // Closes the window as its close box does, and waits until it has gone.
+  void Close() {
+    if (!thread_.joinable()) return;
+    PostMessageW(Form(), WM_CLOSE, 0, 0);
+    thread_.join();
+  }
+  bool Closed() const { return !thread_.joinable(); }
+
+  // The box titled "Vendrake" that the window's thread shows; nullptr if none.
+  HWND SummaryBox() const {
+    HWND found = nullptr;
+    EnumThreadWindows(
+        thread_id_.load(),
+        [](HWND window, LPARAM context) -> BOOL {
+          wchar_t class_name[16] = {};
+          wchar_t title[16] = {};
+          GetClassNameW(window, class_name, 16);
+          GetWindowTextW(window, title, 16);
+          if (!IsWindowVisible(window) || std::wstring_view(class_name) != L"#32770" ||
+              std::wstring_view(title) != L"Vendrake") {
+            return TRUE;
+          }
+          *reinterpret_cast<HWND*>(context) = window;
+          return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+  }
+
+ private:
+  std::unique_ptr<engine::FileSystem> platform_ = engine::MakePlatformFileSystem();
+  testing::HookedFileSystem* hooks_ = nullptr;
+  std::atomic<HWND> form_{nullptr};
+  std::atomic<DWORD> thread_id_{0};
+  std::thread thread_;
+};
+
+class Win32Form1Worker : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directory(source_);
+    window_.SetText("Text2", testing::FolderText(source_));
+    window_.SetText("Text3", testing::FolderText(destination_));
+  }
+
+  void WriteModels(std::initializer_list<const char*> names) {
+    for (const char* name : names) testing::WriteFile(source_ / name, tools::MakeModel(kShape));
+  }
+
+  // Holds the run up for `pause` just before `name` is read, once.
+  void SlowDown(const char* name, std::chrono::milliseconds pause) {
+    window_.Hooks().Before(Operation::kRead, std::u16string(name, name + strlen(name)),
+                           [this, pause] {
+                             reading_.store(true);
+                             std::this_thread::sleep_for(pause);
+                           });
+  }
+
+  static constexpr tools::ModelShape kShape{.vertex_count = 40, .face_count = 60, .seed = 5};
+  testing::TemporaryFolder folder_;
+  const fs::path source_ = folder_.Path() / "CliffNatural0";
+  const fs::path destination_ = folder_.Path() / "CliffNatural0_2x";
+  std::atomic<bool> reading_{false};
+  Form1OnItsThread window_;
+};
+
+// While the worker is held up, the window answers at once, runs the resize
+// rule and keeps every input locked; the summary comes after.
+TEST_F(Win32Form1Worker, WindowAnswersAndResizesWhileTheRunGoesOn) {
+  WriteModels({"CliffNatural0_A1", "CliffNatural0_B2"});
+  SlowDown("CliffNatural0_A1", std::chrono::milliseconds(1500));
+  SlowDown("CliffNatural0_B2", std::chrono::milliseconds(1500));
+
+  window_.Click();
+
+  ASSERT_TRUE(Eventually([this] { return reading_.load(); }));
+  DWORD_PTR ignored = 0;
+  EXPECT_NE(SendMessageTimeoutW(window_.Form(), WM_NULL, 0, 0, SMTO_NORMAL, kAnswerMilliseconds,
+                                &ignored),
+            0)
+      << "the window does not answer during the run";
+  EXPECT_EQ(TextOf(window_.Control("Command1")), u"Working...");
+  for (const char* name : {"Command1", "Text1", "Text2", "Text3"}) {
+    EXPECT_FALSE(IsWindowEnabled(window_.Control(name))) << name;
+  }
+  RECT frame{};
+  RECT client{};
+  GetWindowRect(window_.Form(), &frame);
+  GetClientRect(window_.Form(), &client);
+  const int width = client.right + 120;
+  SetWindowPos(window_.Form(), nullptr, 0, 0, frame.right - frame.left + 120,
+               frame.bottom - frame.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  RECT box{};
+  GetWindowRect(window_.Control("Text2"), &box);
+  EXPECT_EQ(box.right - box.left, FitToClientWidth(width).path_box_width);
+  EXPECT_EQ(window_.SummaryBox(), nullptr) << "a message during the run";
+
+  HWND summary = nullptr;
+  ASSERT_TRUE(Eventually([&] { return (summary = window_.SummaryBox()) != nullptr; }));
+  PostMessageW(summary, WM_COMMAND, IDOK, 0);
+  EXPECT_TRUE(Eventually([&] { return IsWindowEnabled(window_.Control("Text2")) != FALSE; }));
+  EXPECT_EQ(TextOf(window_.Control("Command1")), u"Scale");
+}
+
+// Closed while the first file is read: that file is the last, the group in
+// hand takes its names, and the window goes without a summary.
+TEST_F(Win32Form1Worker, ClosingDuringARunStopsItWhole) {
+  WriteModels({"CliffNatural0_A1", "CliffNatural0_B2", "CliffNatural0_C3", "CliffNatural0_D4"});
+  // Listing order is the file system's, so whichever comes first holds it up.
+  for (const char* name :
+       {"CliffNatural0_A1", "CliffNatural0_B2", "CliffNatural0_C3", "CliffNatural0_D4"}) {
+    SlowDown(name, std::chrono::milliseconds(300));
+  }
+
+  window_.Click();
+  ASSERT_TRUE(Eventually([this] { return reading_.load(); }));
+  window_.Close();
+
+  const std::vector<std::string> names = testing::NamesIn(destination_);
+  EXPECT_EQ(names.size(), 1U) << "the run went past the file in hand";
+  for (const std::string& name : names) {
+    EXPECT_TRUE(name.starts_with("CliffNatural0_2x_")) << name << " left behind";
+    EXPECT_EQ(testing::ReadFile(destination_ / name), testing::ScaledModel(kShape, 2.0F)) << name;
+  }
+}
+
+// One file for each way a file can fail; the box itself is read back.
+TEST_F(Win32Form1Worker, SummaryBoxListsEachFailedFileWithItsReason) {
+  testing::WriteOneFileOfEachFailureKind(source_);
+
+  window_.Click();
+
+  HWND box = nullptr;
+  ASSERT_TRUE(Eventually([&] { return (box = window_.SummaryBox()) != nullptr; }));
+  std::vector<std::u16string> texts;
+  EnumChildWindows(
+      box,
+      [](HWND child, LPARAM context) -> BOOL {
+        reinterpret_cast<std::vector<std::u16string>*>(context)->push_back(TextOf(child));
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&texts));
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+  EXPECT_THAT(texts, Contains(u"Attempted model scales: 6. Success count: 1."));
+  bool found = false;
+  for (const std::u16string& text : texts) {
+    if (!text.starts_with(u"b_") && text.find(u"\nb_") == std::u16string::npos) continue;
+    found = true;
+    EXPECT_THAT(Lines(text), UnorderedElementsAreArray(testing::DetailsOfEachFailureKind()));
+  }
+  EXPECT_TRUE(found) << "no details in the box";
+}
+
+}  // namespace
+}  // namespace vendrake::window
