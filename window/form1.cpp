@@ -177,7 +177,8 @@ void Form1::OnCommand1Click() {
   // The worker touches no widget: the window's thread reads the run's result
   // from the queued call, which Qt drops should the window be gone by then.
   run_ = std::thread([this, folders = std::move(*folders)] {
-    command::ScaleRun run = command::RunScale(folders, state_, *files_, nullptr, &stop_);
+    command::ScaleRun run =
+        command::RunScale(folders, state_, *files_, nullptr, &stop_, engine::DefaultJobs());
     QMetaObject::invokeMethod(
         this, [this, ended = std::move(run)] { OnRunEnded(ended); }, Qt::QueuedConnection);
   });

@@ -299,7 +299,7 @@ void Win32Form1::OnCommand1Click() {
   // The worker touches no control; the window's thread takes its result once
   // the posted message says it is there.
   run_ = std::thread([this, folders = std::move(*folders), hwnd = hwnd_] {
-    ended_ = command::RunScale(folders, state_, *files_, nullptr, &stop_);
+    ended_ = command::RunScale(folders, state_, *files_, nullptr, &stop_, engine::DefaultJobs());
     PostMessageW(hwnd, kRunEndedMessage, 0, 0);
   });
 }
