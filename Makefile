@@ -68,7 +68,7 @@ dist-zip:
 FUZZ_SECONDS ?= 60
 FUZZ_DIR := build/fuzz
 
-.PHONY: bench fuzz asan format-check windows windows-test windows-screenshot
+.PHONY: bench fuzz asan tsan format-check windows windows-test windows-screenshot
 
 bench:
 	scripts/install-deps.sh bench
@@ -77,6 +77,7 @@ bench:
 	build/bench/bench/vendrake_scale_heights_bench --benchmark_repetitions=5 \
 	  --benchmark_report_aggregates_only=true
 	bench/batch_bench.sh build/bench
+	bench/latency_bench.sh build/bench
 
 fuzz:
 	scripts/install-deps.sh fuzz
@@ -93,6 +94,13 @@ asan: deps
 	cmake --preset asan
 	cmake --build --preset asan
 	ctest --preset asan
+
+# The engine and console tests, whose runs stage files on several threads,
+# under ThreadSanitizer (no window: Qt is not built for it).
+tsan: deps
+	cmake --preset tsan
+	cmake --build --preset tsan
+	ctest --preset tsan
 
 format-check:
 	scripts/install-deps.sh check

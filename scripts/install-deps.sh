@@ -12,8 +12,9 @@ packages=(
 )
 
 # Further groups, named as arguments, for the targets beyond `make test`:
-#   bench  Google Benchmark, GNU time for the peak memory of a run, and strace
-#          to count a run's flush calls
+#   bench  Google Benchmark, GNU time for the peak memory of a run, strace
+#          to count a run's flush calls, libfuse3 and fuse3 for the slow-medium
+#          harness, and rsync to compare with
 #   fuzz   clang with libFuzzer and its sanitizer run-time
 #   check  clang-format for the format check (the sanitizer build needs only g++)
 #   dist   dpkg-shlibdeps and file, which CPack uses to work out the .deb's Depends,
@@ -31,7 +32,7 @@ packages=(
 #            to draw the window on
 for group in "$@"; do
   case "$group" in
-    bench) packages+=(libbenchmark-dev time strace) ;;
+    bench) packages+=(libbenchmark-dev time strace libfuse3-dev fuse3 rsync) ;;
     fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
     check) packages+=(clang-format git) ;;
     dist) packages+=(dpkg-dev file help2man desktop-file-utils appstream lintian zip unzip x11-utils) ;;
