@@ -93,6 +93,7 @@ void HookedFileSystem::FailWrite(std::u16string name, std::size_t kept) {
 }
 
 std::optional<std::size_t> HookedFileSystem::TakeCut(std::u16string_view name) {
+  const std::lock_guard lock(mutex_);
   const auto cut = std::find_if(cuts_.begin(), cuts_.end(),
                                 [&](const Cut& candidate) { return name == candidate.name; });
   if (cut == cuts_.end()) return std::nullopt;
@@ -102,12 +103,14 @@ std::optional<std::size_t> HookedFileSystem::TakeCut(std::u16string_view name) {
 }
 
 void HookedFileSystem::Fire(Operation operation, std::u16string_view name) {
+  std::unique_lock lock(mutex_);
   const auto hook = std::find_if(hooks_.begin(), hooks_.end(), [&](const Hook& candidate) {
     return candidate.operation == operation && name == candidate.name;
   });
   if (hook == hooks_.end()) return;
   const std::function<void()> action = std::move(hook->action);
   hooks_.erase(hook);
+  lock.unlock();
   action();
 }
 

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -62,6 +63,9 @@ class HookedFileSystem : public engine::FileSystem {
   std::vector<Hook> hooks_;
   std::vector<Cut> cuts_;
   std::optional<std::size_t> staging_capacity_;
+  // Files are opened and written on several threads at once in a run with
+  // several jobs.
+  std::mutex mutex_;
 };
 
 }  // namespace vendrake::testing
