@@ -194,17 +194,7 @@ class Run {
       std::unique_ptr<InputFile> input = source_->OpenForReading(file.entry);
       ahead.identity = input->Identity();
       ahead.opened = true;
-      LoadImage(*input, state.ModelWords);
-      const Permissions permissions = input->PermissionBits();
-      input.reset();
-      file.step = BatchStep::kScale;
-      ScaleHeights(state);
-      file.step = BatchStep::kNameOutput;
-      file.output_name = OutputName(state.DestBaseName, SuffixOf(file.entry));
-      file.step = BatchStep::kWrite;
-      if (destination_ == nullptr) throw FileError(destination_error_);
-      file.output = destination_->OpenForReplacing(file.output_name, permissions);
-      file.output->Write(state.ModelWords.Bytes());
+      ScaleAndStage(file, std::move(input), state);
     } catch (const FileError& error) {
       // A link to an output not named yet, or a disk or descriptors short
       // while the group in hand holds them: the committer's turn, which may
@@ -361,19 +351,25 @@ class Run {
     }
     pending.passed_over = outputs_.PassOverReason(pending.entry, identity);
     if (pending.passed_over != nullptr) return;
-    LoadImage(*input, state_.ModelWords);
+    ScaleAndStage(pending, std::move(input), state_);
+    pending.occupant_noted = outputs_.NoteStaged(pending.output_name, pending.entry, identity);
+  }
+
+  // Reads the opened file into the image of `state`, scales it and stages its
+  // output; throws for a file that fails. `state` is the committer's own, or
+  // a staging thread's.
+  void ScaleAndStage(ListedFile& file, std::unique_ptr<InputFile> input, WindowState& state) const {
+    LoadImage(*input, state.ModelWords);
     const Permissions permissions = input->PermissionBits();
     input.reset();
-
-    pending.step = BatchStep::kScale;
-    ScaleHeights(state_);
-    pending.step = BatchStep::kNameOutput;
-    pending.output_name = OutputName(state_.DestBaseName, SuffixOf(pending.entry));
-    pending.step = BatchStep::kWrite;
+    file.step = BatchStep::kScale;
+    ScaleHeights(state);
+    file.step = BatchStep::kNameOutput;
+    file.output_name = OutputName(state.DestBaseName, SuffixOf(file.entry));
+    file.step = BatchStep::kWrite;
     if (destination_ == nullptr) throw FileError(destination_error_);
-    pending.occupant_noted = outputs_.NoteStaged(pending.output_name, pending.entry, identity);
-    pending.output = destination_->OpenForReplacing(pending.output_name, permissions);
-    pending.output->Write(state_.ModelWords.Bytes());
+    file.output = destination_->OpenForReplacing(file.output_name, permissions);
+    file.output->Write(state.ModelWords.Bytes());
   }
 
   // Opens the listed file; nullptr, with the reason it is passed over, for a
