@@ -114,7 +114,7 @@ slow_medium() {
   command -v fusermount3 >/dev/null || { echo "skipped: no fusermount3 (package fuse3)"; return; }
   local under=$work/under mount_point=$work/slow
   mkdir -p "$under" "$mount_point"
-  "$latency_fs" "$under" "$mount_point" "$delay" -f &
+  "$latency_fs" "$under" "$mount_point" "$delay" -f -o max_threads=64 &
   local server=$!
   for _ in $(seq 50); do mountpoint -q "$mount_point" && break; sleep 0.1; done
   if ! mountpoint -q "$mount_point"; then
