@@ -11,6 +11,8 @@ namespace vendrake::engine {
 namespace {
 
 constexpr char kPassedOverLeadsNowhere[] = "it is a link to a file that does not exist";
+constexpr char kPassedOverSetAside[] =
+    "it is an output a stopped run left behind, set aside for you to look at and rename";
 
 bool IsShortOfRoom(const std::exception_ptr& failure) {
   try {
@@ -108,6 +110,10 @@ std::unique_ptr<InputFile> BatchRunner::OpenSource(ListedFile& pending) {
     try {
       return source_->OpenForReading(pending.entry);
     } catch (const FileError& error) {
+      if (error.Problem() == FileProblem::kSetAside) {
+        pending.passed_over = kPassedOverSetAside;
+        return nullptr;
+      }
       if (error.Problem() != FileProblem::kLeadsNowhere) throw;
     }
     if (!again) {

@@ -59,6 +59,9 @@ enum class FileProblem {
   kShortOfRoom,
   // A link whose target does not exist (yet).
   kLeadsNowhere,
+  // A whole output that a stopped run left behind, set aside under a name of
+  // its own for the user to look at: no model to scale.
+  kSetAside,
 };
 
 // Any failure of a file or folder operation.

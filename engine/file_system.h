@@ -127,8 +127,9 @@ class Folder {
   // Starts a listing of the folder's normal files.
   virtual std::unique_ptr<FolderListing> ListNormalFiles() = 0;
   // Opens the normal file `name` for reading; a link is followed. A link
-  // that leads to no file fails with FileProblem::kLeadsNowhere; running out
-  // of descriptors, with FileProblem::kShortOfRoom.
+  // that leads to no file fails with FileProblem::kLeadsNowhere; a file that
+  // the staging clean-up set aside for the user, with FileProblem::kSetAside;
+  // running out of descriptors, with FileProblem::kShortOfRoom.
   virtual std::unique_ptr<InputFile> OpenForReading(std::u16string_view name) = 0;
   // Which file has the name `name` in the folder, a link itself rather than
   // its target where the platform can tell them apart; unknown when nothing

@@ -32,7 +32,7 @@ bool SettleReady(HANDLE file, DWORD attributes, HANDLE folder, std::u16string_vi
   if (output.empty()) {
     // Which output it was for did not fit in its name, and it may be the only
     // copy of one: it stays, where the user sees it and can tell what it is,
-    // and where no listing takes it for a model (IsKeptFromListings).
+    // and where a run passes it over, saying why (IsSetAsideName).
     if (!NT_SUCCESS(RenameInFolder(file, folder, RecoveredName(number), Existing::kKeep))) {
       return false;
     }

@@ -166,6 +166,10 @@ class Win32Folder : public Folder {
 
   std::unique_ptr<InputFile> OpenForReading(std::u16string_view name) override {
     std::u16string path = win32::PathFor(path_, win32::CheckedName(name));
+    if (win32::IsSetAsideName(name)) {
+      throw FileError("set aside by the clean-up of a stopped run: " + Utf16ToUtf8(path),
+                      FileProblem::kSetAside);
+    }
     // Whatever else has the file open may go on writing, renaming or
     // deleting it; only a program that denies reading makes this fail.
     Handle file;

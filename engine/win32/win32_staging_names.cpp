@@ -63,8 +63,9 @@ std::u16string RecoveredName(std::u16string_view number) {
   return std::u16string(kRecoveredPrefix) + std::u16string(number);
 }
 
-bool IsKeptFromListings(std::u16string_view name) {
-  if (!StagingNumber(name).empty()) return true;
+bool IsKeptFromListings(std::u16string_view name) { return !StagingNumber(name).empty(); }
+
+bool IsSetAsideName(std::u16string_view name) {
   if (!name.starts_with(kRecoveredPrefix)) return false;
   name.remove_prefix(kRecoveredPrefix.size());
   return !name.empty() && name.find_first_not_of(u"0123456789") == std::u16string_view::npos;

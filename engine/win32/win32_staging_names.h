@@ -32,10 +32,14 @@ std::u16string ReadyName(std::u16string_view staging_name, std::u16string_view o
 std::u16string RecoveredName(std::u16string_view number);
 
 // Whether no listing of a folder gives the name `name`, on any volume: that
-// of a staging file (".vendrake-<n>." and anything after), or of a whole one
-// that the clean-up left as "vendrake-recovered-<n>" for the user to look at
-// (see RemoveAbandonedStaging). Staging files are HIDDEN as well, but a
-// volume may not keep attributes, and a copy of a folder may lose them.
+// of a staging file (".vendrake-<n>." and anything after). Staging files are
+// HIDDEN as well, but a volume may not keep attributes, and a copy of a
+// folder may lose them.
 bool IsKeptFromListings(std::u16string_view name);
+
+// Whether `name` is that of a whole staging file that the clean-up left as
+// "vendrake-recovered-<n>" for the user to look at (see
+// RemoveAbandonedStaging): listed, so that a run can say it passes it over.
+bool IsSetAsideName(std::u16string_view name);
 
 }  // namespace vendrake::engine::win32

@@ -393,8 +393,9 @@ TEST_F(Win32FileSystemTest, ListsNeitherHiddenNorSystemFilesNorFoldersNorStaging
     GTEST_SKIP() << "Wine cannot keep file attributes on this Linux file system (no user "
                     "extended attributes)";
   }
-  // Staging files are kept out by their names too, on every volume, and so
-  // is a whole one that a clean-up left for the user to look at.
+  // Staging files are kept out by their names too, on every volume; a whole
+  // one that a clean-up set aside for the user is listed, and opening it says
+  // why a run passes it over.
   for (const char16_t* name : {u"plain_A1", u"hidden_A2", u"system_A3", u"both_A4",
                                u".vendrake-7.Out_2x_A2.ready", u"vendrake-recovered-9"}) {
     harness_.PutFile(name, {1});
@@ -405,7 +406,14 @@ TEST_F(Win32FileSystemTest, ListsNeitherHiddenNorSystemFilesNorFoldersNorStaging
   harness_.SetAttributes(u"both_A4", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
   harness_.PutFolder(u"folder_A5");
 
-  EXPECT_THAT(ListedNames(*Open()), ElementsAre(u"plain_A1"));
+  const auto folder = Open();
+  EXPECT_THAT(ListedNames(*folder), ElementsAre(u"plain_A1", u"vendrake-recovered-9"));
+  try {
+    folder->OpenForReading(u"vendrake-recovered-9");
+    ADD_FAILURE() << "a file set aside was opened as a model";
+  } catch (const FileError& error) {
+    EXPECT_EQ(error.Problem(), FileProblem::kSetAside);
+  }
 }
 
 TEST_F(Win32FileSystemTest, AReplacedOutputKeepsItsAttributesAndANewOneHasNoHiddenAttribute) {
@@ -641,9 +649,9 @@ TEST_F(Win32FileSystemTest, OnFatTheCleanUpKeepsEveryWholeStagingFileThatMayBeTh
   EXPECT_EQ(folder->RemoveAbandonedStaging(), 3U);
   EXPECT_THAT(harness_.AllNames(u""), ElementsAre(u"kept_A1", u"vendrake-recovered-13"));
   EXPECT_EQ(harness_.FileBytes(u"kept_A1"), (Bytes{9}));
-  // Left where the user sees it, and where no run takes it for a model.
+  // Left where the user sees it, and where a run passes it over, saying so.
   EXPECT_EQ(harness_.AttributesOf(u"vendrake-recovered-13") & FILE_ATTRIBUTE_HIDDEN, 0U);
-  EXPECT_THAT(ListedNames(*folder), ElementsAre(u"kept_A1"));
+  EXPECT_THAT(ListedNames(*folder), ElementsAre(u"kept_A1", u"vendrake-recovered-13"));
 }
 
 struct VolumeCase {
