@@ -59,4 +59,11 @@ Descriptor OpenIfRegular(int folder_fd, const char* name, int flags) {
   return Descriptor(::openat(folder_fd, name, flags));
 }
 
+bool NameLeadsTo(int folder_fd, const char* name, int fd) {
+  struct stat named {};
+  struct stat open {};
+  return ::fstatat(folder_fd, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(fd, &open) == 0 &&
+         S_ISREG(named.st_mode) && named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+}
+
 }  // namespace vendrake::engine::posix

@@ -63,6 +63,10 @@ std::string ProcPathOf(int fd);
 // anything but a regular file.
 Descriptor OpenIfRegular(int folder_fd, const char* name, int flags);
 
+// Whether `name` in the folder `folder_fd` is, without following a link, the
+// regular file open as `fd`.
+bool NameLeadsTo(int folder_fd, const char* name, int fd);
+
 // The folder's path joined with a name, for messages only.
 std::string PathFor(const std::string& folder, const std::string& name);
 

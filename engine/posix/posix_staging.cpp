@@ -1,15 +1,12 @@
 #include "engine/posix/posix_staging.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <optional>
 #include <random>
 #include <span>
 #include <utility>
@@ -79,28 +76,6 @@ FileIdentity IdentityOf(const struct stat& status) {
           .file = static_cast<std::uint64_t>(status.st_ino)};
 }
 
-// Whether `name` in the folder is, without following a link, the regular
-// file open as `fd`.
-bool NameLeadsTo(int folder_fd, const char* name, int fd) {
-  struct stat named {};
-  struct stat open {};
-  return ::fstatat(folder_fd, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(fd, &open) == 0 &&
-         S_ISREG(named.st_mode) && named.st_dev == open.st_dev && named.st_ino == open.st_ino;
-}
-
-// Opens a staging file to see whether anyone still holds it; a closed
-// descriptor when it is no regular file or cannot be opened at all (then it
-// is left alone).
-Descriptor OpenStagingFile(int folder_fd, const char* name) {
-  // Should the name change hands meanwhile, a FIFO does not block the run and
-  // a link is not followed. A staging file always has owner write, but may
-  // lack owner read.
-  constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-  Descriptor fd = OpenIfRegular(folder_fd, name, O_RDONLY | kFlags);
-  if (!fd.IsOpen() && errno == EACCES) fd = OpenIfRegular(folder_fd, name, O_WRONLY | kFlags);
-  return fd;
-}
-
 // A file of the folder, open for the disk to be flushed through: the folder
 // itself where it may be read, or else the output named last (a folder one
 // may write into but not read). A closed descriptor, errno set, when there
@@ -117,19 +92,6 @@ Descriptor OpenFileToFlushThrough(const StagingFolder& folder) {
   }
   if (!fd.IsOpen()) errno = error;
   return fd;
-}
-
-// How many descriptors the process holds open now; nothing where it cannot
-// be told.
-std::optional<std::size_t> OpenDescriptorCount() {
-  DIR* dir = ::opendir("/proc/self/fd");
-  if (dir == nullptr) return std::nullopt;
-  std::size_t count = 0;
-  while (const dirent* entry = ::readdir(dir)) {
-    if (entry->d_name[0] != '.') ++count;
-  }
-  ::closedir(dir);
-  return count - 1;  // the listing's own
 }
 
 }  // namespace
@@ -441,29 +403,6 @@ std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<StagingFolder> folder, s
   throw FileError("no free staging name in " + folder_path);
 }
 
-std::size_t RemoveAbandonedStaging(int folder_fd, const std::string& folder_path) {
-  Descriptor listing_fd(::openat(folder_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!listing_fd.IsOpen()) FailWithErrno("cannot list", folder_path);
-  DIR* dir = ::fdopendir(listing_fd.Get());
-  if (dir == nullptr) FailWithErrno("cannot list", folder_path);
-  listing_fd.Release();
-
-  std::size_t removed = 0;
-  while (const dirent* entry = ::readdir(dir)) {
-    if (!IsStagingName(entry->d_name)) continue;
-    const Descriptor fd = OpenStagingFile(folder_fd, entry->d_name);
-    // The output that owns it holds the lock for as long as it lives.
-    if (!fd.IsOpen() || ::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) continue;
-    // Only the very file that was found unlocked goes.
-    if (NameLeadsTo(folder_fd, entry->d_name, fd.Get()) &&
-        ::unlinkat(folder_fd, entry->d_name, 0) == 0) {
-      ++removed;
-    }
-  }
-  ::closedir(dir);
-  return removed;
-}
-
 void FlushStaged(StagingFolder& folder) {
   std::vector<StagedOutput*> outputs;
   {
@@ -506,20 +445,6 @@ void FlushStaged(StagingFolder& folder) {
   if (!folder_fd.IsOpen() || ::fsync(folder_fd.Get()) != 0) {
     FailWithErrno("cannot flush the names of the outputs in", folder.path);
   }
-}
-
-std::size_t StagingCapacity() {
-  // The two folders, a listing, an input file, a descriptor to flush
-  // through, and what a window's toolkit may open while a run goes on.
-  constexpr rlim_t kNeededBesides = 16;
-  // Where the descriptors open now cannot be counted.
-  constexpr rlim_t kHeldWhenUncounted = 32;
-  struct rlimit limit {};
-  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 256;
-  const auto open_now = OpenDescriptorCount();
-  const rlim_t held =
-      open_now ? static_cast<rlim_t>(*open_now) + kNeededBesides : kHeldWhenUncounted;
-  return limit.rlim_cur > held + 1 ? static_cast<std::size_t>(limit.rlim_cur - held) : 1;
 }
 
 }  // namespace vendrake::engine::posix
