@@ -76,6 +76,12 @@ FileIdentity IdentityOf(const struct stat& status) {
           .file = static_cast<std::uint64_t>(status.st_ino)};
 }
 
+struct stat StatusOf(int fd, const std::string& path) {
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) FailWithErrno("cannot write", path);
+  return status;
+}
+
 // A file of the folder, open for the disk to be flushed through: the folder
 // itself where it may be read, or else the output named last (a folder one
 // may write into but not read). A closed descriptor, errno set, when there
@@ -103,14 +109,18 @@ Descriptor OpenFileToFlushThrough(const StagingFolder& folder) {
 class StagedOutput : public OutputFile {
  public:
   // `staging_name` is empty while the staged file has no name.
+  // `staged` is the new file's status, taken as it was made: writing changes
+  // nothing that a commit looks at, and the look costs a round trip on a
+  // network share once the file has been written to.
   StagedOutput(std::shared_ptr<StagingFolder> folder, std::string name, Descriptor fd,
-               std::string staging_name)
+               std::string staging_name, const struct stat& staged)
       : folder_(std::move(folder)),
         folder_fd_(folder_->fd.Get()),
         path_(PathFor(folder_->path, name)),
         name_(std::move(name)),
         fd_(std::move(fd)),
-        staging_name_(std::move(staging_name)) {}
+        staging_name_(std::move(staging_name)),
+        staged_(staged) {}
 
   StagedOutput(const StagedOutput&) = delete;
   StagedOutput& operator=(const StagedOutput&) = delete;
@@ -134,11 +144,9 @@ class StagedOutput : public OutputFile {
 
   FileIdentity Commit() override {
     ReachDisk();
-    struct stat staged {};
-    if (::fstat(fd_.Get(), &staged) != 0) FailWithErrno("cannot write", path_);
-    TakeName(staged);
+    TakeName();
     folder_->last_named = name_;
-    return IdentityOf(staged);
+    return IdentityOf(staged_);
   }
 
   int Fd() const { return fd_.Get(); }
@@ -162,21 +170,16 @@ class StagedOutput : public OutputFile {
     folder_->names_unflushed = true;
   }
 
-  void TakeName(const struct stat& staged) {
-    // An unnamed file just tries to take the name, which fails if it is taken.
-    if (staging_name_.empty() && TakeNewName()) return;
+  // Most outputs are new: the name is just taken, which fails if something
+  // has it, and only then is that looked at and replaced. One look less per
+  // output, each of them a round trip that holds the folder on a network share.
+  void TakeName() {
+    if (TakeNewName()) return;
     struct stat existing {};
-    if (::fstatat(folder_fd_, name_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
-      Replace(existing, staged);
-    } else if (errno != ENOENT) {
+    if (::fstatat(folder_fd_, name_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) {
       FailWithErrno("cannot replace", path_);
-    } else if (!TakeNewName()) {
-      // Something took the name since it was looked at: replace that instead.
-      if (::fstatat(folder_fd_, name_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) {
-        FailWithErrno("cannot replace", path_);
-      }
-      Replace(existing, staged);
     }
+    Replace(existing);
   }
 
   // Takes this output off the folder's unflushed ones; whether it was there.
@@ -250,21 +253,21 @@ class StagedOutput : public OutputFile {
     return ::renameat(folder_fd_, staging, folder_fd_, name) == 0;
   }
 
-  // Renames the staged file (whose status is `staged`) over `existing`, a
-  // file or a link at the name, never followed.
-  void Replace(const struct stat& existing, const struct stat& staged) {
+  // Renames the staged file over `existing`, a file or a link at the name,
+  // never followed.
+  void Replace(const struct stat& existing) {
     if (S_ISDIR(existing.st_mode)) throw FileError("a folder has the output's name: " + path_);
     RefuseIfItKeepsItsName();
     if (S_ISREG(existing.st_mode)) {
       RefuseIfNotWritable(existing);
-      KeepOwner(existing, staged);
+      KeepOwner(existing);
       // Only the permission bits: a set-user-ID bit carried over to a file
       // now owned by whoever runs this would hand out their rights. Set
       // after the owner, as a change of owner may change the mode, and only
       // where they differ: some volumes (FAT through FUSE, some shares) have
       // no modes to set, and refuse even one that changes nothing.
       const mode_t mode = existing.st_mode & kPermissionBits;
-      if ((staged.st_mode & kPermissionBits) != mode && ::fchmod(fd_.Get(), mode) != 0) {
+      if ((staged_.st_mode & kPermissionBits) != mode && ::fchmod(fd_.Get(), mode) != 0) {
         FailWithErrno("cannot set the permissions of", path_);
       }
     }
@@ -309,9 +312,11 @@ class StagedOutput : public OutputFile {
   // replacement would otherwise take another user's file over and could
   // shut its owner out. Where this process may not give the file to them (a
   // group member replacing another user's file), it is left as it is.
-  void KeepOwner(const struct stat& existing, const struct stat& staged) {
-    const uid_t owner = existing.st_uid == staged.st_uid ? static_cast<uid_t>(-1) : existing.st_uid;
-    const gid_t group = existing.st_gid == staged.st_gid ? static_cast<gid_t>(-1) : existing.st_gid;
+  void KeepOwner(const struct stat& existing) {
+    const uid_t owner =
+        existing.st_uid == staged_.st_uid ? static_cast<uid_t>(-1) : existing.st_uid;
+    const gid_t group =
+        existing.st_gid == staged_.st_gid ? static_cast<gid_t>(-1) : existing.st_gid;
     if ((owner != static_cast<uid_t>(-1) || group != static_cast<gid_t>(-1)) &&
         ::fchown(fd_.Get(), owner, group) != 0) {
       FailWithErrno("cannot keep the owner of", path_);
@@ -342,6 +347,7 @@ class StagedOutput : public OutputFile {
   std::string name_;
   Descriptor fd_;
   std::string staging_name_;
+  const struct stat staged_;
   int flush_error_ = 0;
   bool committed_ = false;
   bool link_empty_path_ = true;
@@ -365,7 +371,8 @@ std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<StagingFolder> folder, s
   if (unnamed) {
     Descriptor fd(::openat(folder_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
     if (fd.IsOpen()) {
-      return std::make_unique<StagedOutput>(folder, std::move(name), std::move(fd), "");
+      const struct stat staged = StatusOf(fd.Get(), path);
+      return std::make_unique<StagedOutput>(folder, std::move(name), std::move(fd), "", staged);
     }
     // Only a file system without unnamed files falls back to a named one.
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
@@ -397,8 +404,9 @@ std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<StagingFolder> folder, s
     // Until the lock was taken, another run's clean-up could take the new
     // file for an abandoned one and remove it; then start again.
     if (!NameLeadsTo(folder_fd, staging.c_str(), fd.Get())) continue;
+    const struct stat staged = StatusOf(fd.Get(), path);
     return std::make_unique<StagedOutput>(folder, std::move(name), std::move(fd),
-                                          std::move(staging));
+                                          std::move(staging), staged);
   }
   throw FileError("no free staging name in " + folder_path);
 }
