@@ -68,6 +68,7 @@ void BatchRunner::ConvertAll(BatchOutcome& outcome) {
   const std::size_t ahead = jobs_ * kFilesAheadPerThread;
   if (jobs_ > 1 && group_capacity_ > 2 * ahead) {
     group_capacity_ -= ahead;
+    look_up_occupants_ahead_ = !destination_was_empty_ && !IsOnOtherVolume(*source_);
     ConvertOverlapped(*listing, std::move(entry), ahead, outcome);
     return;
   }
@@ -119,6 +120,17 @@ void BatchRunner::OpenDestination() {
     destination_->RemoveAbandonedStaging();
   } catch (const Error&) {
     // Left for a later run; the outputs do not depend on it.
+  }
+  destination_was_empty_ = destination_->IsEmpty();
+}
+
+bool BatchRunner::IsOnOtherVolume(Folder& folder) const {
+  if (!destination_volume_) return false;
+  try {
+    const FileIdentity identity = folder.Identity();
+    return identity.Known() && identity.volume != *destination_volume_;
+  } catch (const Error&) {
+    return false;
   }
 }
 

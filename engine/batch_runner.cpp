@@ -125,7 +125,7 @@ std::unique_ptr<InputFile> BatchRunner::OpenSource(ListedFile& pending) {
 }
 
 bool BatchRunner::WillBeReplaced(const FileIdentity& identity) {
-  if (!identity.Known() || group_files_ == 0) return false;
+  if (!identity.Known() || group_files_ == 0 || destination_was_empty_) return false;
   if (destination_volume_ && *destination_volume_ != identity.volume) return false;
   queue_.VisitNewInGroup([&](const ListedFile& staged) {
     if (staged.output == nullptr || staged.occupant_noted) return;

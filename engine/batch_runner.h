@@ -62,6 +62,9 @@ class BatchRunner {
   // reason it could not be created, if it could not, is the one to give.
   void OpenDestination();
 
+  // Whether `folder` is known to be on a volume other than the destination's.
+  bool IsOnOtherVolume(Folder& folder) const;
+
   // Whether the outputs go into the folder being listed, where a listed name
   // may be one an output has taken or is about to take.
   bool IsSourceFolder() const;
@@ -130,6 +133,12 @@ class BatchRunner {
   std::unique_ptr<Folder> source_;
   std::unique_ptr<Folder> destination_;
   std::optional<std::uint64_t> destination_volume_;
+  // Whether the destination held nothing when the run began: then what an
+  // output replaces is nothing or an output of this run, which is passed
+  // over whichever of its outputs it is, and is never looked up.
+  bool destination_was_empty_ = false;
+  // Whether files staged ahead look up what their outputs will replace.
+  bool look_up_occupants_ahead_ = true;
   std::string destination_error_;
   std::string flush_error_;  // why names the run gave may not be on the disk
   RunTally tally_;

@@ -72,6 +72,14 @@ void BatchRunner::StageAhead(FileAhead& ahead, WindowState& state) {
     ahead.identity = input->Identity();
     ahead.opened = true;
     ScaleAndStage(file, std::move(input), state);
+    // What the output will replace, looked up here rather than by the
+    // committer, whose every request keeps the next output waiting. The
+    // files a run lists are on the source's volume, unless a link leads
+    // elsewhere: where that is not the destination's, no file asks.
+    if (look_up_occupants_ahead_) {
+      ahead.occupant = destination_->IdentityAt(file.output_name);
+      ahead.occupant_known = true;
+    }
   } catch (const FileError& error) {
     // A link to an output not named yet, or a disk or descriptors short
     // while the group in hand holds them: the committer's turn, which may
@@ -105,6 +113,10 @@ void BatchRunner::TakeUp(FileAhead& ahead) {
     file.output.reset();
   } else {
     file.occupant_noted = outputs_.NoteStaged(file.output_name, file.entry, ahead.identity);
+    if (ahead.occupant_known && !file.occupant_noted) {
+      outputs_.NoteReplaced(ahead.occupant);
+      file.occupant_noted = true;
+    }
   }
   Record(std::move(file));
 }

@@ -39,6 +39,7 @@ class DryFolder : public Folder {
   }
   FileIdentity Identity() override { return real_->Identity(); }
   FileIdentity IdentityAt(std::u16string_view name) override { return real_->IdentityAt(name); }
+  bool IsEmpty() override { return real_->IsEmpty(); }
   std::size_t RemoveAbandonedStaging() override { return 0; }
   void FlushStaged() override {}
   std::size_t StagingCapacity() override { return real_->StagingCapacity(); }
@@ -68,6 +69,7 @@ class FolderToBe : public Folder {
     return std::make_unique<DiscardedOutput>(FileIdentity{});
   }
   FileIdentity Identity() override { return {}; }
+  bool IsEmpty() override { return true; }
   std::size_t RemoveAbandonedStaging() override { return 0; }
   void FlushStaged() override {}
   std::size_t StagingCapacity() override { return std::numeric_limits<std::size_t>::max(); }

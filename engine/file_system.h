@@ -152,6 +152,10 @@ class Folder {
   // file ID, a platform may tell its folders apart by where the system says
   // they are instead: such an identity is compared with folders' alone.
   virtual FileIdentity Identity() = 0;
+  // Whether the folder holds no entry at all, the staging files of outputs
+  // in progress aside: then nothing in it can be what an output replaces, but
+  // for what this run writes. false where that cannot be told. Throws nothing.
+  virtual bool IsEmpty() { return false; }
   // Removes the staging files that outputs of runs which stopped for good
   // (killed outright, or cut off by a power loss) left in this folder, and
   // returns how many it removed. The staging file of an output that is still

@@ -20,8 +20,10 @@ namespace vendrake::engine {
 // nothing the run did meanwhile could have changed it.
 struct FileAhead {
   ListedFile file;
-  FileIdentity identity;    // of the file opened
-  bool opened = false;      // whether `identity` is the opened file's
+  FileIdentity identity;  // of the file opened
+  bool opened = false;    // whether `identity` is the opened file's
+  FileIdentity occupant;  // what has the output's name, where looked up ahead
+  bool occupant_known = false;
   bool redo = false;        // it must be done again on the committer's turn
   std::uint64_t epoch = 0;  // how many groups had taken their names when it was opened
   bool done = false;        // guarded by the pool's mutex

@@ -245,6 +245,14 @@ class MemoryFileSystem::MemoryFolder : public Folder {
     return files_.staging_capacity_;
   }
 
+  bool IsEmpty() override {
+    const std::lock_guard lock(files_.mutex_);
+    return std::none_of(files_.nodes_.begin(), files_.nodes_.end(), [&](const auto& entry) {
+      const std::u16string& key = entry.first;
+      return !key.empty() && ParentKey(key) == key_ && !IsStagingName(NameOf(key));
+    });
+  }
+
   std::size_t RemoveAbandonedStaging() override {
     const std::lock_guard lock(files_.mutex_);
     files_.Enter(Operation::kRemoveAbandonedStaging, key_);

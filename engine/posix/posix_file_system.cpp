@@ -173,6 +173,8 @@ class PosixFolder : public Folder {
     return IdentityOf(status);
   }
 
+  bool IsEmpty() override { return posix::HoldsOnlyStaging(Fd()); }
+
   std::size_t RemoveAbandonedStaging() override {
     return posix::RemoveAbandonedStaging(Fd(), Path());
   }

@@ -55,4 +55,7 @@ std::size_t StagingCapacity();
 // output holds locked; see Folder::RemoveAbandonedStaging.
 std::size_t RemoveAbandonedStaging(int folder_fd, const std::string& folder_path);
 
+// Whether the folder holds nothing but staging files; see Folder::IsEmpty.
+bool HoldsOnlyStaging(int folder_fd);
+
 }  // namespace vendrake::engine::posix

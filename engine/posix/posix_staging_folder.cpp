@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <optional>
+#include <string_view>
 
 #include "engine/posix/posix_descriptor.h"
 
@@ -66,6 +67,27 @@ std::size_t RemoveAbandonedStaging(int folder_fd, const std::string& folder_path
   }
   ::closedir(dir);
   return removed;
+}
+
+bool HoldsOnlyStaging(int folder_fd) {
+  Descriptor listing_fd(::openat(folder_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!listing_fd.IsOpen()) return false;
+  DIR* dir = ::fdopendir(listing_fd.Get());
+  if (dir == nullptr) return false;
+  listing_fd.Release();
+  bool only_staging = true;
+  errno = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != ".." && !IsStagingName(name)) {
+      only_staging = false;
+      break;
+    }
+  }
+  // The end of the listing, or a listing that broke off.
+  if (errno != 0) only_staging = false;
+  ::closedir(dir);
+  return only_staging;
 }
 
 std::size_t StagingCapacity() {

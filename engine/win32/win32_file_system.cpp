@@ -194,6 +194,21 @@ class Win32Folder : public Folder {
     return identity.Known() ? identity : IdentityByFinalPath(folder_->handle.Get());
   }
 
+  bool IsEmpty() override {
+    try {
+      win32::FolderEntries entries(folder_->handle.Get(), path_);
+      while (const win32::FolderEntries::Entry* entry = entries.Next()) {
+        if (entry->name != u"." && entry->name != u".." &&
+            !win32::IsKeptFromListings(entry->name)) {
+          return false;
+        }
+      }
+      return true;
+    } catch (const Error&) {
+      return false;
+    }
+  }
+
   std::size_t RemoveAbandonedStaging() override {
     return win32::RemoveAbandonedStaging(*folder_, path_);
   }

@@ -196,5 +196,22 @@ TEST_P(FileSystemContract, RemovesOnlyAbandonedStaging) {
   EXPECT_EQ(folder->RemoveAbandonedStaging(), 0U);
 }
 
+TEST_P(FileSystemContract, IsEmptyWithNothingButOutputsInProgress) {
+  harness_->PutFolder(u"empty");
+  harness_->PutFolder(u"with_folder");
+  harness_->PutFolder(u"with_folder\\inner");
+  harness_->PutFolder(u"with_hidden");
+  harness_->PutHiddenFile(u"with_hidden");
+  const auto empty = Open(u"empty\\");
+  const auto in_progress = empty->OpenForReplacing(u"new_A1", kDefaultPermissions);
+  in_progress->Write(Bytes{4});
+
+  EXPECT_TRUE(empty->IsEmpty());
+  EXPECT_FALSE(Open(u"with_folder\\")->IsEmpty());
+  EXPECT_FALSE(Open(u"with_hidden\\")->IsEmpty());
+  in_progress->Commit();
+  EXPECT_FALSE(empty->IsEmpty());
+}
+
 }  // namespace
 }  // namespace vendrake::testing

@@ -72,6 +72,7 @@ class HookedFileSystem::HookedFolder : public engine::Folder {
   engine::FileIdentity IdentityAt(std::u16string_view name) override {
     return inner_->IdentityAt(name);
   }
+  bool IsEmpty() override { return inner_->IsEmpty(); }
   std::size_t RemoveAbandonedStaging() override { return inner_->RemoveAbandonedStaging(); }
   void FlushStaged() override { inner_->FlushStaged(); }
   std::size_t StagingCapacity() override {

@@ -494,9 +494,10 @@ INSTANTIATE_TEST_SUITE_P(
             [](const fs::path&) {
               // Folders opened to be read (O_TMPFILE holds the bit of
               // O_DIRECTORY too): the count of open descriptors', the
-              // clean-up's, the listing's, then the last flush's.
+              // clean-up's, the look whether the destination is empty, the
+              // listing's, then the last flush's.
               return std::vector<Fault>{
-                  Fault(SYS_openat, EIO).Where(2, O_DIRECTORY, O_TMPFILE | O_PATH).OnlyThe(4)};
+                  Fault(SYS_openat, EIO).Where(2, O_DIRECTORY, O_TMPFILE | O_PATH).OnlyThe(5)};
             },
             0},
         // The flush for the names fails, and so does the folder's own.
