@@ -29,11 +29,6 @@ constexpr int kFolderHandleFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
 constexpr int kFolderHandleFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 #endif
 
-FileIdentity IdentityOf(const struct stat& status) {
-  return {.volume = static_cast<std::uint64_t>(status.st_dev),
-          .file = static_cast<std::uint64_t>(status.st_ino)};
-}
-
 // The native path for a folder text; a NUL would cut it short.
 std::string NativeFolderPath(std::u16string_view folder) {
   std::string path = ToNativePath(folder);
@@ -88,7 +83,7 @@ class Input : public InputFile {
       : fd_(std::move(fd)), path_(std::move(path)), status_(status) {}
 
   std::uint64_t Length() override { return static_cast<std::uint64_t>(status_.st_size); }
-  FileIdentity Identity() override { return IdentityOf(status_); }
+  FileIdentity Identity() override { return posix::IdentityOf(status_); }
   Permissions PermissionBits() override { return status_.st_mode & 0777; }
 
   void Read(std::span<std::uint8_t> bytes) override {
@@ -159,7 +154,7 @@ class PosixFolder : public Folder {
   FileIdentity Identity() override {
     struct stat status {};
     if (::fstat(Fd(), &status) != 0) FailWithErrno("cannot look at", Path());
-    return IdentityOf(status);
+    return posix::IdentityOf(status);
   }
 
   FileIdentity IdentityAt(std::u16string_view name) override {
@@ -170,7 +165,7 @@ class PosixFolder : public Folder {
     } catch (const Error&) {
       return {};
     }
-    return IdentityOf(status);
+    return posix::IdentityOf(status);
   }
 
   bool IsEmpty() override { return posix::HoldsOnlyStaging(Fd()); }

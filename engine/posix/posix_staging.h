@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -16,6 +18,18 @@ namespace vendrake::engine::posix {
 
 // Whether `name` has the form of a staging file's name, ".vendrake-<n>.tmp".
 bool IsStagingName(std::string_view name);
+
+// A new staging file's name, picked at random.
+std::string NextStagingName();
+inline constexpr int kStagingNameAttempts = 64;
+inline constexpr mode_t kPermissionBits = 0777;
+
+// Whether the entry `name` of the folder (the folder itself for "") may
+// never lose its name: the folder is append-only or immutable (chattr +a,
+// +i), or, for a file, the file is. false where the system cannot tell.
+bool KeepsItsNames(int folder_fd, const char* name);
+
+FileIdentity IdentityOf(const struct stat& status);
 
 class StagedOutput;
 
