@@ -90,6 +90,9 @@ class MemoryFileSystem : public FileSystem {
   std::u16string NameKey(std::u16string_view name) const override;
 
  private:
+  // The folder stored under `key`, which exists.
+  std::unique_ptr<Folder> NewFolder(std::u16string key);
+
   class MemoryFolder;
   class Listing;
   class Input;
