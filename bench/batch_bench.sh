@@ -30,10 +30,9 @@ many=${BENCH_MANY_FILES:-100000}
 cli=$build/cli/vendrake-cli
 make_samples=$build/tools/vendrake-make-samples
 work=$build/batch-bench
-for tool in "$cli" "$make_samples" /usr/bin/time; do
-  [ -x "$tool" ] || { echo "missing $tool" >&2; exit 1; }
-done
-command -v strace >/dev/null || { echo "missing strace (scripts/install-deps.sh bench)" >&2; exit 1; }
+# shellcheck source=bench/bench_lib.sh
+source "$(dirname "$0")/bench_lib.sh"
+require_tools "$cli" "$make_samples" /usr/bin/time strace
 
 began=$(date +%s)
 rm -rf "$work"
@@ -61,19 +60,6 @@ measure() {
   cpu=$(awk -v u="$user" -v s="$system" 'BEGIN { printf "%.2f", u + s }')
 }
 
-# expect_files DIR COUNT WHAT: fails the benchmark unless DIR holds COUNT
-# files and no staging file.
-expect_files() {
-  local written staged
-  written=$(find "$1" -maxdepth 1 -type f ! -name '.vendrake-*' | wc -l)
-  staged=$(find "$1" -maxdepth 1 -name '.vendrake-*' | wc -l)
-  if [ "$written" -ne "$2" ] || [ "$staged" -ne 0 ]; then
-    echo "$3 left $written of $2 files and $staged staging files in $1" >&2
-    exit 1
-  fi
-}
-
-# The commands timed; $1 names the repetition's folders.
 run_new() {
   measure "$cli" --source "$source_dir" --dest "$work/CliffNatural0_2x_$1" --scale 2
   expect_files "$work/CliffNatural0_2x_$1" "$files" "the run into a new folder"
@@ -94,9 +80,6 @@ run_in_place() {
 }
 run_cp() { measure cp -r "$source_dir" "$work/copy_$1"; }
 
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", (b > 0) ? a / b : 0 }'; }
-verdict() { awk -v v="$1" -v limit="$2" 'BEGIN { print (v <= limit) ? "PASS" : "MISS" }'; }
 
 echo "Batch run: $files files, $((source_bytes / 1024)) KiB, in $work"
 echo "Every time includes a syncfs of the file system at the end of the command (cp -r too)."

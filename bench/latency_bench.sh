@@ -24,18 +24,14 @@ cli=$build/cli/vendrake-cli
 make_samples=$build/tools/vendrake-make-samples
 latency_fs=$build/bench/vendrake-latency-fs
 work=$build/latency-bench
-for tool in "$cli" "$make_samples"; do
-  [ -x "$tool" ] || { echo "missing $tool" >&2; exit 1; }
-done
-command -v rsync >/dev/null || { echo "missing rsync (scripts/install-deps.sh bench)" >&2; exit 1; }
+# shellcheck source=bench/bench_lib.sh
+source "$(dirname "$0")/bench_lib.sh"
+require_tools "$cli" "$make_samples" rsync
 
 began=$(date +%s)
 rm -rf "$work"
 mkdir -p "$work"
 
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0) ? a / b : 0 }'; }
-at_most() { awk -v v="$1" -v limit="$2" 'BEGIN { print (v <= limit) ? "PASS" : "MISS" }'; }
 
 # Runs "$@" and the flushes named by sync_targets; sets elapsed (seconds).
 measure() {
@@ -48,13 +44,6 @@ measure() {
   elapsed=$(awk -v ns=$((end - start)) 'BEGIN { printf "%.3f", ns / 1e9 }')
 }
 
-# expect_files DIR COUNT: fails the benchmark unless DIR holds COUNT files.
-expect_files() {
-  local written
-  written=$(find "$1" -maxdepth 1 -type f ! -name '.vendrake-*' | wc -l)
-  [ "$written" -eq "$2" ] || { echo "$1 holds $written of $2 files" >&2; exit 1; }
-}
-
 # compare ROOT SOURCE COUNT LABEL: the four commands from SOURCE into new
 # folders under ROOT, RUNS times each, interleaved; prints the medians.
 compare() {
@@ -65,11 +54,11 @@ compare() {
       case $step in
         one)
           measure "$cli" --jobs 1 --source "$source" --dest "$root/One_$run" --scale 2
-          expect_files "$root/One_$run" "$count"
+          expect_files "$root/One_$run" "$count" "--jobs 1"
           ;;
         default)
           measure "$cli" --source "$source" --dest "$root/Default_$run" --scale 2
-          expect_files "$root/Default_$run" "$count"
+          expect_files "$root/Default_$run" "$count" "the default jobs"
           ;;
         cp) measure cp -r "$source" "$root/Copy_$run" ;;
         rsync) measure rsync -a "$source/" "$root/Rsync_$run/" ;;
@@ -104,7 +93,7 @@ mkdir -p "$plain"
 "$make_samples" --out "$plain/Source" --count "$files" --min-bytes 16384 --max-bytes 131072 --seed 5
 sync_targets=$plain compare "$plain" "$plain/Source" "$files" "Plain disk"
 plain_ratio=$(ratio "$med_default" "$med_cp")
-printf '  default jobs / cp -r: %.2f  target at most 0.9  %s\n' "$plain_ratio" "$(at_most "$plain_ratio" 0.9)"
+printf '  default jobs / cp -r: %.2f  target at most 0.9  %s\n' "$plain_ratio" "$(verdict "$plain_ratio" 0.9)"
 rm -rf "$plain"
 
 # The slow medium: every request held up by DELAY_US.
@@ -149,7 +138,7 @@ if [ "$many" -gt 0 ]; then
   default_peak=$(cat "$work/peak")
   growth=$((default_peak - one_peak))
   printf 'Peak memory over %d files: --jobs 1 %d KiB, default jobs %d KiB, %d KiB more  target at most 32768  %s\n' \
-    "$many" "$one_peak" "$default_peak" "$growth" "$(at_most "$growth" 32768)"
+    "$many" "$one_peak" "$default_peak" "$growth" "$(verdict "$growth" 32768)"
 fi
 rm -rf "$work"
 echo "The latency benchmark took $(($(date +%s) - began)) s."

@@ -30,8 +30,17 @@
 static const char* under;
 static long delay_us;
 
+// Set by a request that makes an entry: libfuse then asks getattr for the
+// new entry's attributes on the same thread, which a share answers in the
+// same round trip as the request itself, so that look is not held up again.
+static _Thread_local int answered_in_reply;
+
 static void Wait(void) {
   if (delay_us <= 0) return;
+  if (answered_in_reply) {
+    answered_in_reply = 0;
+    return;
+  }
   const struct timespec pause = {.tv_sec = delay_us / 1000000,
                                  .tv_nsec = (delay_us % 1000000) * 1000};
   nanosleep(&pause, NULL);
@@ -48,6 +57,13 @@ static int Beneath(const char* path, char* out) {
   if (!Beneath(path, name)) return -ENAMETOOLONG
 
 static int Answer(int result) { return result < 0 ? -errno : result; }
+
+// The same for a request that makes an entry.
+static int Answered(int result) {
+  if (result < 0) return -errno;
+  answered_in_reply = 1;
+  return result;
+}
 
 static int DoGetattr(const char* path, struct stat* status, struct fuse_file_info* file) {
   if (file != NULL) {
@@ -68,7 +84,7 @@ static int DoReadlink(const char* path, char* buffer, size_t size) {
 
 static int DoMkdir(const char* path, mode_t mode) {
   BENEATH(real, path);
-  return Answer(mkdir(real, mode));
+  return Answered(mkdir(real, mode));
 }
 
 static int DoUnlink(const char* path) {
@@ -83,7 +99,7 @@ static int DoRmdir(const char* path) {
 
 static int DoSymlink(const char* target, const char* path) {
   BENEATH(real, path);
-  return Answer(symlink(target, real));
+  return Answered(symlink(target, real));
 }
 
 static int DoRename(const char* from, const char* to, unsigned int flags) {
@@ -97,7 +113,7 @@ static int DoLink(const char* from, const char* to) {
   BENEATH(real_from, from);
   char real_to[PATH_MAX];
   if (!Beneath(to, real_to)) return -ENAMETOOLONG;
-  return Answer(link(real_from, real_to));
+  return Answered(link(real_from, real_to));
 }
 
 static int DoChmod(const char* path, mode_t mode, struct fuse_file_info* file) {
@@ -142,6 +158,7 @@ static int DoCreate(const char* path, mode_t mode, struct fuse_file_info* file) 
   const int fd = open(real, file->flags, mode);
   if (fd < 0) return -errno;
   file->fh = (uint64_t)fd;
+  answered_in_reply = 1;
   return 0;
 }
 
