@@ -194,6 +194,21 @@ class Win32Folder : public Folder {
     return identity.Known() ? identity : IdentityByFinalPath(folder_->handle.Get());
   }
 
+  FileIdentity IdentityAt(std::u16string_view name) override {
+    // Attributes only: a link is not followed, and no content is opened, so
+    // a virus scanner has nothing to look at.
+    try {
+      Handle file;
+      const NTSTATUS status =
+          win32::OpenInFolder(folder_->handle.Get(), win32::CheckedName(name), FILE_READ_ATTRIBUTES,
+                              kShareAll, FILE_OPEN, FILE_OPEN_REPARSE_POINT, 0, file);
+      if (!NT_SUCCESS(status)) return {};
+      return win32::IdentityIn(*folder_, file.Get(), win32::PathFor(path_, name));
+    } catch (const std::exception&) {
+      return {};
+    }
+  }
+
   bool IsEmpty() override {
     try {
       win32::FolderEntries entries(folder_->handle.Get(), path_);

@@ -143,7 +143,10 @@ TEST_P(FileSystemContract, IdentityFollowsTheFileNotTheName) {
 
   const FileIdentity written = Replace(*folder, u"out_A1", {2});
   EXPECT_EQ(folder->OpenForReading(u"out_A1")->Identity(), written);
+  EXPECT_EQ(folder->IdentityAt(u"out_A1"), written);
+  EXPECT_FALSE(folder->IdentityAt(u"missing_A1").Known());
   const FileIdentity first = folder->OpenForReading(u"first_A1")->Identity();
+  EXPECT_EQ(folder->IdentityAt(u"first_A1"), first);
   EXPECT_NE(first, folder->OpenForReading(u"second_A1")->Identity());
   EXPECT_NE(first, written);
   if (harness_->Link(u"first_A1", u"again_A1")) {
