@@ -176,7 +176,13 @@ class Win32Folder : public Folder {
     const NTSTATUS status =
         win32::OpenInFolder(folder_->handle.Get(), name, GENERIC_READ, kShareAll, FILE_OPEN,
                             FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, 0, file);
-    if (!NT_SUCCESS(status)) FailWithStatus("cannot open", path, status);
+    if (!NT_SUCCESS(status)) {
+      if (IsLinkLeadingNowhere(name, status)) {
+        throw FileError("the link leads to no file: " + Utf16ToUtf8(path),
+                        FileProblem::kLeadsNowhere);
+      }
+      FailWithStatus("cannot open", path, status);
+    }
     LARGE_INTEGER length{};
     if (!GetFileSizeEx(file.Get(), &length)) FailWithError("cannot look at", path);
     const FileIdentity identity = win32::IdentityIn(*folder_, file.Get(), path);
@@ -234,6 +240,23 @@ class Win32Folder : public Folder {
   std::size_t StagingCapacity() override { return 256; }
 
  private:
+  // Whether opening `name` found nothing (`status`) because it is a link
+  // whose target is missing: the link itself is there.
+  bool IsLinkLeadingNowhere(std::u16string_view name, NTSTATUS status) const {
+    if (status != win32::kStatusObjectNameNotFound && status != win32::kStatusObjectPathNotFound) {
+      return false;
+    }
+    Handle link;
+    if (!NT_SUCCESS(win32::OpenInFolder(folder_->handle.Get(), name, FILE_READ_ATTRIBUTES,
+                                        kShareAll, FILE_OPEN, FILE_OPEN_REPARSE_POINT, 0, link))) {
+      return false;
+    }
+    FILE_ATTRIBUTE_TAG_INFO information{};
+    return win32::Calls().get_information_by_handle_ex(link.Get(), FileAttributeTagInfo,
+                                                       &information, sizeof(information)) &&
+           win32::IsLink(information);
+  }
+
   // Shared with the outputs being staged in the folder, which may outlive this.
   std::shared_ptr<win32::HeldFolder> folder_;
   std::u16string path_;

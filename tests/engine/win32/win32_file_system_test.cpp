@@ -54,6 +54,7 @@ struct PlayedVolume {
   bool refuses_id_listings = false;      // as some redirectors do
   bool empty_root = false;               // finds nothing at the first listing query
   bool cloud_placeholders = false;       // every file a reparse point of a cloud tag
+  bool broken_links = false;             // every "broken_*" a symbolic link to nothing
   bool dot_files_shown = false;          // as Windows lists them, where Wine hides them
   enum class Ids { kFileIdInfo, kIndexOnly, kAllOnes, kIndexAllOnes, kOfNames } ids{};
   // NtFlushBuffersFileEx, which Wine 8 lacks, answering FLUSH_FLAGS_FILE_DATA_ONLY so.
@@ -151,6 +152,10 @@ NTSTATUS NTAPI PlayedCreate(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUT
     played.log.push_back("held out_A1");
     return static_cast<NTSTATUS>(0xC0000043L);  // STATUS_SHARING_VIOLATION
   }
+  if (played.broken_links && name.starts_with(u"broken") &&
+      (options & FILE_OPEN_REPARSE_POINT) == 0) {
+    return static_cast<NTSTATUS>(0xC0000034L);  // STATUS_OBJECT_NAME_NOT_FOUND
+  }
   return Own().create_file(handle, access, object, io, allocation, attributes, share, disposition,
                            options, ea, ea_size);
 }
@@ -224,6 +229,11 @@ BOOL WINAPI PlayedInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information
     auto* tag = static_cast<FILE_ATTRIBUTE_TAG_INFO*>(information);
     tag->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     tag->ReparseTag = IO_REPARSE_TAG_CLOUD_6;
+  } else if (information_class == FileAttributeTagInfo && played.broken_links &&
+             NameOf(file).starts_with("broken")) {
+    auto* tag = static_cast<FILE_ATTRIBUTE_TAG_INFO*>(information);
+    tag->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    tag->ReparseTag = IO_REPARSE_TAG_SYMLINK;
   } else if ((information_class == FileFullDirectoryInfo ||
               information_class == FileFullDirectoryRestartInfo) &&
              (played.cloud_placeholders || played.dot_files_shown)) {
@@ -618,6 +628,27 @@ TEST_F(Win32FileSystemTest, APlaceholderOfACloudFolderIsAFileNotALink) {
   EXPECT_THROW(output->Commit(), FileError);
   EXPECT_EQ(folder->RemoveAbandonedStaging(), 1U);
   EXPECT_EQ(harness_.FileBytes(u"locked_A1"), (Bytes{5}));
+}
+
+// Wine makes no symbolic links (CreateSymbolicLinkW succeeds and makes
+// nothing), so the link is played: opened, it finds nothing; opened as a
+// reparse point, it is there.
+TEST_F(Win32FileSystemTest, ALinkThatLeadsNowhereSaysSoWhereAMissingFileDoesNot) {
+  harness_.PutFile(u"broken_A1", {1});
+  Play({.broken_links = true});
+  const auto folder = Open();
+  const auto problem_opening = [&](std::u16string_view name) {
+    try {
+      folder->OpenForReading(name);
+    } catch (const FileError& error) {
+      return error.Problem();
+    }
+    ADD_FAILURE() << "opened";
+    return FileProblem::kOther;
+  };
+
+  EXPECT_EQ(problem_opening(u"broken_A1"), FileProblem::kLeadsNowhere);
+  EXPECT_EQ(problem_opening(u"missing_A1"), FileProblem::kOther);
 }
 
 TEST_F(Win32FileSystemTest, AReplaceCutShortOnFatIsFinishedByTheNextCleanUp) {
