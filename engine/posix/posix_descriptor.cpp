@@ -60,10 +60,14 @@ Descriptor OpenIfRegular(int folder_fd, const char* name, int flags) {
 }
 
 bool NameLeadsTo(int folder_fd, const char* name, int fd) {
-  struct stat named {};
   struct stat open {};
-  return ::fstatat(folder_fd, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(fd, &open) == 0 &&
-         S_ISREG(named.st_mode) && named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+  return ::fstat(fd, &open) == 0 && NameLeadsTo(folder_fd, name, open);
+}
+
+bool NameLeadsTo(int folder_fd, const char* name, const struct stat& open) {
+  struct stat named {};
+  return ::fstatat(folder_fd, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(named.st_mode) &&
+         named.st_dev == open.st_dev && named.st_ino == open.st_ino;
 }
 
 }  // namespace vendrake::engine::posix

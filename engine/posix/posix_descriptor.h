@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -66,6 +67,8 @@ Descriptor OpenIfRegular(int folder_fd, const char* name, int flags);
 // Whether `name` in the folder `folder_fd` is, without following a link, the
 // regular file open as `fd`.
 bool NameLeadsTo(int folder_fd, const char* name, int fd);
+// The same for the file whose status is `open`.
+bool NameLeadsTo(int folder_fd, const char* name, const struct stat& open);
 
 // The folder's path joined with a name, for messages only.
 std::string PathFor(const std::string& folder, const std::string& name);

@@ -147,8 +147,8 @@ std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<StagingFolder> folder, s
     }
     // Until the lock was taken, another run's clean-up could take the new
     // file for an abandoned one and remove it; then start again.
-    if (!NameLeadsTo(folder_fd, staging.c_str(), fd.Get())) continue;
     const struct stat staged = StatusOf(fd.Get(), path);
+    if (!NameLeadsTo(folder_fd, staging.c_str(), staged)) continue;
     return std::make_unique<StagedOutput>(folder, std::move(name), std::move(fd),
                                           std::move(staging), staged);
   }

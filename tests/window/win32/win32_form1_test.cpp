@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "command/defaults.h"
+#include "tests/support/eventually.h"
 #include "tests/support/process.h"
 #include "tests/support/temporary_folder.h"
 #include "tests/window/expected_layout.h"
@@ -28,20 +29,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
+using testing::Eventually;
 
 // vendrake.exe answers in its own time; a check that does not hold by then
 // has failed.
-constexpr auto kPatience = std::chrono::seconds(20);
 constexpr UINT kPatienceMilliseconds = 20'000;
-
-bool Eventually(const std::function<bool()>& condition) {
-  const auto give_up = std::chrono::steady_clock::now() + kPatience;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > give_up) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
 
 std::wstring Wide(std::u16string_view text) { return {text.begin(), text.end()}; }
 std::wstring Wide(std::string_view ascii) { return {ascii.begin(), ascii.end()}; }

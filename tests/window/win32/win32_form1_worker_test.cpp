@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "engine/platform/platform_file_system.h"
+#include "tests/support/eventually.h"
 #include "tests/support/failure_folder.h"
 #include "tests/support/hooked_file_system.h"
 #include "tests/support/scaled_model.h"
@@ -34,20 +35,11 @@ namespace fs = std::filesystem;
 using ::testing::Contains;
 using ::testing::UnorderedElementsAreArray;
 using Operation = testing::HookedFileSystem::Operation;
+using testing::Eventually;
 
-constexpr auto kPatience = std::chrono::seconds(20);
 // What the system waits before it calls a window not responding is 5 s; a
 // window that keeps up with its messages answers at once.
 constexpr UINT kAnswerMilliseconds = 100;
-
-bool Eventually(const std::function<bool()>& condition) {
-  const auto give_up = std::chrono::steady_clock::now() + kPatience;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > give_up) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
 
 std::u16string TextOf(HWND window) {
   std::wstring text(1 << 16, L'\0');
