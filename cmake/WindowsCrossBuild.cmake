@@ -35,9 +35,12 @@ find_program(VENDRAKE_WINESERVER NAMES wineserver PATHS /usr/lib/wine REQUIRED
 set(VENDRAKE_WINE_PREFIX "${CMAKE_BINARY_DIR}/wine-prefix")
 set(VENDRAKE_WINE_ENVIRONMENT WINEPREFIX=${VENDRAKE_WINE_PREFIX} WINEDEBUG=-all LANG=C.UTF-8
                               WINEDLLOVERRIDES=mscoree,mshtml=)
+# Through scripts/wine-run.sh, which starts a program once more where Wine
+# failed to start it at all.
 if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_COMMAND} -E env ${VENDRAKE_WINE_ENVIRONMENT}
-                                    ${VENDRAKE_WINE})
+  set(CMAKE_CROSSCOMPILING_EMULATOR
+      ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh ${CMAKE_COMMAND} -E env
+      ${VENDRAKE_WINE_ENVIRONMENT} ${VENDRAKE_WINE})
 endif()
 
 # The Linux build whose outputs the Windows build's must match byte for byte.
