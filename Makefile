@@ -43,8 +43,10 @@ screenshot: deps
 
 dist: dist-deb dist-zip
 
-# vendrake_<version>_amd64.deb, from the release build: only the two programs
-# and what the package carries beside them are built.
+# vendrake-cli_<version>_amd64.deb (the console front end, without Qt) and
+# vendrake_<version>_amd64.deb (the window), from the release build: only the
+# two programs and what the packages carry beside them are built. The
+# packages' maintainer is VENDRAKE_MAINTAINER, when set (packaging/package.cmake).
 dist-deb:
 	scripts/install-deps.sh dist
 	cmake --preset release
@@ -52,8 +54,8 @@ dist-deb:
 	rm -rf build/release/packages
 	cpack --preset deb
 	mkdir -p dist
-	rm -f dist/vendrake_*.deb
-	cp build/release/packages/vendrake_*.deb dist/
+	rm -f dist/vendrake_*.deb dist/vendrake-cli_*.deb
+	cp build/release/packages/vendrake_*.deb build/release/packages/vendrake-cli_*.deb dist/
 
 # vendrake-<version>-win64.zip, from the Windows build of the two programs
 # alone, without the tests and GoogleTest.
