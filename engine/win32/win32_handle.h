@@ -4,6 +4,7 @@
 #include <winternl.h>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <set>
@@ -62,9 +63,15 @@ struct HeldFolder {
   // the volume does not take the flag).
   // Staging threads may clear it while others read it.
   std::atomic<bool> one_flush_for_all{false};
-  // Outputs written since the folder was last flushed, not yet committed;
-  // staging threads add to it while the folder is flushed.
+  // Outputs written, and written out where that is done, since the folder
+  // was last flushed, not yet committed; staging threads add to it while the
+  // folder is flushed. An output is added only once its write-out has
+  // returned, so that a group flush that finds it there covers it.
   std::set<StagedOutput*> unflushed;
+  // How many group flushes have begun: an output listed after one began is
+  // not covered by it (see FlushStaged).
+  std::uint64_t group_flushes_begun = 0;
+  // Guards the two above, and what each output knows of its own flushing.
   std::mutex unflushed_mutex;
   // Whether an output has taken its name since the folder was last flushed,
   // and the name the last one took. A flush of a file writes its entry and

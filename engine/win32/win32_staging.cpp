@@ -1,5 +1,7 @@
 #include "engine/win32/win32_staging.h"
 
+#include <cstdint>
+#include <mutex>
 #include <span>
 #include <utility>
 #include <vector>
@@ -76,6 +78,12 @@ class StagedOutput : public OutputFile {
   }
 
   void Write(std::span<const std::uint8_t> bytes) override {
+    {
+      // Whatever an earlier flush found, these bytes are not on the disk.
+      const std::lock_guard lock(folder_->unflushed_mutex);
+      folder_->unflushed.erase(this);
+      on_disk_ = false;
+    }
     while (!bytes.empty()) {
       const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), kMostPerWrite));
       DWORD put = 0;
@@ -84,23 +92,26 @@ class StagedOutput : public OutputFile {
       }
       bytes = bytes.subspan(put);
     }
-    on_disk_ = false;
-    {
-      const std::lock_guard lock(folder_->unflushed_mutex);
-      folder_->unflushed.insert(this);
-    }
-    if (folder_->one_flush_for_all) WriteOut();
+    const DWORD write_out_error = folder_->one_flush_for_all ? WriteOut() : 0;
+    // Listed only now: a group flush that began before the write-out
+    // returned may have missed what it wrote out.
+    const std::lock_guard lock(folder_->unflushed_mutex);
+    if (flush_error_ == 0) flush_error_ = write_out_error;
+    listed_after_ = folder_->group_flushes_begun;
+    folder_->unflushed.insert(this);
   }
 
   HANDLE File() const { return file_.Get(); }
 
-  // What FlushStaged found: 0 when the contents are on the disk, or the
-  // system's reason why they could not be brought there. An earlier reason
-  // stands.
-  void Flushed(DWORD error) {
+  // What the group flush that began as the folder's `begun`-th found: 0
+  // when the contents are on the disk, or the system's reason why they could
+  // not be brought there. An earlier reason stands. An output written again
+  // since that flush began is left to a later one.
+  void Flushed(DWORD error, std::uint64_t begun) {
+    const std::lock_guard lock(folder_->unflushed_mutex);
+    if (listed_after_ >= begun || folder_->unflushed.erase(this) == 0) return;
     if (flush_error_ == 0) flush_error_ = error;
     on_disk_ = flush_error_ == 0;
-    Unlisted();
   }
 
   // Takes this output off the folder's unflushed ones.
@@ -110,14 +121,7 @@ class StagedOutput : public OutputFile {
   }
 
   FileIdentity Commit() override {
-    if (flush_error_ != 0) FailWithError("cannot write", path_, flush_error_);
-    // The contents must be on the disk before they take a name, or a crash
-    // could leave an empty or partial file under it. FlushStaged brings them
-    // there for a whole group; without it, the output flushes alone.
-    if (!on_disk_) {
-      if (!Calls().flush_file_buffers(file_.Get())) FailWithError("cannot write", path_);
-      Flushed(0);
-    }
+    ReachDisk();
     // A rename takes the staging file's attributes along, HIDDEN included:
     // the output would drop out of every listing.
     if (!SetAttributes(file_.Get(), kNewOutputAttributes)) FailWithError("cannot write", path_);
@@ -144,6 +148,25 @@ class StagedOutput : public OutputFile {
   }
 
  private:
+  // The contents must be on the disk before they take a name, or a crash
+  // could leave an empty or partial file under it. FlushStaged brings them
+  // there for a whole group; without it, the output flushes alone.
+  void ReachDisk() {
+    DWORD error = 0;
+    bool on_disk = false;
+    {
+      const std::lock_guard lock(folder_->unflushed_mutex);
+      error = flush_error_;
+      on_disk = on_disk_;
+    }
+    if (error != 0) FailWithError("cannot write", path_, error);
+    if (on_disk) return;
+    if (!Calls().flush_file_buffers(file_.Get())) FailWithError("cannot write", path_);
+    const std::lock_guard lock(folder_->unflushed_mutex);
+    folder_->unflushed.erase(this);
+    on_disk_ = true;
+  }
+
   // Renames the staged file over what has the name, a file or a link, never
   // followed.
   void Replace() {
@@ -190,7 +213,8 @@ class StagedOutput : public OutputFile {
   // output's alone. Where ntdll lacks NtFlushBuffersFileEx (before Windows
   // 8, Wine 8) or the volume does not take the flag (older Windows 10 may
   // answer STATUS_INVALID_PARAMETER), every output flushes alone instead.
-  void WriteOut() {
+  // The system's reason for a write error, or 0.
+  DWORD WriteOut() {
     constexpr ULONG kNoSync = 0x2;  // FLUSH_FLAGS_NO_SYNC
     const auto write_out = Calls().flush_buffers_file_ex;
     IO_STATUS_BLOCK io{};
@@ -199,9 +223,9 @@ class StagedOutput : public OutputFile {
     if (write_out == nullptr || IsUnsupported(status)) {
       // From now on every output flushes alone, which needs no writing out.
       folder_->one_flush_for_all = false;
-    } else if (!NT_SUCCESS(status)) {
-      flush_error_ = RtlNtStatusToDosError(status);
+      return 0;
     }
+    return NT_SUCCESS(status) ? 0 : RtlNtStatusToDosError(status);
   }
 
   // On FAT and exFAT, a replacing rename is no single step: it removes the old
@@ -289,9 +313,12 @@ class StagedOutput : public OutputFile {
   Handle file_;
   bool committed_ = false;
   // Whether the contents are on the disk, and if they could not be brought
-  // there, the system's reason.
+  // there, the system's reason; the group flush that listed the output last,
+  // as the folder's count of them. Guarded by the folder's unflushed_mutex:
+  // the committer reads what a staging thread wrote.
   bool on_disk_ = false;
   DWORD flush_error_ = 0;
+  std::uint64_t listed_after_ = 0;
   // Left in place when destroyed: see Replace.
   bool only_copy_ = false;
 };
@@ -317,26 +344,33 @@ std::unique_ptr<OutputFile> StageOutput(std::shared_ptr<HeldFolder> folder,
 
 void FlushStaged(HeldFolder& folder, const std::u16string& folder_path) {
   std::vector<StagedOutput*> outputs;
+  std::uint64_t begun = 0;
+  bool one_flush_for_all = false;
   {
     const std::lock_guard lock(folder.unflushed_mutex);
     outputs.assign(folder.unflushed.begin(), folder.unflushed.end());
+    begun = ++folder.group_flushes_begun;
+    // Read once the outputs are known: one that found the volume unable to
+    // write out was listed after saying so.
+    one_flush_for_all = folder.one_flush_for_all;
   }
   if (outputs.empty() && !folder.names_unflushed) return;
-  if (folder.one_flush_for_all) {
+  if (one_flush_for_all) {
     // Any file serves for the outputs written out; the names need the last
     // one named.
     const bool flushed = folder.names_unflushed || outputs.empty()
                              ? FlushNames(folder, folder_path)
                              : Calls().flush_file_buffers(outputs.front()->File()) != 0;
     if (flushed) {
-      for (StagedOutput* output : outputs) output->Flushed(0);
+      for (StagedOutput* output : outputs) output->Flushed(0, begun);
       folder.names_unflushed = false;
       return;
     }
     // Which file the failure concerns is unknown: each flushes alone below.
   }
   for (StagedOutput* output : outputs) {
-    output->Flushed(Calls().flush_file_buffers(output->File()) ? 0 : GetLastError());
+    const DWORD error = Calls().flush_file_buffers(output->File()) ? 0 : GetLastError();
+    output->Flushed(error, begun);
   }
   if (folder.names_unflushed && !FlushNames(folder, folder_path)) {
     FailWithError("cannot flush the names of the outputs in", folder_path);

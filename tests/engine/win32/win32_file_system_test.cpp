@@ -62,6 +62,9 @@ struct PlayedVolume {
   // A disk that cannot take the file of 3 bytes: as its data is written out,
   // when it is flushed, or when the first flush, a whole group's, fails.
   bool writeout_fails = false;
+  // A write-out of the file of 3 bytes that takes its time: it says when it
+  // has begun (writeout_begun) and returns once a full flush has begun.
+  bool slow_writeout = false;
   bool flush_fails = false;
   bool first_flush_fails = false;
   // A stick pulled while the file here is replaced: its entry is gone, and
@@ -87,6 +90,9 @@ struct PlayedVolume {
   std::vector<std::string> log{};
 };
 PlayedVolume played;
+HANDLE writeout_begun = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+HANDLE flush_begun = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+constexpr DWORD kLongestWaitMs = 5000;
 
 const win32::SystemCalls& Own() { return win32::SystemsOwnCalls(); }
 BOOL Fail(DWORD error) {
@@ -288,6 +294,7 @@ NTSTATUS NTAPI PlayedVolumeDevice(HANDLE file, PIO_STATUS_BLOCK io, PVOID inform
 
 BOOL WINAPI PlayedFlush(HANDLE file) {
   played.log.push_back("flush " + NameOf(file, true));
+  SetEvent(flush_begun);
   const bool first = played.full_flushes++ == 0;
   if ((played.first_flush_fails && first) || (played.flush_fails && IsTheThreeBytes(file))) {
     return Fail(ERROR_DISK_FULL);
@@ -298,12 +305,18 @@ BOOL WINAPI PlayedFlush(HANDLE file) {
 NTSTATUS NTAPI PlayedWriteout(HANDLE file, ULONG flags, PVOID, ULONG, PIO_STATUS_BLOCK) {
   played.log.push_back("writeout " + NameOf(file) + " flags " + std::to_string(flags));
   if (played.writeout_fails && IsTheThreeBytes(file)) return static_cast<NTSTATUS>(0xC000007FL);
+  if (played.slow_writeout && IsTheThreeBytes(file)) {
+    SetEvent(writeout_begun);
+    WaitForSingleObject(flush_begun, kLongestWaitMs);
+  }
   return *played.data_only_writeout;
 }
 
 // Plays `volume` from now on.
 void Play(PlayedVolume volume) {
   played = std::move(volume);
+  ResetEvent(writeout_begun);
+  ResetEvent(flush_begun);
   win32::Calls() = {
       .create_file = &PlayedCreate,
       .set_information_file = &PlayedSetInformation,
@@ -803,6 +816,30 @@ INSTANTIATE_TEST_SUITE_P(
         VolumeCase{"Fat", {.file_system = L"FAT32", .data_only_writeout = kWrittenOut}, false},
         VolumeCase{"Share", {.on_a_share = true, .data_only_writeout = kWrittenOut}, false}),
     CaseName);
+
+// The committer flushes the group in hand while a staging thread is still
+// writing out the next output, which no flush has covered then: it flushes
+// alone before it takes its name.
+TEST_F(Win32FileSystemTest, AnOutputWrittenOutDuringAGroupFlushFlushesBeforeItsName) {
+  Play({.data_only_writeout = kWrittenOut, .slow_writeout = true});
+  const auto folder = Open();
+  const auto first = folder->OpenForReplacing(u"out_A1", kDefaultPermissions);
+  first->Write(Bytes{1});
+  const auto slow = folder->OpenForReplacing(u"out_A2", kDefaultPermissions);
+  std::thread staging([&] { slow->Write(Bytes{1, 2, 3}); });
+  ASSERT_EQ(WaitForSingleObject(writeout_begun, kLongestWaitMs), WAIT_OBJECT_0);
+
+  folder->FlushStaged();
+  staging.join();
+  first->Commit();
+  slow->Commit();
+
+  EXPECT_THAT(played.log,
+              ElementsAre("writeout .vendrake-N.tmp flags 2", "writeout .vendrake-N.tmp flags 2",
+                          "flush .vendrake-N.tmp hidden", "rename .vendrake-N.tmp to out_A1",
+                          "flush .vendrake-N.tmp hidden", "rename .vendrake-N.tmp to out_A2"));
+  EXPECT_EQ(harness_.FileBytes(u"out_A2"), (Bytes{1, 2, 3}));
+}
 
 // How an output that replaces another reaches the disk, and what becomes of
 // it where replacing is refused or has to wait: the order of the flushes,
