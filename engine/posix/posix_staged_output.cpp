@@ -160,9 +160,12 @@ void StagedOutput::Replace(const struct stat& existing) {
     FailWithErrno("cannot replace", path_);
   }
   committed_ = true;
-  // Whatever this close still reports came after the check above; the old
-  // file is gone by now, but the output must not be counted as written.
-  if (fd_.Close() != 0) FailWithErrno("cannot write", path_);
+  // The contents reached the disk before the rename, and the close of a
+  // second descriptor found no write error held back, so what this close
+  // could still report concerns nothing the name now holds; and the
+  // descriptor is released whatever it says. Failing the output here would
+  // tell the old file kept when the new one has replaced it.
+  static_cast<void>(fd_.Close());
 }
 
 void StagedOutput::FailOnDeferredWriteError() const {
