@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -65,6 +66,9 @@ class SyscallFaults {
   // In this process, once the child runs: answers its held calls until it
   // ends.
   void Supervise();
+  // Once the child has ended: how many of its calls matched the `k`th fault
+  // (from 0), counting only faults that count calls.
+  int CallsMatched(std::size_t k);
 
  private:
   bool NeedsAnswers() const;
