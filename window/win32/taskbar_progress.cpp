@@ -5,9 +5,34 @@
 
 namespace vendrake::window {
 
-TaskbarProgress::TaskbarProgress() {
+TaskbarProgress::TaskbarProgress()
+    : button_created_(RegisterWindowMessageW(L"TaskbarButtonCreated")) {
   // S_FALSE: the thread had started COM already; it is still ours to end.
   com_started_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+}
+
+TaskbarProgress::~TaskbarProgress() {
+  if (taskbar_ != nullptr) taskbar_->Release();
+  if (com_started_) CoUninitialize();
+}
+
+void TaskbarProgress::Watch(HWND window) {
+  window_ = window;
+  // Explorer runs at medium integrity, and an elevated window's filter turns
+  // away registered messages from below; a failure leaves the button plain.
+  if (button_created_ != 0) {
+    ChangeWindowMessageFilterEx(window, button_created_, MSGFLT_ALLOW, nullptr);
+  }
+}
+
+bool TaskbarProgress::OnMessage(UINT message) {
+  if (button_created_ == 0 || message != button_created_) return false;
+  // A restarted Explorer has made a new button; the old object served the
+  // old one.
+  if (taskbar_ != nullptr) {
+    taskbar_->Release();
+    taskbar_ = nullptr;
+  }
   void* taskbar = nullptr;
   if (SUCCEEDED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
                                  IID_ITaskbarList3, &taskbar))) {
@@ -17,16 +42,18 @@ TaskbarProgress::TaskbarProgress() {
       taskbar_ = nullptr;
     }
   }
+  Show();
+  return true;
 }
 
-TaskbarProgress::~TaskbarProgress() {
-  if (taskbar_ != nullptr) taskbar_->Release();
-  if (com_started_) CoUninitialize();
+void TaskbarProgress::ShowBusy(bool busy) {
+  busy_ = busy;
+  Show();
 }
 
-void TaskbarProgress::ShowBusy(HWND window, bool busy) {
-  if (taskbar_ == nullptr) return;
-  taskbar_->SetProgressState(window, busy ? TBPF_INDETERMINATE : TBPF_NOPROGRESS);
+void TaskbarProgress::Show() {
+  if (taskbar_ == nullptr || window_ == nullptr) return;
+  taskbar_->SetProgressState(window_, busy_ ? TBPF_INDETERMINATE : TBPF_NOPROGRESS);
 }
 
 }  // namespace vendrake::window

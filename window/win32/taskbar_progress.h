@@ -6,8 +6,12 @@ struct ITaskbarList3;
 
 namespace vendrake::window {
 
-// The window's taskbar button as a progress indicator. Where the shell has no
-// taskbar list (an older shell, or none), it shows nothing and says nothing.
+// The window's taskbar button as a progress indicator. The shell takes calls
+// about a button only once it has made it, and says so with its registered
+// message "TaskbarButtonCreated", again whenever Explorer restarts; the
+// taskbar object is therefore made (anew) on that message, and shows then
+// what it was last asked to show. Where the shell has no taskbar list (an
+// older shell, or none), it shows nothing and says nothing.
 class TaskbarProgress {
  public:
   TaskbarProgress();
@@ -15,12 +19,25 @@ class TaskbarProgress {
   TaskbarProgress& operator=(const TaskbarProgress&) = delete;
   ~TaskbarProgress();
 
-  // Shows the button of `window` as busy for as long as it takes, or as
-  // before.
-  void ShowBusy(HWND window, bool busy);
+  // Lets the shell's message reach `window`, whose button this shows, even
+  // when the program runs elevated and Explorer does not. Called once the
+  // window exists and before it is first shown.
+  void Watch(HWND window);
+
+  // Whether `message` is the shell's word that the button has been made; if
+  // so, takes the taskbar object anew.
+  bool OnMessage(UINT message);
+
+  // Shows the button as busy for as long as it takes, or as before.
+  void ShowBusy(bool busy);
 
  private:
+  void Show();
+
   bool com_started_ = false;
+  UINT button_created_ = 0;
+  HWND window_ = nullptr;
+  bool busy_ = false;
   ITaskbarList3* taskbar_ = nullptr;
 };
 

@@ -77,6 +77,7 @@ Win32Form1::Win32Form1(HINSTANCE instance, std::unique_ptr<engine::FileSystem> f
                       nullptr, nullptr, instance, this) == nullptr) {
     ThrowLastError("CreateWindowExW");
   }
+  taskbar_.Watch(hwnd_);
   CreateControls();
   ScaleTo(static_cast<int>(GetDpiForWindow(hwnd_)));
   const PixelRect client = DescribedClientArea(dpi_);
@@ -202,6 +203,7 @@ LRESULT CALLBACK Win32Form1::WindowProcedure(HWND hwnd, UINT message, WPARAM wpa
 }
 
 LRESULT Win32Form1::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+  if (taskbar_.OnMessage(message)) return 0;
   switch (message) {
     case WM_COMMAND:
       OnCommand(LOWORD(wparam), HIWORD(wparam));
@@ -272,7 +274,7 @@ void Win32Form1::OnCommand1Click() {
     return;
   }
   SetInputsEnabled(false);
-  taskbar_.ShowBusy(hwnd_, true);
+  taskbar_.ShowBusy(true);
   stop_.store(false);
   // The worker touches no control; the window's thread takes its result once
   // the posted message says it is there.
@@ -286,7 +288,7 @@ void Win32Form1::OnRunEnded() {
   // A close during the run has waited for it already.
   if (!run_.joinable()) return;
   run_.join();
-  taskbar_.ShowBusy(hwnd_, false);
+  taskbar_.ShowBusy(false);
   SetInputsEnabled(true);
   command::FinishScale(*this, ended_);
   running_ = false;
