@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <cstddef>
 #include <string>
 
 #include "command/messages.h"
@@ -23,6 +24,33 @@ TaskDialogIndirectFunction FindTaskDialog() {
       reinterpret_cast<void*>(GetProcAddress(controls, "TaskDialogIndirect")));
 }
 
+// The most lines of the details a plain message box takes: the box grows with
+// its text, and one taller than the screen would push its button out of reach.
+constexpr std::size_t kMostPlainBoxDetailLines = 30;
+
+// `text`, then a blank line and the details, for a box without a section of
+// its own for them; past kMostPlainBoxDetailLines lines, a last line says how
+// many more there were.
+std::wstring WithDetails(std::u16string_view text, std::u16string_view details) {
+  std::wstring whole = Wide(text);
+  if (details.empty()) return whole;
+  whole += L"\n";
+  std::size_t lines = 0;
+  std::size_t left_out = 0;
+  for (std::size_t end = 0; !details.empty(); details.remove_prefix(end)) {
+    end = details.find(u'\n');
+    end = end == std::u16string_view::npos ? details.size() : end + 1;
+    if (lines++ < kMostPlainBoxDetailLines) {
+      whole += L"\n" + Wide(details.substr(0, end));
+      if (whole.back() == L'\n') whole.pop_back();
+    } else {
+      ++left_out;
+    }
+  }
+  if (left_out > 0) whole += L"\n... and " + std::to_wstring(left_out) + L" more";
+  return whole;
+}
+
 }  // namespace
 
 void ShowSummaryBox(HWND owner, std::u16string_view text, std::u16string_view details) {
@@ -41,7 +69,7 @@ void ShowSummaryBox(HWND owner, std::u16string_view text, std::u16string_view de
     config.pszExpandedInformation = expanded.c_str();
     if (SUCCEEDED(task_dialog(&config, nullptr, nullptr, nullptr))) return;
   }
-  MessageBoxW(owner, content.c_str(), title.c_str(), MB_OK);
+  MessageBoxW(owner, WithDetails(text, details).c_str(), title.c_str(), MB_OK);
 }
 
 }  // namespace vendrake::window
