@@ -23,6 +23,16 @@ constexpr int kFirstControlId = 1000;
 // Posted by the worker thread once its run has ended.
 constexpr UINT kRunEndedMessage = WM_APP + 1;
 
+// What the window tells the user when the session's end waits for it.
+constexpr wchar_t kShutdownBlockReason[] = L"Vendrake is finishing the files in hand";
+
+// How long the end of the session waits for the run in hand. Windows waits 5 s
+// for the window's answer and then shows the reason above, where the user may
+// end the program; the group in hand on a slow share can take longer, and
+// while the user reads the reason it may still take its names. The bound is
+// for a call that never returns.
+constexpr std::chrono::milliseconds kSessionEndPatience{30'000};
+
 constexpr DWORD kFormStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 constexpr DWORD kFormExStyle = 0;
 
@@ -88,7 +98,8 @@ Win32Form1::Win32Form1(HINSTANCE instance, std::unique_ptr<engine::FileSystem> f
 }
 
 Win32Form1::~Win32Form1() {
-  StopRun();
+  run_.RequestStop();
+  run_.Join();
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);
   if (font_ != nullptr) DeleteObject(font_);
   SetIcons(nullptr, nullptr);
@@ -233,11 +244,15 @@ LRESULT Win32Form1::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       OnRunEnded();
       return 0;
     case WM_CLOSE:
-      // The group in hand takes its names before the window goes, so nothing
-      // is left staged or half written; no summary is shown to a closed
-      // window.
-      StopRun();
+      if (!MayCloseNow()) return 0;
       break;
+    case WM_QUERYENDSESSION:
+      OnQueryEndSession();
+      // The user's wish to end the session goes first, as Windows asks.
+      return TRUE;
+    case WM_ENDSESSION:
+      OnEndSession(wparam != FALSE);
+      return 0;
     case WM_DESTROY:
       PostQuitMessage(0);
       return 0;
@@ -275,31 +290,59 @@ void Win32Form1::OnCommand1Click() {
   }
   SetInputsEnabled(false);
   taskbar_.ShowBusy(true);
-  stop_.store(false);
   // The worker touches no control; the window's thread takes its result once
   // the posted message says it is there.
-  run_ = std::thread([this, folders = std::move(*folders), hwnd = hwnd_] {
-    ended_ = command::RunScale(folders, state_, *files_, nullptr, &stop_, engine::DefaultJobs());
+  run_.Start([this, folders = std::move(*folders), hwnd = hwnd_](const std::atomic<bool>& stop) {
+    ended_ = command::RunScale(folders, state_, *files_, nullptr, &stop, engine::DefaultJobs());
     PostMessageW(hwnd, kRunEndedMessage, 0, 0);
   });
 }
 
 void Win32Form1::OnRunEnded() {
-  // A close during the run has waited for it already.
-  if (!run_.joinable()) return;
-  run_.join();
+  if (!run_.Join()) return;
   taskbar_.ShowBusy(false);
+  running_ = false;
+  if (closing_) {
+    // No summary is shown to a closed window, nor at the session's end.
+    DestroyWindow(hwnd_);
+    return;
+  }
   SetInputsEnabled(true);
   command::FinishScale(*this, ended_);
-  running_ = false;
   SetFocus(command1_);
 }
 
-bool Win32Form1::StopRun() {
-  if (!run_.joinable()) return false;
-  stop_.store(true);
-  run_.join();
-  return true;
+bool Win32Form1::MayCloseNow() {
+  if (!run_.Running()) return true;
+  // Joining the worker here would freeze the window for as long as the group
+  // in hand takes to be named, on a share or a slow stick past the 5 s after
+  // which Windows offers to end the program mid-group. The window answers
+  // on, and goes once the run has ended.
+  closing_ = true;
+  run_.RequestStop();
+  return false;
+}
+
+void Win32Form1::OnQueryEndSession() {
+  if (!run_.Running()) return;
+  // Asked first, so that the run stops as early as it can; the waiting is for
+  // WM_ENDSESSION, as Windows wants this answer at once.
+  run_.RequestStop();
+  blocking_shutdown_ = ShutdownBlockReasonCreate(hwnd_, kShutdownBlockReason) != FALSE;
+}
+
+void Win32Form1::OnEndSession(bool ending) {
+  if (ending && run_.Running()) {
+    // The session may end as soon as this returns, so the run's end is waited
+    // for here; the window then goes without a summary.
+    closing_ = true;
+    run_.RequestStop();
+    run_.WaitFor(kSessionEndPatience);
+  }
+  // When the end of the session was called off, a run stopped for it shows
+  // its summary as any stopped run does.
+  if (blocking_shutdown_) ShutdownBlockReasonDestroy(hwnd_);
+  blocking_shutdown_ = false;
 }
 
 void Win32Form1::SetInputsEnabled(bool enabled) {

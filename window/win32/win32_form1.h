@@ -2,17 +2,17 @@
 
 #include <windows.h>
 
-#include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <thread>
 
 #include "command/control_surface.h"
 #include "command/on_scale.h"
 #include "engine/file_system.h"
 #include "engine/window_state.h"
 #include "window/win32/taskbar_progress.h"
+#include "window/worker_run.h"
 
 namespace vendrake::window {
 
@@ -28,8 +28,10 @@ int ControlId(std::string_view name);
 // owns the window state the Scale command works on. The button's click checks
 // the inputs; the batch then runs on a worker thread while the window, its
 // controls all disabled, goes on answering and painting, and the summary
-// shows once the run is over. Closing the window during a run stops the run
-// after the file in hand, waits for it, and then closes.
+// shows once the run is over. Closing the window during a run, or the end of
+// the session (log-off, shutdown, restart), stops the run after the file in
+// hand; the window goes on answering until the group in hand has taken its
+// names, and then closes without a summary.
 class Win32Form1 : public command::ControlSurface {
  public:
   // Creates the window, hidden, working on the platform's file system or on
@@ -74,8 +76,12 @@ class Win32Form1 : public command::ControlSurface {
   // Back on the window's thread once the worker's run has ended.
   void OnRunEnded();
   void SetInputsEnabled(bool enabled);
-  // Asks the run in hand to stop and waits for it; false if none was running.
-  bool StopRun();
+  // The window is closed: with a run in hand, it stops the run and stays
+  // until the run has ended. Whether the window may go at once.
+  bool MayCloseNow();
+  // The session is to end: see the definitions.
+  void OnQueryEndSession();
+  void OnEndSession(bool ending);
 
   HINSTANCE instance_;
   HWND hwnd_ = nullptr;
@@ -91,15 +97,19 @@ class Win32Form1 : public command::ControlSurface {
   HICON small_icon_ = nullptr;
   int dpi_ = 96;
   bool running_ = false;
+  // Closed, or the session ends, during a run: the window goes once the run
+  // has ended, without a summary.
+  bool closing_ = false;
+  // Whether the reason why the session should wait is set.
+  bool blocking_shutdown_ = false;
 
   engine::WindowState state_;
   std::unique_ptr<engine::FileSystem> files_;
   TaskbarProgress taskbar_;
-  std::atomic<bool> stop_{false};
-  // The worker thread of the run in hand, not joinable between runs, and
-  // what it left, read once it has been joined.
-  std::thread run_;
+  // What the run in hand left, read once it has been joined; declared
+  // before it, as the worker writes it.
   command::ScaleRun ended_;
+  WorkerRun run_;
 };
 
 }  // namespace vendrake::window

@@ -155,11 +155,42 @@ class Win32Form1Worker : public ::testing::Test {
                            });
   }
 
+  // Four models, each read slowly, and each output held up for `hold` as it
+  // is about to take its name.
+  void WriteFourSlowModels(std::chrono::milliseconds hold) {
+    for (const char* name : kFourModels) {
+      WriteModels({name});
+      SlowDown(name, std::chrono::milliseconds(300));
+      const std::string output = std::string("CliffNatural0_2x") + std::strchr(name, '_');
+      window_.Hooks().Before(Operation::kCommit, std::u16string(output.begin(), output.end()),
+                             [this, hold] {
+                               committing_.store(true);
+                               std::this_thread::sleep_for(hold);
+                             });
+    }
+  }
+
+  // The run stopped after the file in hand, as after SIGINT: its output, and
+  // only that, is there whole under its name, and nothing is left staged.
+  void ExpectOnlyTheFileInHandWritten() const {
+    const std::vector<std::string> names = testing::NamesIn(destination_);
+    EXPECT_EQ(names.size(), 1U) << "the run went past the file in hand, or left it unnamed";
+    for (const std::string& name : names) {
+      EXPECT_TRUE(name.starts_with("CliffNatural0_2x_")) << name << " left behind";
+      EXPECT_EQ(testing::ReadFile(destination_ / name), testing::ScaledModel(kShape, 2.0F)) << name;
+    }
+  }
+
+  // Listing order is the file system's, so whichever comes first holds the
+  // run up.
+  static constexpr const char* kFourModels[] = {"CliffNatural0_A1", "CliffNatural0_B2",
+                                                "CliffNatural0_C3", "CliffNatural0_D4"};
   static constexpr tools::ModelShape kShape{.vertex_count = 40, .face_count = 60, .seed = 5};
   testing::TemporaryFolder folder_;
   const fs::path source_ = folder_.Path() / "CliffNatural0";
   const fs::path destination_ = folder_.Path() / "CliffNatural0_2x";
   std::atomic<bool> reading_{false};
+  std::atomic<bool> committing_{false};
   Form1OnItsThread window_;
 };
 
@@ -201,26 +232,47 @@ TEST_F(Win32Form1Worker, WindowAnswersAndResizesWhileTheRunGoesOn) {
   EXPECT_EQ(TextOf(window_.Control("Command1")), u"Scale");
 }
 
-// Closed while the first file is read: that file is the last, the group in
-// hand takes its names, and the window goes without a summary.
-TEST_F(Win32Form1Worker, ClosingDuringARunStopsItWhole) {
-  WriteModels({"CliffNatural0_A1", "CliffNatural0_B2", "CliffNatural0_C3", "CliffNatural0_D4"});
-  // Listing order is the file system's, so whichever comes first holds it up.
-  for (const char* name :
-       {"CliffNatural0_A1", "CliffNatural0_B2", "CliffNatural0_C3", "CliffNatural0_D4"}) {
-    SlowDown(name, std::chrono::milliseconds(300));
-  }
+// Closed while the first file is read: the window answers at once while the
+// group in hand takes its names, that file is the last, and the window goes
+// without a summary.
+TEST_F(Win32Form1Worker, ClosingDuringARunStopsItWholeAndTheWindowAnswersMeanwhile) {
+  WriteFourSlowModels(std::chrono::milliseconds(1500));
 
   window_.Click();
   ASSERT_TRUE(Eventually([this] { return reading_.load(); }));
+  PostMessageW(window_.Form(), WM_CLOSE, 0, 0);
+  ASSERT_TRUE(Eventually([this] { return committing_.load(); }));
+  DWORD_PTR ignored = 0;
+  EXPECT_NE(SendMessageTimeoutW(window_.Form(), WM_NULL, 0, 0, SMTO_NORMAL, kAnswerMilliseconds,
+                                &ignored),
+            0)
+      << "the window does not answer while the closed run ends";
   window_.Close();
 
-  const std::vector<std::string> names = testing::NamesIn(destination_);
-  EXPECT_EQ(names.size(), 1U) << "the run went past the file in hand";
-  for (const std::string& name : names) {
-    EXPECT_TRUE(name.starts_with("CliffNatural0_2x_")) << name << " left behind";
-    EXPECT_EQ(testing::ReadFile(destination_ / name), testing::ScaledModel(kShape, 2.0F)) << name;
-  }
+  ExpectOnlyTheFileInHandWritten();
+}
+
+// Log-off, shutdown or restart while the first file is read: the query is
+// answered at once; by the time the window has seen the session's end
+// through, the run has ended as a closed one does; then the window goes.
+TEST_F(Win32Form1Worker, SessionEndDuringARunEndsItWholeBeforeTheSessionGoes) {
+  WriteFourSlowModels(std::chrono::milliseconds(1000));
+
+  window_.Click();
+  ASSERT_TRUE(Eventually([this] { return reading_.load(); }));
+  const HWND form = window_.Form();
+  DWORD_PTR answer = 0;
+  ASSERT_NE(SendMessageTimeoutW(form, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL,
+                                kAnswerMilliseconds, &answer),
+            0)
+      << "the query is not answered at once";
+  EXPECT_EQ(answer, static_cast<DWORD_PTR>(TRUE)) << "the window holds the session up";
+  ASSERT_NE(SendMessageTimeoutW(form, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 20'000,
+                                &answer),
+            0);
+
+  ExpectOnlyTheFileInHandWritten();
+  EXPECT_TRUE(Eventually([form] { return IsWindow(form) == FALSE; })) << "the window stays";
 }
 
 // One file for each way a file can fail; the box itself is read back.
