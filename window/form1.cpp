@@ -1,6 +1,8 @@
 #include "window/form1.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -22,6 +24,12 @@
 
 namespace vendrake::window {
 namespace {
+
+// How long the end of the desktop session waits for the run in hand: the
+// session manager (Windows, or an X session's) gives a few seconds and may
+// then end the program, or let the user do so; the bound is for a call that
+// never returns.
+constexpr std::chrono::milliseconds kSessionEndPatience{30'000};
 
 // The project's icon at each size it is drawn in; the toolkit picks among them.
 QIcon ProjectIcon() {
@@ -81,9 +89,23 @@ Form1::Form1(QWidget* parent, std::unique_ptr<engine::FileSystem> files)
   command1_->setFocus();
   command1_->installEventFilter(this);
   connect(command1_, &QPushButton::clicked, this, &Form1::OnCommand1Click);
+  if (QCoreApplication::instance() != nullptr) {
+    // Asked to save at the session's end, the window stops the run early;
+    // should the session then go on, the stopped run shows its summary.
+#if QT_CONFIG(sessionmanager)
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr) {
+      connect(qGuiApp, &QGuiApplication::commitDataRequest, this, [this] { run_.RequestStop(); });
+    }
+#endif
+    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this,
+            &Form1::OnAboutToQuit);
+  }
 }
 
-Form1::~Form1() { StopRun(); }
+Form1::~Form1() {
+  run_.RequestStop();
+  run_.Join();
+}
 
 void Form1::SetMessagePresenter(MessagePresenter presenter) {
   present_message_ = std::move(presenter);
@@ -142,21 +164,29 @@ void Form1::FitToWidth() {
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
-  // The group in hand takes its names before the window goes, so nothing is
-  // left staged or half written; no summary is shown to a closed window.
-  if (StopRun()) {
-    SetInputsEnabled(true);
-    SetButtonEnabled(true);
-    SetButtonCaption(command::kIdleCaption);
+  if (run_.Running()) {
+    // Joining the worker here would freeze the window for as long as the
+    // group in hand takes to be named. The window answers on, and goes once
+    // the run has ended.
+    closing_ = true;
+    run_.RequestStop();
+    event->ignore();
+    return;
   }
   QWidget::closeEvent(event);
 }
 
-bool Form1::StopRun() {
-  if (!run_.joinable()) return false;
-  stop_.store(true);
-  run_.join();
-  return true;
+void Form1::OnAboutToQuit() {
+  if (!run_.Running()) return;
+  // The program ends when this returns (at the session's end Windows may end
+  // it any moment after), so the run's end is waited for here; its summary is
+  // not shown.
+  run_.RequestStop();
+  if (!run_.WaitFor(kSessionEndPatience)) return;
+  run_.Join();
+  SetInputsEnabled(true);
+  SetButtonEnabled(true);
+  SetButtonCaption(command::kIdleCaption);
 }
 
 void Form1::SetInputsEnabled(bool enabled) {
@@ -164,7 +194,7 @@ void Form1::SetInputsEnabled(bool enabled) {
 }
 
 void Form1::OnCommand1Click() {
-  if (run_.joinable()) return;
+  if (run_.Running()) return;
   std::optional<command::ScaleFolders> folders = command::BeginScale(*this, state_);
   if (!folders) {
     // Disabling the button handed the focus on to Text1, selecting its text,
@@ -173,22 +203,28 @@ void Form1::OnCommand1Click() {
     return;
   }
   SetInputsEnabled(false);
-  stop_.store(false);
   // The worker touches no widget: the window's thread reads the run's result
   // from the queued call, which Qt drops should the window be gone by then.
-  run_ = std::thread([this, folders = std::move(*folders)] {
+  run_.Start([this, folders = std::move(*folders)](const std::atomic<bool>& stop) {
     command::ScaleRun run =
-        command::RunScale(folders, state_, *files_, nullptr, &stop_, engine::DefaultJobs());
+        command::RunScale(folders, state_, *files_, nullptr, &stop, engine::DefaultJobs());
     QMetaObject::invokeMethod(
         this, [this, ended = std::move(run)] { OnRunEnded(ended); }, Qt::QueuedConnection);
   });
 }
 
 void Form1::OnRunEnded(const command::ScaleRun& run) {
-  // A close during the run has waited for it already.
-  if (!run_.joinable()) return;
-  run_.join();
+  // Quitting may have waited for the run already.
+  if (!run_.Join()) return;
   SetInputsEnabled(true);
+  if (closing_) {
+    // No summary is shown to a closed window.
+    closing_ = false;
+    SetButtonEnabled(true);
+    SetButtonCaption(command::kIdleCaption);
+    close();
+    return;
+  }
   command::FinishScale(*this, run);
   command1_->setFocus();
 }

@@ -1,16 +1,16 @@
 #pragma once
 
 #include <QWidget>
-#include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "command/control_surface.h"
 #include "command/on_scale.h"
 #include "engine/file_system.h"
 #include "engine/window_state.h"
+#include "window/worker_run.h"
 
 class QCloseEvent;
 class QLineEdit;
@@ -25,7 +25,10 @@ namespace vendrake::window {
 // button's click checks the inputs; the batch then runs on a worker thread
 // while the window, its controls all disabled, goes on painting, and the
 // summary shows once the run is over. Closing the window during a run stops
-// the run after the file in hand, waits for it, and then closes.
+// the run after the file in hand; the window goes on answering until the
+// group in hand has taken its names, and then closes without a summary. When
+// the desktop session ends, the application quits with the run stopped the
+// same way, waited for as long as a session's end allows.
 class Form1 : public QWidget, public command::ControlSurface {
   Q_OBJECT
 
@@ -42,7 +45,7 @@ class Form1 : public QWidget, public command::ControlSurface {
   ~Form1() override;
 
   // Whether a batch runs on the worker thread.
-  bool Running() const { return run_.joinable(); }
+  bool Running() const { return run_.Running(); }
 
   // Replaces the modal message box, for callers that only need the texts.
   void SetMessagePresenter(MessagePresenter presenter);
@@ -69,8 +72,9 @@ class Form1 : public QWidget, public command::ControlSurface {
   // Back on the window's thread once the worker's run has ended.
   void OnRunEnded(const command::ScaleRun& run);
   void SetInputsEnabled(bool enabled);
-  // Asks the run in hand to stop and waits for it; false if none was running.
-  bool StopRun();
+  // The application is about to quit, as at the end of the desktop session:
+  // stops the run in hand and waits for it, at most kSessionEndPatience.
+  void OnAboutToQuit();
 
   QPushButton* command1_ = nullptr;
   QLineEdit* text1_ = nullptr;
@@ -81,9 +85,9 @@ class Form1 : public QWidget, public command::ControlSurface {
   engine::WindowState state_;
   std::unique_ptr<engine::FileSystem> files_;
   MessagePresenter present_message_;
-  std::atomic<bool> stop_{false};
-  // The worker thread of the run in hand; not joinable between runs.
-  std::thread run_;
+  // Closed during a run: the window goes once the run has ended.
+  bool closing_ = false;
+  WorkerRun run_;
 };
 
 }  // namespace vendrake::window

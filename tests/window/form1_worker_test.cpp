@@ -4,9 +4,11 @@
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMetaObject>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -84,6 +86,27 @@ class Form1Worker : public ::testing::Test {
     for (const char* name : names) testing::WriteFile(source_ / name, tools::MakeModel(kShape));
   }
 
+  // The run stopped after the file in hand, as after SIGINT: its output, and
+  // only that, is there whole under its name, and nothing is left staged.
+  void ExpectOnlyTheFileInHandWritten() const {
+    const std::vector<std::string> names = testing::NamesIn(destination_);
+    EXPECT_EQ(names.size(), 1U) << "the run went past the file in hand, or left it unnamed";
+    for (const std::string& name : names) {
+      EXPECT_TRUE(name.starts_with("CliffNatural0_2x_")) << name << " left behind";
+      EXPECT_EQ(testing::ReadFile(destination_ / name), testing::ScaledModel(kShape, 2.0F)) << name;
+    }
+  }
+
+  // Four models, each held up as it is read; listing order is the file
+  // system's, so whichever comes first holds the run up.
+  void WriteFourSlowModels() {
+    for (const char* name :
+         {"CliffNatural0_A1", "CliffNatural0_B2", "CliffNatural0_C3", "CliffNatural0_D4"}) {
+      WriteModels({name});
+      SlowDown(name, std::chrono::milliseconds(300));
+    }
+  }
+
   static constexpr tools::ModelShape kShape{.vertex_count = 40, .face_count = 60, .seed = 3};
   testing::TemporaryFolder folder_;
   const fs::path source_ = folder_.Path() / "CliffNatural0";
@@ -130,29 +153,40 @@ TEST_F(Form1Worker, WindowResizesAndRepaintsWhileTheRunGoesOn) {
     EXPECT_TRUE(TextBox(*form_, box)->isEnabled());
 }
 
-// Closed while the first file is read: that file is the last, the group in
-// hand takes its names, and the window goes without a summary.
-TEST_F(Form1Worker, ClosingDuringARunStopsItWholeAndShowsNothing) {
-  WriteModels({"CliffNatural0_A1", "CliffNatural0_B2", "CliffNatural0_C3", "CliffNatural0_D4"});
-  // Listing order is the file system's, so whichever comes first holds it up.
-  for (const char* name :
-       {"CliffNatural0_A1", "CliffNatural0_B2", "CliffNatural0_C3", "CliffNatural0_D4"}) {
-    SlowDown(name, std::chrono::milliseconds(300));
-  }
+// Closed while the first file is read: the window goes on answering while the
+// run ends, that file is the last, and the window goes without a summary.
+TEST_F(Form1Worker, ClosingDuringARunStopsItWholeAndTheWindowAnswersMeanwhile) {
+  WriteFourSlowModels();
 
   QTest::mouseClick(Command1(*form_), Qt::LeftButton);
   ASSERT_TRUE(QTest::qWaitFor([this] { return reading_.load(); }, kPatienceMs));
   form_->close();
 
+  EXPECT_TRUE(form_->Running()) << "the window's thread waited for the run";
+  ASSERT_TRUE(QTest::qWaitFor([this] { return !form_->isVisible(); }, kPatienceMs));
   EXPECT_FALSE(form_->Running()) << "the window closed with the run still going";
   QTest::qWait(100);
   EXPECT_TRUE(shown_.empty());
-  const std::vector<std::string> names = testing::NamesIn(destination_);
-  EXPECT_EQ(names.size(), 1U) << "the run went past the file in hand";
-  for (const std::string& name : names) {
-    EXPECT_TRUE(name.starts_with("CliffNatural0_2x_")) << name << " left behind";
-    EXPECT_EQ(testing::ReadFile(destination_ / name), testing::ScaledModel(kShape, 2.0F)) << name;
-  }
+  ExpectOnlyTheFileInHandWritten();
+}
+
+// The desktop session ends while the first file is read: by the time the
+// application has heard that it is about to quit, the run has ended as a
+// closed one does.
+TEST_F(Form1Worker, SessionEndDuringARunEndsItWholeBeforeTheApplicationQuits) {
+  WriteFourSlowModels();
+
+  QTest::mouseClick(Command1(*form_), Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([this] { return reading_.load(); }, kPatienceMs));
+  // As Qt does on Windows at WM_ENDSESSION: the signal alone, as the program
+  // may be ended as soon as it returns.
+  ASSERT_TRUE(
+      QMetaObject::invokeMethod(QCoreApplication::instance(), "aboutToQuit", Qt::DirectConnection));
+
+  EXPECT_FALSE(form_->Running()) << "the application goes on to quit with the run still going";
+  ExpectOnlyTheFileInHandWritten();
+  QTest::qWait(100);
+  EXPECT_TRUE(shown_.empty());
 }
 
 // One file for each way a file can fail; the real box is read back.
