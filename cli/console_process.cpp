@@ -5,8 +5,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
-// After windows.h, which it needs.
-#include <shellapi.h>
+
+#include <thread>
 
 #include "cli/utf16_output_buffer.h"
 #include "engine/text_encoding.h"
@@ -23,13 +23,17 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 static_assert(std::atomic<int>::is_always_lock_free);
 
 StopRequest stop_request;
+// The status that EndOfRun was given.
+std::atomic<int> exit_status{0};
 
-extern "C" void RequestStop(int signal) {
+void RequestStopOf(StopRequest& stop, int signal) {
   int none = 0;
   // The first signal names the exit status, whatever follows it.
-  stop_request.signal.compare_exchange_strong(none, signal);
-  stop_request.requested.store(true);
+  stop.signal.compare_exchange_strong(none, signal);
+  stop.requested.store(true);
 }
+
+extern "C" void RequestStop(int signal) { RequestStopOf(stop_request, signal); }
 
 #ifndef _WIN32
 void Catch(int signal) {
@@ -46,6 +50,24 @@ void Catch(int signal) {
 #endif
 
 #ifdef _WIN32
+// How long the console's closing, a log-off or a shutdown waits for the run.
+// Windows ends the process 5 s after the console's close, or once its own
+// time for a log-off or a shutdown has passed, whatever the handler does;
+// this bound is for a system that would wait on.
+constexpr std::chrono::milliseconds kConsoleEndPatience{20'000};
+
+bool EndsTheProcess(DWORD event) {
+  return event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
+}
+
+// Runs on a thread of its own that Windows starts for each event.
+BOOL WINAPI OnConsoleControl(DWORD event) {
+  if (!AnswerConsoleControl(event, stop_request, kConsoleEndPatience)) return FALSE;
+  // Returning would let Windows end the process with a status of its own.
+  if (EndsTheProcess(event) && stop_request.over.load()) ExitProcess(exit_status.load());
+  return TRUE;
+}
+
 // Sends std::cout or std::cerr to the console behind `handle` as UTF-16, if
 // there is one.
 void WriteToConsole(std::ostream& stream, HANDLE handle) {
@@ -73,22 +95,19 @@ void WriteToConsole(std::ostream& stream, HANDLE handle) {
 
 }  // namespace
 
-ProgramArguments::ProgramArguments(int argc, char** argv) {
 #ifdef _WIN32
-  (void)argc;
-  (void)argv;
-  int count = 0;
-  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
-  for (int k = 0; wide != nullptr && k < count; ++k) {
-    const std::wstring_view argument(wide[k]);
+ProgramArguments::ProgramArguments(int argc, wchar_t** argv) {
+  for (int k = 0; k < argc; ++k) {
+    const std::wstring_view argument(argv[k]);
     texts_.push_back(engine::Utf16ToUtf8(std::u16string(argument.begin(), argument.end())));
   }
-  LocalFree(wide);
-#else
-  texts_.assign(argv, argv + argc);
-#endif
   for (const std::string& text : texts_) pointers_.push_back(text.c_str());
 }
+#else
+ProgramArguments::ProgramArguments(int argc, char** argv) : texts_(argv, argv + argc) {
+  for (const std::string& text : texts_) pointers_.push_back(text.c_str());
+}
+#endif
 
 void UseConsoleText() {
 #ifdef _WIN32
@@ -111,11 +130,11 @@ void ReopenClosedStandardStreams() {
 
 const StopRequest& CatchStopSignals() {
 #ifdef _WIN32
-  // The C run-time calls the handler for Ctrl+C, in a thread of its own, after
-  // setting SIGINT back to its default, so a second Ctrl+C ends the program as
-  // on POSIX. Windows has no SIGPIPE.
-  std::signal(SIGINT, RequestStop);
+  // The C run-time never raises SIGTERM itself, but raise() may. Ctrl+C,
+  // Ctrl+Break, the console's closing, log-off and shutdown come as console
+  // control events. Windows has no SIGPIPE.
   std::signal(SIGTERM, RequestStop);
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 #else
   Catch(SIGINT);
   Catch(SIGTERM);
@@ -128,5 +147,41 @@ const StopRequest& CatchStopSignals() {
 #endif
   return stop_request;
 }
+
+int EndOfRun(int status) {
+  exit_status.store(status);
+  stop_request.over.store(true);
+  return status;
+}
+
+#ifdef _WIN32
+bool AnswerConsoleControl(unsigned long event, StopRequest& stop,
+                          std::chrono::milliseconds patience) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT: {
+      const int signal = event == CTRL_C_EVENT ? SIGINT : SIGBREAK;
+      // A second one ends a run stuck in a call, as on POSIX.
+      if (stop.requested.load() && stop.signal.load() == signal) return false;
+      RequestStopOf(stop, signal);
+      return true;
+    }
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT: {
+      RequestStopOf(stop, SIGTERM);
+      // Polled: the handler's thread may be ended at any moment, and holds
+      // nothing that it would have to give back.
+      const auto give_up = std::chrono::steady_clock::now() + patience;
+      while (!stop.over.load() && std::chrono::steady_clock::now() < give_up) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+#endif
 
 }  // namespace vendrake::cli

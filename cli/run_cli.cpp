@@ -42,6 +42,10 @@ std::string SignalName(int signal) {
     case SIGHUP:
       return "SIGHUP";
 #endif
+#ifdef SIGBREAK
+    case SIGBREAK:  // Ctrl+Break, on Windows
+      return "SIGBREAK";
+#endif
     default:
       return "signal " + std::to_string(signal);
   }

@@ -17,9 +17,12 @@ inline constexpr int kExitSignalBase = 128;  // a run stopped by signal n exits 
 
 // A request from outside to end the run between files, made by a signal
 // handler: it stores the signal's number in `signal`, then sets `requested`.
+// `over` is set once the run is over and the program is about to end, for a
+// handler that must not return before then (see AnswerConsoleControl).
 struct StopRequest {
   std::atomic<bool> requested{false};
   std::atomic<int> signal{0};
+  std::atomic<bool> over{false};
 };
 
 // The whole console program over `files`: parses the arguments, runs the Scale

@@ -1,9 +1,15 @@
 #include "cli/run_cli.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <bit>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstring>
@@ -12,10 +18,12 @@
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "cli/console_process.h"
 #include "engine/memory/memory_file_system.h"
 #include "engine/text_encoding.h"
 #include "tests/support/hooked_file_system.h"
@@ -298,6 +306,67 @@ TEST(RunCliStop, FinishesTheFileInHandPrintsTheSummarySoFarAndExitsWithTheSignal
   EXPECT_EQ(memory.FilePaths(), (std::vector<std::u16string>{u"C:\\In\\rock_A1", u"C:\\In\\rock_A2",
                                                              u"C:\\Out\\Out_A1"}));
 }
+
+#ifdef _WIN32
+struct ConsoleEventCase {
+  const char* name;
+  unsigned long event;
+  int signal;
+  const char* signal_name;
+  // Windows ends the process once the handler returns.
+  bool ends_the_process;
+};
+
+void PrintTo(const ConsoleEventCase& c, std::ostream* os) { *os << c.name; }
+
+class ConsoleControl : public ::testing::TestWithParam<ConsoleEventCase> {};
+
+// The event comes, on a thread of its own as Windows sends it, while the first
+// file is read: the run ends as after the signal; the handler of an event after
+// which Windows ends the process returns only once the run is over. A second
+// Ctrl+C or Ctrl+Break is left to the default handler, which ends the process.
+TEST_P(ConsoleControl, StopsTheRunAsItsSignalAndHoldsTheProcessUntilTheRunIsOver) {
+  const ConsoleEventCase& c = GetParam();
+  StopRequest stop;
+  MemoryFileSystem memory;
+  memory.AddFile(u"C:\\In\\rock_A1", tools::MakeModel(kShape));
+  memory.AddFile(u"C:\\In\\rock_A2", tools::MakeModel(kShape));
+  testing::HookedFileSystem files(memory);
+  std::thread handler;
+  std::atomic<bool> answered{false};
+  files.Before(testing::HookedFileSystem::Operation::kOpenForReading, u"rock_A1", [&] {
+    handler = std::thread([&] {
+      EXPECT_TRUE(AnswerConsoleControl(c.event, stop, std::chrono::seconds(20)));
+      answered.store(true);
+    });
+    while (!stop.requested.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  std::ostringstream out;
+  std::ostringstream err;
+  const char* const argv[] = {"vendrake-cli", "--source", "C:\\In", "--dest", "C:\\Out"};
+
+  EXPECT_EQ(RunCli(5, argv, out, err, files, &stop), 128 + c.signal);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(answered.load(), !c.ends_the_process) << "answered before the run was over";
+  stop.over.store(true);
+  handler.join();
+  EXPECT_EQ(AnswerConsoleControl(c.event, stop, std::chrono::milliseconds(0)), c.ends_the_process);
+  EXPECT_EQ(out.str(), "Attempted model scales: 1. Success count: 1.\n");
+  EXPECT_EQ(err.str(), std::string("vendrake-cli: interrupted by ") + c.signal_name +
+                           " before the end of the source folder\n");
+  EXPECT_EQ(memory.FilePaths(), (std::vector<std::u16string>{u"C:\\In\\rock_A1", u"C:\\In\\rock_A2",
+                                                             u"C:\\Out\\Out_A1"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Events, ConsoleControl,
+    ::testing::Values(ConsoleEventCase{"Ctrl+C", CTRL_C_EVENT, SIGINT, "SIGINT", false},
+                      ConsoleEventCase{"Ctrl+Break", CTRL_BREAK_EVENT, SIGBREAK, "SIGBREAK", false},
+                      ConsoleEventCase{"console closed", CTRL_CLOSE_EVENT, SIGTERM, "SIGTERM",
+                                       true},
+                      ConsoleEventCase{"log-off", CTRL_LOGOFF_EVENT, SIGTERM, "SIGTERM", true},
+                      ConsoleEventCase{"shutdown", CTRL_SHUTDOWN_EVENT, SIGTERM, "SIGTERM", true}));
+#endif
 
 // Options, and the message (or, for usage errors, a part of it) on standard error.
 struct OptionsCase {
