@@ -22,6 +22,7 @@ struct RenameInformation {
   ULONG file_name_length;
   WCHAR file_name[1];
 };
+constexpr ULONG kFileBasicInformation = 4;
 constexpr ULONG kFileRenameInformation = 10;
 constexpr ULONG kFileDispositionInformation = 13;
 constexpr ULONG kFileRenameInformationEx = 65;
@@ -285,7 +286,13 @@ bool IsLink(const FILE_ATTRIBUTE_TAG_INFO& information) {
 bool SetAttributes(HANDLE file, DWORD attributes) {
   FILE_BASIC_INFO basic{};  // times of 0 stay as they are
   basic.FileAttributes = attributes;
-  return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof(basic)) != 0;
+  IO_STATUS_BLOCK io{};
+  // FILE_BASIC_INFORMATION, laid out as FILE_BASIC_INFO is.
+  const NTSTATUS status =
+      Calls().set_information_file(file, &io, &basic, sizeof(basic), kFileBasicInformation);
+  if (NT_SUCCESS(status)) return true;
+  SetLastError(RtlNtStatusToDosError(status));
+  return false;
 }
 
 NTSTATUS MarkForDeletion(HANDLE file) {

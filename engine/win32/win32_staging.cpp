@@ -22,6 +22,7 @@ constexpr DWORD kNewOutputAttributes = FILE_ATTRIBUTE_ARCHIVE;
 constexpr DWORD kCarriedAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 constexpr DWORD kMostPerWrite = 1U << 30;
+constexpr char kNamesUnflushed[] = "cannot flush the names of the outputs in";
 
 // Flushes the folder itself, which brings the names in it to the disk on
 // NTFS and ReFS, though no page documents it; false with the last error set.
@@ -32,7 +33,7 @@ bool FlushFolder(const HeldFolder& folder, const std::u16string& folder_path) {
   Handle writable;
   const NTSTATUS status = OpenInFolder(folder.handle.Get(), u"", FILE_WRITE_DATA, kShareAll,
                                        FILE_OPEN, FILE_DIRECTORY_FILE, 0, writable);
-  if (!NT_SUCCESS(status)) FailWithStatus("cannot flush the names in", folder_path, status);
+  if (!NT_SUCCESS(status)) FailWithStatus(kNamesUnflushed, folder_path, status);
   return Calls().flush_file_buffers(writable.Get()) != 0;
 }
 
@@ -42,15 +43,18 @@ bool FlushFolder(const HeldFolder& folder, const std::u16string& folder_path) {
 // (held from its commit, it would have kept every reader that shares no
 // writing out until the next group). Where it cannot be opened (another
 // program holds it sharing no writing, it is gone), or no output took a
-// name, the folder is flushed instead; false with the last error set.
+// name, the folder is flushed instead; false with the last error set. On FAT
+// and exFAT, where that flush does nothing, the names stay unconfirmed:
+// FileError, with the reason the output could not be opened.
 bool FlushNames(HeldFolder& folder, const std::u16string& folder_path) {
   const std::u16string last = std::exchange(folder.last_named, {});
   Handle file;
-  if (!last.empty() &&
-      NT_SUCCESS(OpenInFolder(folder.handle.Get(), last, FILE_APPEND_DATA, kShareAll, FILE_OPEN,
-                              FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, 0, file))) {
-    return Calls().flush_file_buffers(file.Get()) != 0;
-  }
+  const NTSTATUS opened =
+      last.empty() ? kStatusObjectNameNotFound
+                   : OpenInFolder(folder.handle.Get(), last, FILE_APPEND_DATA, kShareAll, FILE_OPEN,
+                                  FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, 0, file);
+  if (NT_SUCCESS(opened)) return Calls().flush_file_buffers(file.Get()) != 0;
+  if (folder.lacks_atomic_replace) FailWithStatus(kNamesUnflushed, folder_path, opened);
   return FlushFolder(folder, folder_path);
 }
 
@@ -122,18 +126,21 @@ class StagedOutput : public OutputFile {
 
   FileIdentity Commit() override {
     ReachDisk();
-    // A rename takes the staging file's attributes along, HIDDEN included:
-    // the output would drop out of every listing.
-    if (!SetAttributes(file_.Get(), kNewOutputAttributes)) FailWithError("cannot write", path_);
+    // The file keeps the HIDDEN of its staging name up to the rename, which
+    // takes it along, so that no crash leaves a staging file in sight; the
+    // output's own attributes come right after.
+    DWORD settled = kNewOutputAttributes;
     const NTSTATUS status =
         RenameInFolder(file_.Get(), folder_->handle.Get(), name_, Existing::kKeep);
     if (status == kStatusNameCollision) {
-      Replace();
+      settled = Replace();
     } else if (!NT_SUCCESS(status)) {
       FailWithStatus("cannot write", path_, status);
     }
     committed_ = true;
     folder_->names_unflushed = true;
+    folder_->last_named = name_;
+    Show(settled);
     // Taken once the file has its name, through the handle still open: a
     // rename can change a file's ID (FAT's IDs are where its entry lies).
     // The output is written whatever happens here; unknown is safe.
@@ -143,7 +150,6 @@ class StagedOutput : public OutputFile {
     } catch (const FileError&) {
     }
     file_ = Handle();
-    folder_->last_named = name_;
     return identity;
   }
 
@@ -167,9 +173,27 @@ class StagedOutput : public OutputFile {
     on_disk_ = true;
   }
 
+  // Gives the output, which has its name, the attributes `settled`. Where the
+  // volume will not have them, the output is whole but HIDDEN, out of sight
+  // of Explorer and of every listing: it stays, as it is the output, and
+  // fails with the reason, so that the user hears where it is. A volume that
+  // keeps no attributes never hid it.
+  void Show(DWORD settled) {
+    if (SetAttributes(file_.Get(), settled)) return;
+    const DWORD error = GetLastError();
+    FILE_ATTRIBUTE_TAG_INFO now{};
+    if (Calls().get_information_by_handle_ex(file_.Get(), FileAttributeTagInfo, &now,
+                                             sizeof(now)) &&
+        ((now.FileAttributes & ~settled) & FILE_ATTRIBUTE_HIDDEN) == 0) {
+      return;
+    }
+    FailWithError("the output is whole but left hidden, as its attributes could not be set:", path_,
+                  error);
+  }
+
   // Renames the staged file over what has the name, a file or a link, never
-  // followed.
-  void Replace() {
+  // followed; the attributes the output is to have.
+  DWORD Replace() {
     const FILE_ATTRIBUTE_TAG_INFO existing = ExistingAttributes();
     const DWORD attributes = existing.FileAttributes;
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -177,7 +201,7 @@ class StagedOutput : public OutputFile {
         throw FileError("a folder has the output's name: " + Utf16ToUtf8(path_));
       }
       ReplaceFolderLink();
-      return;
+      return kNewOutputAttributes;
     }
     // A file with a reparse point of another kind, such as a placeholder of
     // a cloud-synced folder, is a file like any other.
@@ -188,17 +212,14 @@ class StagedOutput : public OutputFile {
       settled = carried != 0 ? carried : FILE_ATTRIBUTE_NORMAL;
     }
     if (folder_->lacks_atomic_replace) MarkReady(settled);
-    // Set only now, so that a staging file is HIDDEN for as long as it has a
-    // staging name; the rename takes them along.
-    if (!SetAttributes(file_.Get(), settled)) FailWithError("cannot set the attributes of", path_);
     const NTSTATUS renamed = ReplaceInFolder(file_.Get(), *folder_, name_);
-    if (NT_SUCCESS(renamed)) return;
+    if (NT_SUCCESS(renamed)) return settled;
     if (folder_->lacks_atomic_replace) {
       // FAT may have taken the name from the old file and failed to give it
       // to the new one.
       const NTSTATUS finished =
           RenameInFolder(file_.Get(), folder_->handle.Get(), name_, Existing::kKeep);
-      if (NT_SUCCESS(finished)) return;
+      if (NT_SUCCESS(finished)) return settled;
       // Unless the old file is there, this may be the only copy; the next
       // clean-up in the folder settles it.
       only_copy_ = finished != kStatusNameCollision;
@@ -354,11 +375,12 @@ void FlushStaged(HeldFolder& folder, const std::u16string& folder_path) {
     // write out was listed after saying so.
     one_flush_for_all = folder.one_flush_for_all;
   }
-  if (outputs.empty() && !folder.names_unflushed) return;
+  const bool names_unflushed = folder.names_unflushed;
+  if (outputs.empty() && !names_unflushed) return;
   if (one_flush_for_all) {
     // Any file serves for the outputs written out; the names need the last
     // one named.
-    const bool flushed = folder.names_unflushed || outputs.empty()
+    const bool flushed = names_unflushed || outputs.empty()
                              ? FlushNames(folder, folder_path)
                              : Calls().flush_file_buffers(outputs.front()->File()) != 0;
     if (flushed) {
@@ -372,10 +394,11 @@ void FlushStaged(HeldFolder& folder, const std::u16string& folder_path) {
     const DWORD error = Calls().flush_file_buffers(output->File()) ? 0 : GetLastError();
     output->Flushed(error, begun);
   }
-  if (folder.names_unflushed && !FlushNames(folder, folder_path)) {
-    FailWithError("cannot flush the names of the outputs in", folder_path);
-  }
+  // Told once: a failure stands for the names given so far.
   folder.names_unflushed = false;
+  if (names_unflushed && !FlushNames(folder, folder_path)) {
+    FailWithError(kNamesUnflushed, folder_path);
+  }
 }
 
 }  // namespace vendrake::engine::win32

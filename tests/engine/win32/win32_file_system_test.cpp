@@ -84,7 +84,7 @@ struct PlayedVolume {
   bool pulled = false;
   int posix_renames_asked = 0;
   int full_flushes = 0;
-  // The flushes, writeouts and renames done, and the answers played for
+  // The flushes, writeouts, renames and attributes set, and the answers played for
   // "out_A1", in order; staging numbers read N, and a flushed file that is
   // HIDDEN says so.
   std::vector<std::string> log{};
@@ -168,6 +168,7 @@ NTSTATUS NTAPI PlayedCreate(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUT
 
 NTSTATUS NTAPI PlayedSetInformation(HANDLE file, PIO_STATUS_BLOCK io, PVOID information,
                                     ULONG length, ULONG information_class) {
+  constexpr int kBasic = 4;
   constexpr int kRename = 10;
   constexpr int kRenameEx = 65;
   const bool rename = information_class == kRename || information_class == kRenameEx;
@@ -180,6 +181,11 @@ NTSTATUS NTAPI PlayedSetInformation(HANDLE file, PIO_STATUS_BLOCK io, PVOID info
     if (played.pulled) return static_cast<NTSTATUS>(0xC000009DL);  // STATUS_DEVICE_NOT_CONNECTED
   }
   if (information_class == kRenameEx && played.posix_rename != 0) return played.posix_rename;
+  if (information_class == kBasic) {
+    const DWORD attributes = static_cast<const FILE_BASIC_INFO*>(information)->FileAttributes;
+    played.log.push_back("attributes of " + NameOf(file) +
+                         ((attributes & FILE_ATTRIBUTE_HIDDEN) != 0 ? " hidden" : ""));
+  }
   if (!rename) return Own().set_information_file(file, io, information, length, information_class);
   const auto* target = static_cast<const FILE_RENAME_INFO*>(information);
   const std::u16string_view to(reinterpret_cast<const char16_t*>(target->FileName),
@@ -837,7 +843,8 @@ TEST_F(Win32FileSystemTest, AnOutputWrittenOutDuringAGroupFlushFlushesBeforeItsN
   EXPECT_THAT(played.log,
               ElementsAre("writeout .vendrake-N.tmp flags 2", "writeout .vendrake-N.tmp flags 2",
                           "flush .vendrake-N.tmp hidden", "rename .vendrake-N.tmp to out_A1",
-                          "flush .vendrake-N.tmp hidden", "rename .vendrake-N.tmp to out_A2"));
+                          "attributes of out_A1", "flush .vendrake-N.tmp hidden",
+                          "rename .vendrake-N.tmp to out_A2", "attributes of out_A2"));
   EXPECT_EQ(harness_.FileBytes(u"out_A2"), (Bytes{1, 2, 3}));
 }
 
@@ -848,7 +855,8 @@ struct ReplaceCase {
   const char* name;
   PlayedVolume volume;
   std::vector<std::string> log{};
-  const char* error = nullptr;  // part of the reason out_A1 fails with, if it does
+  const char* error = nullptr;        // part of the reason out_A1 fails with, if it does
+  const char* unconfirmed = nullptr;  // part of the reason the names may not be on the disk
 };
 
 class Win32Replacing : public Win32FileSystemTest,
@@ -870,9 +878,19 @@ TEST_P(Win32Replacing, FlushesAndRenamesInTheOrderThatKeepsEveryOutput) {
     error = failure.what();
   }
   output.reset();
-  folder->FlushStaged();
+  std::string unconfirmed;
+  try {
+    folder->FlushStaged();
+  } catch (const FileError& failure) {
+    unconfirmed = failure.what();
+  }
 
   EXPECT_EQ(played.log, GetParam().log);
+  if (GetParam().unconfirmed != nullptr) {
+    EXPECT_THAT(unconfirmed, ::testing::HasSubstr(GetParam().unconfirmed));
+  } else {
+    EXPECT_EQ(unconfirmed, "");
+  }
   if (GetParam().error != nullptr) {
     EXPECT_THAT(error, ::testing::HasSubstr(GetParam().error));
     EXPECT_EQ(harness_.FileBytes(u"out_A1"), (Bytes{7, 7}));
@@ -883,9 +901,13 @@ TEST_P(Win32Replacing, FlushesAndRenamesInTheOrderThatKeepsEveryOutput) {
   EXPECT_THAT(harness_.AllNames(u""), ElementsAre(u"new_A1", u"out_A1"));
 }
 
-const std::vector<std::string> kNtfsLog = {
-    "flush .vendrake-N.tmp hidden", "rename .vendrake-N.tmp to new_A1",
-    "flush .vendrake-N.tmp hidden", "rename .vendrake-N.tmp to out_A1", "flush out_A1"};
+const std::vector<std::string> kNtfsLog = {"flush .vendrake-N.tmp hidden",
+                                           "rename .vendrake-N.tmp to new_A1",
+                                           "attributes of new_A1",
+                                           "flush .vendrake-N.tmp hidden",
+                                           "rename .vendrake-N.tmp to out_A1",
+                                           "attributes of out_A1",
+                                           "flush out_A1"};
 constexpr NTSTATUS kSharingViolation = static_cast<NTSTATUS>(0xC0000043L);
 INSTANTIATE_TEST_SUITE_P(
     Win32, Win32Replacing,
@@ -897,17 +919,19 @@ INSTANTIATE_TEST_SUITE_P(
             "Fat",
             {.file_system = L"FAT32"},
             {"flush .vendrake-N.tmp hidden", "rename .vendrake-N.tmp to new_A1",
-             "flush .vendrake-N.tmp hidden", "rename .vendrake-N.tmp to .vendrake-N.out_A1.ready",
+             "attributes of new_A1", "flush .vendrake-N.tmp hidden",
+             "attributes of .vendrake-N.tmp hidden",
+             "rename .vendrake-N.tmp to .vendrake-N.out_A1.ready",
              "flush .vendrake-N.out_A1.ready hidden", "rename .vendrake-N.out_A1.ready to out_A1",
-             "flush out_A1"}},
+             "attributes of out_A1", "flush out_A1"}},
         ReplaceCase{"Ntfs", {}, kNtfsLog},
         // Data and metadata written out without flushing the disk's cache.
-        ReplaceCase{
-            "LocalNtfs",
-            {.data_only_writeout = 0},
-            {"writeout .vendrake-N.tmp flags 2", "flush .vendrake-N.tmp hidden",
-             "rename .vendrake-N.tmp to new_A1", "writeout .vendrake-N.tmp flags 2",
-             "flush .vendrake-N.tmp hidden", "rename .vendrake-N.tmp to out_A1", "flush out_A1"}},
+        ReplaceCase{"LocalNtfs",
+                    {.data_only_writeout = 0},
+                    {"writeout .vendrake-N.tmp flags 2", "flush .vendrake-N.tmp hidden",
+                     "rename .vendrake-N.tmp to new_A1", "attributes of new_A1",
+                     "writeout .vendrake-N.tmp flags 2", "flush .vendrake-N.tmp hidden",
+                     "rename .vendrake-N.tmp to out_A1", "attributes of out_A1", "flush out_A1"}},
         // Windows 10 1607 refuses the POSIX rename as an incorrect function.
         ReplaceCase{
             "InvalidDeviceRequest", {.posix_rename = static_cast<NTSTATUS>(0xC0000010L)}, kNtfsLog},
@@ -917,25 +941,41 @@ INSTANTIATE_TEST_SUITE_P(
         ReplaceCase{"MayNotDelete",
                     {.denies_deleting_output = true},
                     {"flush .vendrake-N.tmp hidden", "rename .vendrake-N.tmp to new_A1",
-                     "flush .vendrake-N.tmp hidden", "refused out_A1", "flush new_A1"},
+                     "attributes of new_A1", "flush .vendrake-N.tmp hidden", "refused out_A1",
+                     "flush new_A1"},
                     "cannot replace"},
         // The names then go to the disk by the folder, which a user who may
         // only add files may flush.
         ReplaceCase{"LastOutputHeld",
                     {.output_held_for_reading = true, .folder_takes_only_new_files = true},
                     {"flush .vendrake-N.tmp hidden", "rename .vendrake-N.tmp to new_A1",
-                     "flush .vendrake-N.tmp hidden", "held out_A1",
-                     "rename .vendrake-N.tmp to out_A1", "held out_A1", "flush folder"}},
+                     "attributes of new_A1", "flush .vendrake-N.tmp hidden", "held out_A1",
+                     "rename .vendrake-N.tmp to out_A1", "attributes of out_A1", "held out_A1",
+                     "flush folder"}},
+        // FAT flushes no folder: the names may not be on the disk.
+        ReplaceCase{
+            "FatLastOutputHeld",
+            {.file_system = L"FAT32", .output_held_for_reading = true},
+            {"flush .vendrake-N.tmp hidden", "rename .vendrake-N.tmp to new_A1",
+             "attributes of new_A1", "flush .vendrake-N.tmp hidden", "held out_A1",
+             "attributes of .vendrake-N.tmp hidden",
+             "rename .vendrake-N.tmp to .vendrake-N.out_A1.ready",
+             "flush .vendrake-N.out_A1.ready hidden", "rename .vendrake-N.out_A1.ready to out_A1",
+             "attributes of out_A1", "held out_A1"},
+            nullptr,
+            "cannot flush the names of the outputs in"},
         ReplaceCase{"HeldByAnother",
                     {.in_use = kSharingViolation, .in_use_answers = 3},
                     {"flush .vendrake-N.tmp hidden", "rename .vendrake-N.tmp to new_A1",
-                     "flush .vendrake-N.tmp hidden", "in use out_A1", "in use out_A1",
-                     "in use out_A1", "rename .vendrake-N.tmp to out_A1", "flush out_A1"}},
+                     "attributes of new_A1", "flush .vendrake-N.tmp hidden", "in use out_A1",
+                     "in use out_A1", "in use out_A1", "rename .vendrake-N.tmp to out_A1",
+                     "attributes of out_A1", "flush out_A1"}},
         ReplaceCase{"DeletePending",
                     {.in_use = static_cast<NTSTATUS>(0xC0000056L), .in_use_answers = 3},
                     {"flush .vendrake-N.tmp hidden", "rename .vendrake-N.tmp to new_A1",
-                     "flush .vendrake-N.tmp hidden", "in use out_A1", "in use out_A1",
-                     "in use out_A1", "rename .vendrake-N.tmp to out_A1", "flush out_A1"}}),
+                     "attributes of new_A1", "flush .vendrake-N.tmp hidden", "in use out_A1",
+                     "in use out_A1", "in use out_A1", "rename .vendrake-N.tmp to out_A1",
+                     "attributes of out_A1", "flush out_A1"}}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(Win32FileSystemTest, NameKeysAreEqualExactlyWhenTheVolumeTakesTwoNamesForOne) {
