@@ -62,9 +62,10 @@ struct PlayedVolume {
   // A disk that cannot take the file of 3 bytes: as its data is written out,
   // when it is flushed, or when the first flush, a whole group's, fails.
   bool writeout_fails = false;
-  // A write-out of the file of 3 bytes that takes its time: it says when it
-  // has begun (writeout_begun) and returns once a full flush has begun.
-  bool slow_writeout = false;
+  // A call that takes its time, the write-out of the file of 3 bytes or the
+  // first full flush: it says when it has begun (slow_call_begun) and
+  // returns once the test lets it (slow_call_may_end).
+  enum class Slow { kNothing, kWriteout, kFlush } slow{};
   bool flush_fails = false;
   bool first_flush_fails = false;
   // A stick pulled while the file here is replaced: its entry is gone, and
@@ -90,9 +91,13 @@ struct PlayedVolume {
   std::vector<std::string> log{};
 };
 PlayedVolume played;
-HANDLE writeout_begun = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-HANDLE flush_begun = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+HANDLE slow_call_begun = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+HANDLE slow_call_may_end = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 constexpr DWORD kLongestWaitMs = 5000;
+void TakeTime() {
+  SetEvent(slow_call_begun);
+  WaitForSingleObject(slow_call_may_end, kLongestWaitMs);
+}
 
 const win32::SystemCalls& Own() { return win32::SystemsOwnCalls(); }
 BOOL Fail(DWORD error) {
@@ -300,8 +305,8 @@ NTSTATUS NTAPI PlayedVolumeDevice(HANDLE file, PIO_STATUS_BLOCK io, PVOID inform
 
 BOOL WINAPI PlayedFlush(HANDLE file) {
   played.log.push_back("flush " + NameOf(file, true));
-  SetEvent(flush_begun);
   const bool first = played.full_flushes++ == 0;
+  if (first && played.slow == PlayedVolume::Slow::kFlush) TakeTime();
   if ((played.first_flush_fails && first) || (played.flush_fails && IsTheThreeBytes(file))) {
     return Fail(ERROR_DISK_FULL);
   }
@@ -311,18 +316,15 @@ BOOL WINAPI PlayedFlush(HANDLE file) {
 NTSTATUS NTAPI PlayedWriteout(HANDLE file, ULONG flags, PVOID, ULONG, PIO_STATUS_BLOCK) {
   played.log.push_back("writeout " + NameOf(file) + " flags " + std::to_string(flags));
   if (played.writeout_fails && IsTheThreeBytes(file)) return static_cast<NTSTATUS>(0xC000007FL);
-  if (played.slow_writeout && IsTheThreeBytes(file)) {
-    SetEvent(writeout_begun);
-    WaitForSingleObject(flush_begun, kLongestWaitMs);
-  }
+  if (played.slow == PlayedVolume::Slow::kWriteout && IsTheThreeBytes(file)) TakeTime();
   return *played.data_only_writeout;
 }
 
 // Plays `volume` from now on.
 void Play(PlayedVolume volume) {
   played = std::move(volume);
-  ResetEvent(writeout_begun);
-  ResetEvent(flush_begun);
+  ResetEvent(slow_call_begun);
+  ResetEvent(slow_call_may_end);
   win32::Calls() = {
       .create_file = &PlayedCreate,
       .set_information_file = &PlayedSetInformation,
@@ -827,15 +829,16 @@ INSTANTIATE_TEST_SUITE_P(
 // writing out the next output, which no flush has covered then: it flushes
 // alone before it takes its name.
 TEST_F(Win32FileSystemTest, AnOutputWrittenOutDuringAGroupFlushFlushesBeforeItsName) {
-  Play({.data_only_writeout = kWrittenOut, .slow_writeout = true});
+  Play({.data_only_writeout = kWrittenOut, .slow = PlayedVolume::Slow::kWriteout});
   const auto folder = Open();
   const auto first = folder->OpenForReplacing(u"out_A1", kDefaultPermissions);
   first->Write(Bytes{1});
   const auto slow = folder->OpenForReplacing(u"out_A2", kDefaultPermissions);
   std::thread staging([&] { slow->Write(Bytes{1, 2, 3}); });
-  ASSERT_EQ(WaitForSingleObject(writeout_begun, kLongestWaitMs), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(slow_call_begun, kLongestWaitMs), WAIT_OBJECT_0);
 
   folder->FlushStaged();
+  SetEvent(slow_call_may_end);
   staging.join();
   first->Commit();
   slow->Commit();
@@ -846,6 +849,29 @@ TEST_F(Win32FileSystemTest, AnOutputWrittenOutDuringAGroupFlushFlushesBeforeItsN
                           "attributes of out_A1", "flush .vendrake-N.tmp hidden",
                           "rename .vendrake-N.tmp to out_A2", "attributes of out_A2"));
   EXPECT_EQ(harness_.FileBytes(u"out_A2"), (Bytes{1, 2, 3}));
+}
+
+// An output written again while a group flush that found it listed is under
+// way: that flush covers none of what came since, and the output flushes
+// alone before it takes its name.
+TEST_F(Win32FileSystemTest, AnOutputWrittenAgainDuringAGroupFlushFlushesBeforeItsName) {
+  Play({.data_only_writeout = kWrittenOut, .slow = PlayedVolume::Slow::kFlush});
+  const auto folder = Open();
+  const auto output = folder->OpenForReplacing(u"out_A1", kDefaultPermissions);
+  output->Write(Bytes{1});
+  std::thread committer([&] { folder->FlushStaged(); });
+  EXPECT_EQ(WaitForSingleObject(slow_call_begun, kLongestWaitMs), WAIT_OBJECT_0);
+
+  output->Write(Bytes{2, 3});
+  SetEvent(slow_call_may_end);
+  committer.join();
+  output->Commit();
+
+  EXPECT_THAT(played.log,
+              ElementsAre("writeout .vendrake-N.tmp flags 2", "flush .vendrake-N.tmp hidden",
+                          "writeout .vendrake-N.tmp flags 2", "flush .vendrake-N.tmp hidden",
+                          "rename .vendrake-N.tmp to out_A1", "attributes of out_A1"));
+  EXPECT_EQ(harness_.FileBytes(u"out_A1"), (Bytes{1, 2, 3}));
 }
 
 // How an output that replaces another reaches the disk, and what becomes of
