@@ -57,6 +57,10 @@ std::u16string FailureText(std::u16string_view entry, engine::BatchStep step,
       return u"the name holds a \"" + std::u16string(1, entry[at]) +
              u"\", which folder texts read as a separator";
     }
+    if (!entry.empty() && (entry.back() == u'.' || entry.back() == u' ')) {
+      return u"the name ends in a dot or a space, which Windows leaves out of paths: Explorer "
+             u"could neither open nor delete the output";
+    }
   }
   return Reason(step, error.Kind()) + u" (" + engine::Utf8ToUtf16(error.what()) + u")";
 }

@@ -14,6 +14,13 @@ void CheckPlainName(const std::u16string& entry) {
     throw FileError("\"" + Utf16ToUtf8(entry.substr(separator, 1)) +
                     "\" in the name reads as a folder separator");
   }
+  // Windows leaves a dot or a space at the end of a name out of every path
+  // it is given, so Explorer and the game could neither open nor delete an
+  // output named so. Refused on every system: the outputs are for Windows.
+  if (!entry.empty() && (entry.back() == u'.' || entry.back() == u' ')) {
+    throw FileError("the name ends in \"" + Utf16ToUtf8(entry.substr(entry.size() - 1)) +
+                    "\", which Windows leaves out of paths");
+  }
 }
 
 void LoadImage(InputFile& input, WordImage& image) {

@@ -8,7 +8,8 @@
 namespace vendrake::engine {
 
 // Throws FileError for a listed name that would lead out of its folder: on
-// POSIX a name may hold "\", which the folder texts read as a separator.
+// POSIX a name may hold "\", which the folder texts read as a separator; and
+// for one ending in a dot or a space, whose output Windows could not open.
 void CheckPlainName(const std::u16string& entry);
 
 // Reads the whole open file into `image`, trailing bytes included. Throws

@@ -267,6 +267,13 @@ INSTANTIATE_TEST_SUITE_P(
                     "vendrake-cli: 1 failed, the first is rock_0: the disk did not confirm the "
                     "output's name, which may not survive a crash (injected failure: C:\\Out); "
                     "--report lists every file\n"},
+        // Windows could neither open nor delete its output.
+        ListingCase{"name ending in a dot", true, 1, std::nullopt, 0,
+                    "Attempted model scales: 2. Success count: 1.\n",
+                    "vendrake-cli: 1 failed, the first is rock_A1.: the name ends in a dot or a "
+                    "space, which Windows leaves out of paths: Explorer could neither open nor "
+                    "delete the output; --report lists every file\n",
+                    MemoryFileSystem::Failure::kFileError, u"C:\\In", u"rock_A1."},
         ListingCase{"out of memory between files", true, 3, Op::kListNext, 3,
                     "Attempted model scales: 2. Success count: 2.\n",
                     "vendrake-cli: out of memory, later files were not tried\n",
@@ -279,10 +286,10 @@ INSTANTIATE_TEST_SUITE_P(
         ListingCase{"first failure escaped", true, 1, std::nullopt, 0,
                     "Attempted model scales: 2. Success count: 1.\n",
                     "vendrake-cli: 1 failed, the first is evil%1B[2J%0AAttempted model scales: 9. "
-                    "Success count: 9.: shorter than 4 bytes, too short to be a model (the file "
+                    "Success count: 9: shorter than 4 bytes, too short to be a model (the file "
                     "holds 3 bytes, no whole word); --report lists every file\n",
                     MemoryFileSystem::Failure::kFileError, u"C:\\In",
-                    u"evil\x1B[2J\nAttempted model scales: 9. Success count: 9."}));
+                    u"evil\x1B[2J\nAttempted model scales: 9. Success count: 9"}));
 
 TEST(RunCliStop, FinishesTheFileInHandPrintsTheSummarySoFarAndExitsWithTheSignal) {
   StopRequest stop;
