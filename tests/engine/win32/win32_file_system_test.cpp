@@ -80,6 +80,8 @@ struct PlayedVolume {
   int in_use_answers = 0;
   // Another program has "out_A1" open for reading alone, sharing no writing.
   bool output_held_for_reading = false;
+  // A volume that will not change the attributes of "out_A1".
+  bool refuses_output_attributes = false;
   // A folder where the user may add files but not write attributes.
   bool folder_takes_only_new_files = false;
   bool pulled = false;
@@ -190,6 +192,9 @@ NTSTATUS NTAPI PlayedSetInformation(HANDLE file, PIO_STATUS_BLOCK io, PVOID info
     const DWORD attributes = static_cast<const FILE_BASIC_INFO*>(information)->FileAttributes;
     played.log.push_back("attributes of " + NameOf(file) +
                          ((attributes & FILE_ATTRIBUTE_HIDDEN) != 0 ? " hidden" : ""));
+    if (played.refuses_output_attributes && NameOf(file) == "out_A1") {
+      return static_cast<NTSTATUS>(0xC0000022L);  // STATUS_ACCESS_DENIED
+    }
   }
   if (!rename) return Own().set_information_file(file, io, information, length, information_class);
   const auto* target = static_cast<const FILE_RENAME_INFO*>(information);
@@ -464,6 +469,18 @@ TEST_F(Win32FileSystemTest, AReplacedOutputKeepsItsAttributesAndANewOneHasNoHidd
             FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
   EXPECT_EQ(harness_.AttributesOf(u"new_A1") & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY),
             0U);
+  // Left hidden by the volume once it has its name: it stays, and says so.
+  Play({.refuses_output_attributes = true});
+  auto output = folder->OpenForReplacing(u"out_A1", kDefaultPermissions);
+  output->Write(Bytes{3});
+  try {
+    output->Commit();
+    ADD_FAILURE() << "an output left hidden counted as written";
+  } catch (const FileError& error) {
+    EXPECT_THAT(error.what(), ::testing::HasSubstr("left hidden"));
+  }
+  output.reset();
+  EXPECT_EQ(harness_.FileBytes(u"out_A1"), (Bytes{3}));
 }
 
 // U+1F600 is a surrogate pair in UTF-16; the name must come back unit for unit.
