@@ -36,12 +36,19 @@ void RequestStopOf(StopRequest& stop, int signal) {
 extern "C" void RequestStop(int signal) { RequestStopOf(stop_request, signal); }
 
 #ifndef _WIN32
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 void Catch(int signal) {
   struct sigaction previous {};
   if (sigaction(signal, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) return;
   struct sigaction action {};
   action.sa_handler = RequestStop;
+  // The kernel takes a signal (and resets its handler) some time before the
+  // handler runs; another stop signal coming meanwhile would otherwise run
+  // its handler first, on top, and name the exit status in the first one's
+  // place. Blocked, it waits until the first handler has returned.
   sigemptyset(&action.sa_mask);
+  for (const int stop_signal : kStopSignals) sigaddset(&action.sa_mask, stop_signal);
   // SA_RESTART: a write blocked on a full pipe carries on rather than failing
   // with EINTR. SA_RESETHAND: a second signal ends a run stuck in a call.
   action.sa_flags = static_cast<int>(SA_RESTART | SA_RESETHAND);
@@ -136,9 +143,7 @@ const StopRequest& CatchStopSignals() {
   std::signal(SIGTERM, RequestStop);
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 #else
-  Catch(SIGINT);
-  Catch(SIGTERM);
-  Catch(SIGHUP);
+  for (const int signal : kStopSignals) Catch(signal);
   std::signal(SIGPIPE, SIG_IGN);
   // Past the file-size limit (ulimit -f) the signal would kill the run before
   // it could report or clean up; ignored, the write fails with EFBIG instead
