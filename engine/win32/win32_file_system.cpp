@@ -140,7 +140,7 @@ class Input : public InputFile {
     while (!bytes.empty()) {
       const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), kMostPerRead));
       DWORD got = 0;
-      if (!ReadFile(file_.Get(), bytes.data(), chunk, &got, nullptr)) {
+      if (!win32::Calls().read_file(file_.Get(), bytes.data(), chunk, &got, nullptr)) {
         FailWithError("cannot read", path_);
       }
       if (got == 0) throw FileError("file shrank while being read: " + Utf16ToUtf8(path_));

@@ -55,7 +55,7 @@ class StagedOutput : public OutputFile {
     while (!bytes.empty()) {
       const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), kMostPerWrite));
       DWORD put = 0;
-      if (!WriteFile(file_.Get(), bytes.data(), chunk, &put, nullptr)) {
+      if (!Calls().write_file(file_.Get(), bytes.data(), chunk, &put, nullptr)) {
         FailWithError("cannot write", path_);
       }
       bytes = bytes.subspan(put);

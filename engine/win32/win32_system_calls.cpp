@@ -22,6 +22,8 @@ const SystemCalls& SystemsOwnCalls() {
       .get_final_path_name = &GetFinalPathNameByHandleW,
       .flush_file_buffers = &FlushFileBuffers,
       .flush_buffers_file_ex = flush_buffers_file_ex,
+      .read_file = &ReadFile,
+      .write_file = &WriteFile,
   };
   return calls;
 }

@@ -39,6 +39,11 @@ struct SystemCalls {
   // NtFlushBuffersFileEx, from Windows 8 on; nullptr where ntdll lacks it (Wine 8).
   NTSTATUS(NTAPI* flush_buffers_file_ex)
   (HANDLE file, ULONG flags, PVOID parameters, ULONG parameters_size, PIO_STATUS_BLOCK io);
+  // ReadFile and WriteFile, which a failing or full disk answers.
+  BOOL(WINAPI* read_file)
+  (HANDLE file, LPVOID buffer, DWORD size, LPDWORD got, LPOVERLAPPED overlapped);
+  BOOL(WINAPI* write_file)
+  (HANDLE file, LPCVOID buffer, DWORD size, LPDWORD put, LPOVERLAPPED overlapped);
 };
 
 // The calls in use: the system's own unless a test has put others in place.

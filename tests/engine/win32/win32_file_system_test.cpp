@@ -340,6 +340,8 @@ void Play(PlayedVolume volume) {
       .get_final_path_name = Own().get_final_path_name,
       .flush_file_buffers = &PlayedFlush,
       .flush_buffers_file_ex = played.data_only_writeout ? &PlayedWriteout : nullptr,
+      .read_file = Own().read_file,
+      .write_file = Own().write_file,
   };
 }
 
