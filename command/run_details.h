@@ -26,6 +26,13 @@ class RunDetails : public engine::BatchObserver {
   void FileFailed(std::u16string_view entry, engine::BatchStep step,
                   const engine::Error& error) override;
   void FilePassedOver(std::u16string_view entry, std::string_view reason) override;
+  void FileTaken() override {
+    if (inner_ != nullptr) inner_->FileTaken();
+  }
+  bool WantsFilesListed() const override { return inner_ != nullptr && inner_->WantsFilesListed(); }
+  void FilesListed(std::int64_t listed) override {
+    if (inner_ != nullptr) inner_->FilesListed(listed);
+  }
 
   // The details of the run that ended as `run`: the destination's reason
   // first, then the files' lines, then why the last names may not have

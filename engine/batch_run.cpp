@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <new>
-#include <thread>
 #include <utility>
 
 #include "engine/batch_runner.h"
+#include "engine/listed_source.h"
 #include "engine/output_naming.h"
 
 namespace vendrake::engine {
@@ -149,14 +149,13 @@ bool BatchRunner::IsSourceFolder() const {
 BatchOutcome RunBatch(WindowState& state, FileSystem& files, std::u16string_view source,
                       std::u16string_view destination, BatchObserver* observer,
                       const std::atomic<bool>* stop, std::size_t jobs) {
+  if (observer != nullptr && observer->WantsFilesListed()) {
+    observer->FilesListed(CountListedFiles(files, source));
+  }
   return BatchRunner(state, files, source, destination, observer, stop, jobs == 0 ? 1 : jobs)
       .Execute();
 }
 
-std::size_t DefaultJobs() {
-  constexpr std::size_t kMostJobs = 8;
-  const std::size_t processors = std::thread::hardware_concurrency();
-  return std::clamp<std::size_t>(processors, 1, kMostJobs);
-}
+std::size_t DefaultJobs() { return 8; }
 
 }  // namespace vendrake::engine

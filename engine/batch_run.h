@@ -64,6 +64,18 @@ class BatchObserver {
   // A listed name that was not tried, as the file it leads to is an output of
   // this run; `reason` says how that was told.
   virtual void FilePassedOver(std::u16string_view entry, std::string_view reason) = 0;
+  // A listed file has been read, scaled and staged, or has failed, or is
+  // passed over: its work is done, and what became of it is told in its
+  // turn, which may come a group of files later. Called once per file, in
+  // listing order, before that file is told of.
+  virtual void FileTaken() {}
+  // Whether the observer wants FilesListed; the run then lists the source
+  // folder one more time, for the names alone, before it takes a file up.
+  virtual bool WantsFilesListed() const { return false; }
+  // How many names that first pass over the listing yielded: an estimate of
+  // the files the run will tell of, which a folder that changes during the
+  // run makes wrong. Called once, before any file is told of.
+  virtual void FilesListed(std::int64_t /*listed*/) {}
 };
 
 // Scales every normal file of the folder `source` into the folder
@@ -100,7 +112,10 @@ BatchOutcome RunBatch(WindowState& state, FileSystem& files, std::u16string_view
                       std::u16string_view destination, BatchObserver* observer = nullptr,
                       const std::atomic<bool>* stop = nullptr, std::size_t jobs = 1);
 
-// The jobs a run takes by default: one per processor, at most 8.
+// The jobs a run takes by default: 8, whatever the processor count, as a run
+// mostly waits on the disk (each open, write and rename a round trip on a
+// share), not on the processor; robocopy's /MT defaults to 8 for the same
+// reason.
 std::size_t DefaultJobs();
 
 }  // namespace vendrake::engine

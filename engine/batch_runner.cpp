@@ -40,6 +40,7 @@ void BatchRunner::Convert(const std::u16string& entry) {
 
 void BatchRunner::Record(ListedFile file) {
   if (file.passed_over == nullptr) ++tally_.attempted;
+  if (observer_ != nullptr) observer_->FileTaken();
   const bool staged = file.output != nullptr;
   // Nothing before it left to tell: nothing to wait for.
   if (queue_.AllTold() && !staged) {

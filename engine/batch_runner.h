@@ -34,6 +34,7 @@ class BatchRunner {
         destination_text_(ResolveTrailingDots(destination)),
         stop_(stop),
         jobs_(jobs),
+        observer_(observer),
         queue_(observer, destination_text_) {}
 
   BatchOutcome Execute();
@@ -126,6 +127,7 @@ class BatchRunner {
   const std::u16string destination_text_;
   const std::atomic<bool>* stop_;
   const std::size_t jobs_;
+  BatchObserver* const observer_;
 
   // How many times a group has taken its names; read by worker threads.
   std::atomic<std::uint64_t> epoch_{0};

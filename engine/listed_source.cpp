@@ -1,6 +1,7 @@
 #include "engine/listed_source.h"
 
 #include <cstdint>
+#include <memory>
 
 #include "engine/errors.h"
 #include "engine/scale_heights.h"
@@ -38,6 +39,21 @@ void LoadImage(InputFile& input, WordImage& image) {
   }
   image.Resize(static_cast<std::size_t>(length));
   input.Read(image.MutableBytes());
+}
+
+std::int64_t CountListedFiles(FileSystem& files, std::u16string_view source) {
+  std::int64_t listed = 0;
+  try {
+    const std::unique_ptr<Folder> folder = files.OpenFolder(source);
+    const std::unique_ptr<FolderListing> listing = folder->ListNormalFiles();
+    for (std::u16string entry = listing->Next(); !entry.empty() && entry != u"." && entry != u"..";
+         entry = listing->Next()) {
+      ++listed;
+    }
+  } catch (const Error&) {
+    // The run's own listing meets the failure too, and says what it is.
+  }
+  return listed;
 }
 
 }  // namespace vendrake::engine

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "engine/file_system.h"
 #include "engine/word_image.h"
@@ -16,5 +18,11 @@ void CheckPlainName(const std::u16string& entry);
 // SubscriptError for a file shorter than one word, OverflowError for one the
 // scaling pass cannot index (before reading any of it), and FileError.
 void LoadImage(InputFile& input, WordImage& image);
+
+// How many names the listing of the folder `source` yields, up to its end or
+// to a "." or ".." entry, as a run takes them; the names only, no file is
+// opened. A folder that cannot be listed counts what was listed before the
+// failure. Throws nothing of its own.
+std::int64_t CountListedFiles(FileSystem& files, std::u16string_view source);
 
 }  // namespace vendrake::engine

@@ -168,6 +168,7 @@ Result RunShaped(Shape shape, const Scenario& scenario, const fs::path& root) {
   const fs::path dest = root / (scenario.in_place ? "S" : "D");
   const BatchOutcome outcome = RunBatch(state, files, testing::FolderText(root / "S"),
                                         testing::FolderText(dest), &recorder, nullptr, shape.jobs);
+  EXPECT_EQ(recorder.taken, std::ssize(recorder.events));
   return {outcome.tally, recorder.events, Snapshot(root)};
 }
 
