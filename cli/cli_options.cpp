@@ -69,9 +69,18 @@ std::optional<CliOptions> ParseOptions(int argc, const char* const* argv, std::o
                  "Added to each FOLDER's name to name its destination (default: _<factor>x)");
   app.add_flag("-r,--report", options.report, "Print one line per file before the summary");
   app.add_option("-j,--jobs", options.jobs,
-                 "Files read, scaled and staged at once, on as many threads (default: one per "
-                 "processor, at most 8; 1 for one file at a time)")
+                 "Files read, scaled and staged at once, on as many threads (default: 8, "
+                 "whatever the processor count, as the work waits on the disk, not the "
+                 "processor, as robocopy's /MT does; 1 for one file at a time)")
       ->check(CLI::Range(std::size_t{1}, std::size_t{64}));
+  bool progress = false;
+  bool no_progress = false;
+  CLI::Option* progress_flag = app.add_flag(
+      "--progress", progress,
+      "Show the files done, the rate and the time left on standard error as the run goes "
+      "(default: on a terminal); with --json, as JSON objects there");
+  app.add_flag("--no-progress", no_progress, "Show no progress, even on a terminal")
+      ->excludes(progress_flag);
   app.add_flag("--json", options.json,
                "Print one JSON object per file and one per summary (JSON Lines) instead");
   app.add_flag("-n,--dry-run", options.dry_run,
@@ -93,6 +102,7 @@ std::optional<CliOptions> ParseOptions(int argc, const char* const* argv, std::o
     exit_status = app.exit(error, out, err) == 0 ? kExitAllWritten : kExitRejected;
     return std::nullopt;
   }
+  if (progress || no_progress) options.progress = progress;
   options.source_given = app.count("--source") > 0;
   options.destination_given = app.count("--dest") > 0;
   return options;

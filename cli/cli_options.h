@@ -24,6 +24,9 @@ struct CliOptions {
   bool dry_run = false;
   // Files read, scaled and staged at once; 0 for the default.
   std::size_t jobs = 0;
+  // --progress and --no-progress: whether to show the run's progress on
+  // standard error; without either, a line where that is a terminal.
+  std::optional<bool> progress;
 };
 
 // Parses the arguments. Returns the options, or nothing when the program is

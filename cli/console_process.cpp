@@ -123,6 +123,17 @@ void UseConsoleText() {
 #endif
 }
 
+bool StandardErrorIsTerminal() {
+#ifdef _WIN32
+  // GetConsoleMode fails for a handle that is not a console's: a file, a
+  // pipe, or the NUL device, which _isatty would take for a terminal.
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+#else
+  return isatty(STDERR_FILENO) == 1;
+#endif
+}
+
 void ReopenClosedStandardStreams() {
 #ifndef _WIN32
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {

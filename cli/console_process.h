@@ -61,6 +61,10 @@ class ProgramArguments {
   std::vector<const char*> pointers_;
 };
 
+// Whether standard error is a terminal (on Windows, a console), where the
+// run's progress shows as a line by default.
+bool StandardErrorIsTerminal();
+
 // On Windows, makes std::cout and std::cerr hand their text to the console
 // as UTF-16 (WriteConsoleW) where they are one, so that every name shows as
 // it is whatever the console's code page; redirected, they write UTF-8. Does

@@ -19,5 +19,6 @@ int main(int argc, char** argv) {
   const vendrake::cli::StopRequest& stop = vendrake::cli::CatchStopSignals();
   const auto files = vendrake::engine::MakePlatformFileSystem();
   return vendrake::cli::EndOfRun(vendrake::cli::RunCli(arguments.Count(), arguments.Values(),
-                                                       std::cout, std::cerr, *files, &stop));
+                                                       std::cout, std::cerr, *files, &stop,
+                                                       vendrake::cli::StandardErrorIsTerminal()));
 }

@@ -17,9 +17,11 @@
 #include "cli/height_watch.h"
 #include "cli/json_report.h"
 #include "cli/line_escape.h"
+#include "cli/progress_line.h"
 #include "cli/run_watch.h"
 #include "command/messages.h"
 #include "command/on_scale.h"
+#include "command/run_progress.h"
 #include "command/scale_text.h"
 #include "engine/dry_run_file_system.h"
 #include "engine/native_path.h"
@@ -151,7 +153,7 @@ int AfterFlushing(std::ostream& out, std::ostream& err, int exit_status) {
 class Call {
  public:
   Call(const CliOptions& options, std::ostream& out, std::ostream& err, engine::FileSystem& files,
-       const StopRequest* stop)
+       const StopRequest* stop, bool err_is_terminal)
       : options_(options), err_(err), stop_(stop), dry_run_(files) {
     engine::FileSystem* used = &files;
     if (options.dry_run) used = &dry_run_;
@@ -168,6 +170,13 @@ class Call {
       lines_ = std::make_unique<JsonReport>(out);
     } else {
       lines_ = std::make_unique<FileReport>(out, options.report);
+    }
+    // With --json, standard error takes JSON only when asked to.
+    if (options.json ? options.progress.value_or(false)
+                     : options.progress.value_or(err_is_terminal)) {
+      progress_ = std::make_unique<ProgressLine>(
+          out, err, options.json ? ProgressLine::Style::kJson : ProgressLine::Style::kLine);
+      lines_ = progress_->Around(std::move(lines_), options.report || options.json);
     }
   }
 
@@ -225,8 +234,14 @@ class Call {
     engine::WindowState state;
     RunWatch watch(*files_, lines_.get());
     if (heights_) heights_->Clear();
+    std::optional<command::RunProgress> progress;
+    engine::BatchObserver* observer = &watch;
+    if (progress_ != nullptr) {
+      observer = &progress.emplace(
+          &watch, [this](const command::ProgressCount& count) { progress_->Show(count); });
+    }
     FolderResult result;
-    result.outcome = command::OnScale(surface, state, *files_, &watch,
+    result.outcome = command::OnScale(surface, state, *files_, observer,
                                       stop_ != nullptr ? &stop_->requested : nullptr, Jobs());
     result.exit_status = ExitStatusFor(result.outcome, stop_);
     result.factor = state.ScaleFactor;
@@ -280,13 +295,14 @@ class Call {
   engine::DryRunFileSystem dry_run_;
   std::unique_ptr<HeightWatch> heights_;
   engine::FileSystem* files_ = nullptr;
+  std::unique_ptr<ProgressLine> progress_;
   std::unique_ptr<FileLines> lines_;
 };
 
 }  // namespace
 
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-           engine::FileSystem& files, const StopRequest* stop) {
+           engine::FileSystem& files, const StopRequest* stop, bool err_is_terminal) {
   int exit_status = kExitAllWritten;
   const std::optional<CliOptions> options = ParseOptions(argc, argv, out, err, exit_status);
   if (!options) return AfterFlushing(out, err, exit_status);
@@ -297,7 +313,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     err << kProgram << error.what() << '\n' << kProgram << "run with --help for more information\n";
     return AfterFlushing(out, err, kExitRejected);
   }
-  Call call(*options, out, err, files, stop);
+  Call call(*options, out, err, files, stop, err_is_terminal);
   return AfterFlushing(out, err, call.Run(jobs));
 }
 

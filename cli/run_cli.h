@@ -31,9 +31,12 @@ struct StopRequest {
 // the source folder gave nothing, why its listing broke off, that memory ran
 // out, that the run was stopped, or which file failed first when there is no
 // report. Once `stop`
-// is requested the run ends after the file in hand. Returns the exit status;
-// one that would be 0 becomes 1 when `out` could not be written.
+// is requested the run ends after the file in hand. The run's progress shows
+// on `err` as --progress and --no-progress ask, and by default as a line
+// where `err_is_terminal`. Returns the exit status; one that would be 0
+// becomes 1 when `out` could not be written.
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-           engine::FileSystem& files, const StopRequest* stop = nullptr);
+           engine::FileSystem& files, const StopRequest* stop = nullptr,
+           bool err_is_terminal = false);
 
 }  // namespace vendrake::cli

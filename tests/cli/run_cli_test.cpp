@@ -488,10 +488,68 @@ INSTANTIATE_TEST_SUITE_P(
                     "sign, and the models turn upside down\n"},
         OptionsCase{{"C:\\In", "-x", "1e-3"}, ""}));
 
+// The progress shows on standard error alone, where it is asked for (on a
+// terminal by default, as JSON only with --progress), and is erased before
+// anything else is printed there: the report, the summary and the lines on
+// the cause stay as a run without it gives them.
+TEST(RunCliProgress, ShowsOnStandardErrorAloneAndChangesNoOtherLine) {
+  struct Printed {
+    std::string out;
+    std::string err;
+  };
+  const auto run = [](std::vector<const char*> options, bool err_is_terminal) {
+    MemoryFileSystem files;
+    files.AddFile(u"C:\\In\\rock_A1", tools::MakeModel(kShape));
+    files.AddFile(u"C:\\In\\readme", tools::MakeModel(kShape));
+    files.AddFile(u"C:\\In\\short_B2", {1, 2, 3});
+    options.insert(options.begin(), {"vendrake-cli", "C:\\In"});
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(RunCli(static_cast<int>(options.size()), options.data(), out, err, files, nullptr,
+                     err_is_terminal),
+              kExitSomeFailed);
+    return Printed{out.str(), err.str()};
+  };
+  // What a progress line leaves: drawn over and over from the line's start,
+  // and erased at last.
+  const auto without_line = [](const std::string& err) {
+    const auto first = err.find('\r');
+    const auto last = err.rfind('\r');
+    EXPECT_THAT(err.substr(first, last - first), HasSubstr(" of 3 models  ")) << err;
+    return err.substr(0, first) + err.substr(last + 1);
+  };
+  for (const bool report : {false, true}) {
+    std::vector<const char*> options;
+    if (report) options.push_back("--report");
+    const Printed plain = run(options, false);
+    EXPECT_EQ(plain.err.find('\r'), std::string::npos) << plain.err;
+    for (const char* progress : {"--progress", ""}) {
+      std::vector<const char*> shown = options;
+      if (*progress != 0) shown.push_back(progress);
+      const Printed on_terminal = run(shown, *progress == 0);
+      EXPECT_EQ(on_terminal.out, plain.out);
+      EXPECT_EQ(without_line(on_terminal.err), plain.err);
+    }
+    options.push_back("--no-progress");
+    EXPECT_EQ(run(options, true).err, plain.err);
+  }
+
+  const Printed json = run({"--json"}, true);
+  EXPECT_EQ(json.err, "");
+  const Printed json_progress = run({"--json", "--progress"}, false);
+  EXPECT_EQ(json_progress.out, json.out);
+  const nlohmann::json first =
+      nlohmann::json::parse(json_progress.err.substr(0, json_progress.err.find('\n')));
+  EXPECT_EQ(first["type"], "progress");
+  EXPECT_EQ(first["done"], 0);
+  EXPECT_EQ(first["listed"], 3);
+}
+
 TEST_F(RunCliTest, HelpListsEveryOptionOnStandardOutput) {
   EXPECT_EQ(Run({"--help"}), kExitAllWritten);
-  for (const char* option : {"-s,--source", "-d,--dest", "-x,-f,--scale", "--suffix", "-r,--report",
-                             "-j,--jobs", "--json", "-n,--dry-run", "-V,--version", "FOLDER"}) {
+  for (const char* option :
+       {"-s,--source", "-d,--dest", "-x,-f,--scale", "--suffix", "-r,--report", "-j,--jobs",
+        "--json", "-n,--dry-run", "--progress", "--no-progress", "-V,--version", "FOLDER"}) {
     EXPECT_THAT(out_.str(), HasSubstr(option));
   }
   // The defaults are the window's starting texts.

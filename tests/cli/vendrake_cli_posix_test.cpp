@@ -267,6 +267,68 @@ class PipedProgram {
 // rest is in vendrake_cli_end_to_end_test.cpp, on every platform.
 class VendrakeCliPosix : public CliOnDisk {};
 
+// Runs vendrake-cli with its standard error on a terminal (a pseudo-terminal
+// the test holds) or, without `terminal`, on a pipe, and gives what came
+// there, read as it comes; standard output goes to `out`.
+std::string ErrOnTerminalOrPipe(bool terminal, const std::vector<std::string>& options,
+                                const fs::path& out) {
+  int reading = -1;
+  int writing = -1;
+  if (terminal) {
+    reading = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (reading < 0 || grantpt(reading) != 0 || unlockpt(reading) != 0) {
+      ADD_FAILURE() << "no pseudo-terminal: " << std::strerror(errno);
+      return {};
+    }
+    writing = open(ptsname(reading), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  } else {
+    int ends[2] = {-1, -1};
+    if (pipe2(ends, O_CLOEXEC) != 0) ADD_FAILURE() << "pipe2: " << std::strerror(errno);
+    reading = ends[0];
+    writing = ends[1];
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_adddup2(&actions, writing, 2);
+  const pid_t pid = Spawn(options, actions);
+  posix_spawn_file_actions_destroy(&actions);
+  close(writing);
+  std::string err;
+  char chunk[4096];
+  // A terminal's reading end fails with EIO once the program has closed it.
+  for (ssize_t got; (got = read(reading, chunk, sizeof chunk)) > 0;) {
+    err.append(chunk, static_cast<std::size_t>(got));
+  }
+  close(reading);
+  EXPECT_EQ(WaitForExit(pid), 0);
+  return err;
+}
+
+// On a terminal, standard error shows how many files are done of how many
+// were listed, as one line redrawn in place and erased before the summary;
+// on a pipe it shows nothing, and the summary is the same.
+TEST_F(VendrakeCliPosix, ShowsTheProgressOnATerminalAndNotOnAPipe) {
+  for (int k = 0; k < 40; ++k) {
+    WriteFile(source_ / ("rock_" + std::to_string(k)), tools::MakeModel({}));
+  }
+  const std::vector<std::string> options = {"--source", source_.string(), "--dest", dest_.string()};
+  const fs::path out = root_.Path() / "out";
+
+  const std::string on_terminal = ErrOnTerminalOrPipe(true, options, out);
+  EXPECT_EQ(TextOf(out), "Attempted model scales: 40. Success count: 40.\n");
+  EXPECT_TRUE(on_terminal.starts_with("\r0 of 40 models  0%  0 models/s  -:--:-- left"))
+      << on_terminal;
+  // Erased at last: spaces over the line, and back to its start.
+  ASSERT_TRUE(on_terminal.ends_with('\r')) << on_terminal;
+  const std::size_t erased = on_terminal.rfind('\r', on_terminal.size() - 2) + 1;
+  const std::string spaces = on_terminal.substr(erased, on_terminal.size() - 1 - erased);
+  EXPECT_GT(spaces.size(), 0U);
+  EXPECT_EQ(spaces.find_first_not_of(' '), std::string::npos) << on_terminal;
+  EXPECT_EQ(ErrOnTerminalOrPipe(false, options, out), "");
+  EXPECT_EQ(TextOf(out), "Attempted model scales: 40. Success count: 40.\n");
+}
+
 // A hidden destination folder's name, and that name as the warning prints it.
 struct HiddenCase {
   const char* folder;
