@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "command/messages.h"
+#include "command/run_progress.h"
 #include "engine/platform/platform_file_system.h"
 #include "window/caption_font.h"
 #include "window/message_box.h"
@@ -136,6 +137,7 @@ void Form1::CreateControls() {
   text2_ = findChild<QLineEdit*>(QStringLiteral("Text2"));
   text3_ = findChild<QLineEdit*>(QStringLiteral("Text3"));
   label4_ = findChild<QLabel*>(QStringLiteral("Label4"));
+  credit_ = label4_->text();
 }
 
 void Form1::resizeEvent(QResizeEvent* event) {
@@ -206,8 +208,18 @@ void Form1::OnCommand1Click() {
   // The worker touches no widget: the window's thread reads the run's result
   // from the queued call, which Qt drops should the window be gone by then.
   run_.Start([this, folders = std::move(*folders)](const std::atomic<bool>& stop) {
+    // At most ten counts a second reach the window, so painting them does
+    // not hold a fast run back.
+    command::RunProgress progress(nullptr, [this](const command::ProgressCount& count) {
+      QMetaObject::invokeMethod(
+          this,
+          [this, caption = QString::fromStdU16String(command::ProgressCaption(count))] {
+            if (run_.Running()) label4_->setText(caption);
+          },
+          Qt::QueuedConnection);
+    });
     command::ScaleRun run =
-        command::RunScale(folders, state_, *files_, nullptr, &stop, engine::DefaultJobs());
+        command::RunScale(folders, state_, *files_, &progress, &stop, engine::DefaultJobs());
     QMetaObject::invokeMethod(
         this, [this, ended = std::move(run)] { OnRunEnded(ended); }, Qt::QueuedConnection);
   });
@@ -216,6 +228,7 @@ void Form1::OnCommand1Click() {
 void Form1::OnRunEnded(const command::ScaleRun& run) {
   // Quitting may have waited for the run already.
   if (!run_.Join()) return;
+  label4_->setText(credit_);
   SetInputsEnabled(true);
   if (closing_) {
     // No summary is shown to a closed window.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QWidget>
 #include <chrono>
 #include <functional>
@@ -13,6 +14,7 @@
 #include "window/worker_run.h"
 
 class QCloseEvent;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QResizeEvent;
@@ -23,8 +25,9 @@ namespace vendrake::window {
 // four captions, laid out from the window description and kept fitted to the
 // window's width. It owns the window state the Scale command works on. The
 // button's click checks the inputs; the batch then runs on a worker thread
-// while the window, its controls all disabled, goes on painting, and the
-// summary shows once the run is over. Closing the window during a run stops
+// while the window, its controls all disabled, goes on painting, its credit
+// line counting the files done ("1,057 of 20,000 models"), and the summary
+// shows once the run is over. Closing the window during a run stops
 // the run after the file in hand; the window goes on answering until the
 // group in hand has taken its names, and then closes without a summary. When
 // the desktop session ends, the application quits with the run stopped the
@@ -80,7 +83,9 @@ class Form1 : public QWidget, public command::ControlSurface {
   QLineEdit* text1_ = nullptr;
   QLineEdit* text2_ = nullptr;
   QLineEdit* text3_ = nullptr;
-  QWidget* label4_ = nullptr;
+  QLabel* label4_ = nullptr;
+  // The credit line's text, which it shows again once a run has ended.
+  QString credit_;
 
   engine::WindowState state_;
   std::unique_ptr<engine::FileSystem> files_;

@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <atomic>
@@ -30,6 +31,7 @@
 #include "window/form1.h"
 #include "window/message_box.h"
 #include "window/pixel_layout.h"
+#include "window/window_description.h"
 
 namespace vendrake::window {
 namespace {
@@ -120,7 +122,8 @@ class Form1Worker : public ::testing::Test {
 };
 
 // While the worker is held up, the window's own thread handles a resize
-// (through the resize rule) and a repaint; every input stays locked.
+// (through the resize rule) and a repaint; every input stays locked, and the
+// credit line counts the files done until the run ends.
 TEST_F(Form1Worker, WindowResizesAndRepaintsWhileTheRunGoesOn) {
   WriteModels({"CliffNatural0_A1", "CliffNatural0_B2"});
   SlowDown("CliffNatural0_A1", std::chrono::milliseconds(1500));
@@ -143,6 +146,11 @@ TEST_F(Form1Worker, WindowResizesAndRepaintsWhileTheRunGoesOn) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return paints.count > 0; }, 1000)) << "not repainted";
   EXPECT_TRUE(form_->Running());
   EXPECT_TRUE(shown_.empty()) << "a message during the run";
+  QLabel* credit = form_->findChild<QLabel*>("Label4");
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return QRegularExpression("^[01] of 2 models$").match(credit->text()).hasMatch(); },
+      1000))
+      << credit->text().toStdString();
 
   ASSERT_TRUE(QTest::qWaitFor([this] { return !shown_.empty(); }, kPatienceMs));
   EXPECT_THAT(shown_, ElementsAre("Attempted model scales: 2. Success count: 2."));
@@ -151,6 +159,7 @@ TEST_F(Form1Worker, WindowResizesAndRepaintsWhileTheRunGoesOn) {
   EXPECT_EQ(Command1(*form_)->text(), "Scale");
   for (const char* box : {"Text1", "Text2", "Text3"})
     EXPECT_TRUE(TextBox(*form_, box)->isEnabled());
+  EXPECT_EQ(credit->text().toStdU16String(), DescriptionOf("Label4").text);
 }
 
 // Closed while the first file is read: the window goes on answering while the
