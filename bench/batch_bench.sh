@@ -212,7 +212,37 @@ discard_free_rerun() {
 printf 'On an ext4 image mounted without discard: '
 discard_free_rerun
 
-rm -rf "$work"/CliffNatural0_2x_* "$work"/copy_* "$work"/InPlace_* "$source_dir"
+rm -rf "$work"/CliffNatural0_2x_* "$work"/copy_* "$work"/InPlace_*
+
+# What the progress line costs a run into a new folder: --progress against
+# --no-progress, standard error on a file and, through script(1), on a
+# terminal; interleaved, each first in turn, the median of the per-run ratios.
+progress_run() {
+  local terminal=$1 choice=$2 dest=$work/Progress_$1_$2_$3
+  if [ "$terminal" = terminal ]; then
+    measure script -qec "'$cli' --$choice --source '$source_dir' --dest '$dest' --scale 2 >/dev/null" /dev/null
+  else
+    measure sh -c 'err=$1; shift; "$@" 2>"$err"' sh "$work/progress-err" "$cli" --"$choice" \
+      --source "$source_dir" --dest "$dest" --scale 2
+  fi
+  expect_files "$dest" "$files" "the run with --$choice"
+}
+for terminal in file terminal; do
+  costs=()
+  for ((run = 1; run <= runs; run++)); do
+    if ((run % 2)); then order="progress no-progress"; else order="no-progress progress"; fi
+    for choice in $order; do
+      progress_run "$terminal" "$choice" "$run"
+      [ "$choice" = progress ] && with=$elapsed || without=$elapsed
+    done
+    costs+=("$(awk -v a="$with" -v b="$without" 'BEGIN { printf "%.4f", (a - b) / b }')")
+    rm -rf "$work"/Progress_*
+  done
+  cost=$(med "${costs[@]}")
+  printf 'Progress line on a %s: --progress / --no-progress - 1 = %+.3f (runs: %s)  target below 0.02  %s\n' \
+    "$terminal" "$cost" "${costs[*]}" "$(awk -v v="$cost" 'BEGIN { print (v < 0.02) ? "PASS" : "MISS" }')"
+done
+rm -rf "$source_dir"
 
 # A re-run beside a run into a new folder over many small models.
 if [ "$many" -gt 0 ]; then

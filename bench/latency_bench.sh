@@ -2,7 +2,8 @@
 # Times vendrake-cli with one job and with its default jobs beside `cp -r`
 # and `rsync -a` of the same folder, on the plain disk and on a FUSE mount
 # that holds every request up for a set time (bench/latency_fs.c), as a
-# network share or a USB stick would.
+# network share or a USB stick would; on that mount, also the floor its
+# folder lock sets (a create and a rename per output, one after the other).
 #
 #   bench/latency_bench.sh BUILD_DIR [RUNS] [FILES] [DELAY_US]
 #
@@ -84,8 +85,8 @@ compare() {
   printf '  rsync -a             %7.3fs\n' "$med_rsync"
 }
 
-default_jobs=$(nproc)
-[ "$default_jobs" -gt 8 ] && default_jobs=8
+# As engine::DefaultJobs: 8 whatever the processor count.
+default_jobs=8
 
 echo "Jobs and copiers: every time includes a syncfs of the file system at the end."
 plain=$work/plain
@@ -93,7 +94,7 @@ mkdir -p "$plain"
 "$make_samples" --out "$plain/Source" --count "$files" --min-bytes 16384 --max-bytes 131072 --seed 5
 sync_targets=$plain compare "$plain" "$plain/Source" "$files" "Plain disk"
 plain_ratio=$(ratio "$med_default" "$med_cp")
-printf '  default jobs / cp -r: %.2f  target at most 0.9  %s\n' "$plain_ratio" "$(verdict "$plain_ratio" 0.9)"
+printf '  default jobs / cp -r: %.2f  target at most 0.95  %s\n' "$plain_ratio" "$(verdict "$plain_ratio" 0.95)"
 rm -rf "$plain"
 
 # The slow medium: every request held up by DELAY_US.
@@ -115,15 +116,35 @@ slow_medium() {
   "$make_samples" --out "$under/Source" --count "$slow_files" --min-bytes 16384 --max-bytes 131072 --seed 5
   sync_targets="$mount_point $under" compare "$mount_point" "$mount_point/Source" "$slow_files" \
     "Every request delayed by $delay us"
+  # The floor a folder's lock sets: each output is created under a staging
+  # name and renamed to its own, and the folder is locked for the whole of
+  # each, so no run can take less than these two requests per output one
+  # after the other. Timed here in one process, median of RUNS.
+  local floors=() floor run
+  for ((run = 1; run <= runs; run++)); do
+    mkdir -p "$mount_point/Floor_$run"
+    sync_targets="$mount_point $under" measure perl -e '
+      my ($folder, $count) = @ARGV;
+      for my $k (1 .. $count) {
+        open(my $file, ">", "$folder/.staged$k") or die "create: $!";
+        close($file);
+        rename("$folder/.staged$k", "$folder/output$k") or die "rename: $!";
+      }' "$mount_point/Floor_$run" "$slow_files"
+    floors+=("$elapsed")
+  done
+  floor=$(printf '%s\n' "${floors[@]}" | median)
   fusermount3 -u "$mount_point"
   wait "$server" || true
-  local speedup cp_ratio
+  local speedup floor_ratio cp_speedup
   speedup=$(ratio "$med_one" "$med_default")
-  cp_ratio=$(ratio "$med_default" "$med_cp")
-  printf '  --jobs 1 / default jobs: %.2f  target at least 3  %s\n' "$speedup" \
-    "$(awk -v v="$speedup" 'BEGIN { print (v >= 3) ? "PASS" : "MISS" }')"
-  printf '  default jobs / cp -r:    %.2f  target below 1     %s\n' "$cp_ratio" \
-    "$(awk -v v="$cp_ratio" 'BEGIN { print (v < 1) ? "PASS" : "MISS" }')"
+  floor_ratio=$(ratio "$med_default" "$floor")
+  cp_speedup=$(ratio "$med_cp" "$med_default")
+  printf '  folder-lock floor (a create and a rename per output, one after the other) %7.3fs\n' "$floor"
+  printf '  --jobs 1 / default jobs: %.2f\n' "$speedup"
+  printf '  default jobs / floor:    %.2f  target at most 1.15  %s\n' "$floor_ratio" \
+    "$(verdict "$floor_ratio" 1.15)"
+  printf '  cp -r / default jobs:    %.2f  target at least 1.5  %s\n' "$cp_speedup" \
+    "$(awk -v v="$cp_speedup" 'BEGIN { print (v >= 1.5) ? "PASS" : "MISS" }')"
 }
 slow_medium
 
