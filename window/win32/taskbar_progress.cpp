@@ -3,10 +3,26 @@
 #include <objbase.h>
 #include <shobjidl.h>
 
+#include <utility>
+
 namespace vendrake::window {
 
-TaskbarProgress::TaskbarProgress()
-    : button_created_(RegisterWindowMessageW(L"TaskbarButtonCreated")) {
+namespace {
+
+ITaskbarList3* MakeShellTaskbar() {
+  void* taskbar = nullptr;
+  if (FAILED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
+                              &taskbar))) {
+    return nullptr;
+  }
+  return static_cast<ITaskbarList3*>(taskbar);
+}
+
+}  // namespace
+
+TaskbarProgress::TaskbarProgress(Maker make)
+    : button_created_(RegisterWindowMessageW(L"TaskbarButtonCreated")),
+      make_(make != nullptr ? std::move(make) : Maker(&MakeShellTaskbar)) {
   // S_FALSE: the thread had started COM already; it is still ours to end.
   com_started_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
 }
@@ -33,10 +49,8 @@ bool TaskbarProgress::OnMessage(UINT message) {
     taskbar_->Release();
     taskbar_ = nullptr;
   }
-  void* taskbar = nullptr;
-  if (SUCCEEDED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
-                                 IID_ITaskbarList3, &taskbar))) {
-    taskbar_ = static_cast<ITaskbarList3*>(taskbar);
+  taskbar_ = make_();
+  if (taskbar_ != nullptr) {
     if (FAILED(taskbar_->HrInit())) {
       taskbar_->Release();
       taskbar_ = nullptr;
@@ -48,12 +62,26 @@ bool TaskbarProgress::OnMessage(UINT message) {
 
 void TaskbarProgress::ShowBusy(bool busy) {
   busy_ = busy;
+  done_ = 0;
+  total_ = 0;
+  Show();
+}
+
+void TaskbarProgress::ShowDone(std::uint64_t done, std::uint64_t total) {
+  if (!busy_) return;
+  done_ = done;
+  total_ = total;
   Show();
 }
 
 void TaskbarProgress::Show() {
   if (taskbar_ == nullptr || window_ == nullptr) return;
-  taskbar_->SetProgressState(window_, busy_ ? TBPF_INDETERMINATE : TBPF_NOPROGRESS);
+  if (busy_ && total_ > 0) {
+    // Clears the indeterminate state and shows the normal one by itself.
+    taskbar_->SetProgressValue(window_, done_ < total_ ? done_ : total_, total_);
+  } else {
+    taskbar_->SetProgressState(window_, busy_ ? TBPF_INDETERMINATE : TBPF_NOPROGRESS);
+  }
 }
 
 }  // namespace vendrake::window

@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <functional>
+
 struct ITaskbarList3;
 
 namespace vendrake::window {
@@ -14,7 +17,11 @@ namespace vendrake::window {
 // older shell, or none), it shows nothing and says nothing.
 class TaskbarProgress {
  public:
-  TaskbarProgress();
+  // Makes the taskbar object, or gives nullptr; the object is released when
+  // done with. Without one, the shell's own (CLSID_TaskbarList).
+  using Maker = std::function<ITaskbarList3*()>;
+
+  explicit TaskbarProgress(Maker make = nullptr);
   TaskbarProgress(const TaskbarProgress&) = delete;
   TaskbarProgress& operator=(const TaskbarProgress&) = delete;
   ~TaskbarProgress();
@@ -28,8 +35,12 @@ class TaskbarProgress {
   // so, takes the taskbar object anew.
   bool OnMessage(UINT message);
 
-  // Shows the button as busy for as long as it takes, or as before.
+  // Shows the button as busy, with no end in sight until ShowDone tells how
+  // far it has come, or as before.
   void ShowBusy(bool busy);
+
+  // Fills the busy button to `done` of `total`.
+  void ShowDone(std::uint64_t done, std::uint64_t total);
 
  private:
   void Show();
@@ -38,6 +49,10 @@ class TaskbarProgress {
   UINT button_created_ = 0;
   HWND window_ = nullptr;
   bool busy_ = false;
+  // How far the busy run has come; nothing told while total_ is 0.
+  std::uint64_t done_ = 0;
+  std::uint64_t total_ = 0;
+  Maker make_;
   ITaskbarList3* taskbar_ = nullptr;
 };
 

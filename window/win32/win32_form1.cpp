@@ -1,12 +1,14 @@
 #include "window/win32/win32_form1.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 #include <system_error>
 #include <utility>
 
 #include "command/messages.h"
+#include "command/run_progress.h"
 #include "engine/platform/platform_file_system.h"
 #include "window/pixel_layout.h"
 #include "window/win32/control_look.h"
@@ -22,6 +24,9 @@ constexpr int kFirstControlId = 1000;
 
 // Posted by the worker thread once its run has ended.
 constexpr UINT kRunEndedMessage = WM_APP + 1;
+// Posted by the worker thread, at most ten times a second, with the files
+// done so far as WPARAM and the files listed as LPARAM.
+constexpr UINT kRunProgressMessage = WM_APP + 2;
 
 // What the window tells the user when the session's end waits for it.
 constexpr wchar_t kShutdownBlockReason[] = L"Vendrake is finishing the files in hand";
@@ -77,9 +82,11 @@ int ControlId(std::string_view name) {
   return 0;
 }
 
-Win32Form1::Win32Form1(HINSTANCE instance, std::unique_ptr<engine::FileSystem> files)
+Win32Form1::Win32Form1(HINSTANCE instance, std::unique_ptr<engine::FileSystem> files,
+                       TaskbarProgress::Maker make_taskbar)
     : instance_(instance),
-      files_(files != nullptr ? std::move(files) : engine::MakePlatformFileSystem()) {
+      files_(files != nullptr ? std::move(files) : engine::MakePlatformFileSystem()),
+      taskbar_(std::move(make_taskbar)) {
   RegisterForm1Class(instance, &Win32Form1::WindowProcedure);
   // The window procedure takes hwnd_ over at WM_NCCREATE.
   if (CreateWindowExW(kFormExStyle, kForm1ClassName, Wide(command::kApplicationTitle).c_str(),
@@ -243,6 +250,11 @@ LRESULT Win32Form1::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case kRunEndedMessage:
       OnRunEnded();
       return 0;
+    case kRunProgressMessage:
+      // Posted before the run's end, so never after OnRunEnded.
+      ShowProgress(
+          {.done = static_cast<std::int64_t>(wparam), .listed = static_cast<std::int64_t>(lparam)});
+      return 0;
     case WM_CLOSE:
       if (!MayCloseNow()) return 0;
       break;
@@ -293,7 +305,13 @@ void Win32Form1::OnCommand1Click() {
   // The worker touches no control; the window's thread takes its result once
   // the posted message says it is there.
   run_.Start([this, folders = std::move(*folders), hwnd = hwnd_](const std::atomic<bool>& stop) {
-    ended_ = command::RunScale(folders, state_, *files_, nullptr, &stop, engine::DefaultJobs());
+    // At most ten counts a second reach the window, so painting them does
+    // not hold a fast run back.
+    command::RunProgress progress(nullptr, [hwnd](const command::ProgressCount& count) {
+      PostMessageW(hwnd, kRunProgressMessage, static_cast<WPARAM>(count.done),
+                   static_cast<LPARAM>(count.listed));
+    });
+    ended_ = command::RunScale(folders, state_, *files_, &progress, &stop, engine::DefaultJobs());
     PostMessageW(hwnd, kRunEndedMessage, 0, 0);
   });
 }
@@ -301,6 +319,7 @@ void Win32Form1::OnCommand1Click() {
 void Win32Form1::OnRunEnded() {
   if (!run_.Join()) return;
   taskbar_.ShowBusy(false);
+  SetWindowTextW(label4_, Wide(kLabel4.text).c_str());
   running_ = false;
   if (closing_) {
     // No summary is shown to a closed window, nor at the session's end.
@@ -343,6 +362,12 @@ void Win32Form1::OnEndSession(bool ending) {
   // its summary as any stopped run does.
   if (blocking_shutdown_) ShutdownBlockReasonDestroy(hwnd_);
   blocking_shutdown_ = false;
+}
+
+void Win32Form1::ShowProgress(const command::ProgressCount& count) {
+  SetWindowTextW(label4_, Wide(command::ProgressCaption(count)).c_str());
+  taskbar_.ShowDone(static_cast<std::uint64_t>(count.done),
+                    static_cast<std::uint64_t>(count.listed));
 }
 
 void Win32Form1::SetInputsEnabled(bool enabled) {

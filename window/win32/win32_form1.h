@@ -9,6 +9,7 @@
 
 #include "command/control_surface.h"
 #include "command/on_scale.h"
+#include "command/run_progress.h"
 #include "engine/file_system.h"
 #include "engine/window_state.h"
 #include "window/win32/taskbar_progress.h"
@@ -27,17 +28,20 @@ int ControlId(std::string_view name);
 // window description at the window's DPI and kept fitted to its width. It
 // owns the window state the Scale command works on. The button's click checks
 // the inputs; the batch then runs on a worker thread while the window, its
-// controls all disabled, goes on answering and painting, and the summary
-// shows once the run is over. Closing the window during a run, or the end of
-// the session (log-off, shutdown, restart), stops the run after the file in
-// hand; the window goes on answering until the group in hand has taken its
-// names, and then closes without a summary.
+// controls all disabled, goes on answering and painting, its credit line
+// counting the files done ("1,057 of 20,000 models") and its taskbar button
+// filling, and the summary shows once the run is over. Closing the window during a run, or the end
+// of the session (log-off, shutdown, restart), stops the run after the file in hand; the window
+// goes on answering until the group in hand has taken its names, and then closes without a summary.
 class Win32Form1 : public command::ControlSurface {
  public:
   // Creates the window, hidden, working on the platform's file system or on
   // `files` when given. Throws std::system_error when the system refuses to
   // create it.
-  explicit Win32Form1(HINSTANCE instance, std::unique_ptr<engine::FileSystem> files = nullptr);
+  // The taskbar button shows the run's progress through the object that
+  // `make_taskbar` makes, or the shell's own when it is not given.
+  explicit Win32Form1(HINSTANCE instance, std::unique_ptr<engine::FileSystem> files = nullptr,
+                      TaskbarProgress::Maker make_taskbar = nullptr);
   Win32Form1(const Win32Form1&) = delete;
   Win32Form1& operator=(const Win32Form1&) = delete;
   ~Win32Form1() override;
@@ -75,6 +79,9 @@ class Win32Form1 : public command::ControlSurface {
   void OnCommand1Click();
   // Back on the window's thread once the worker's run has ended.
   void OnRunEnded();
+  // Shows how far the run in hand has come on the credit line and the
+  // taskbar button.
+  void ShowProgress(const command::ProgressCount& count);
   void SetInputsEnabled(bool enabled);
   // The window is closed: with a run in hand, it stops the run and stays
   // until the run has ended. Whether the window may go at once.

@@ -2,10 +2,13 @@
 // message loop, so that a test can hold the run up through the file system
 // and meanwhile ask the window to answer, as the system itself would.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shobjidl.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -13,6 +16,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -27,12 +31,15 @@
 #include "tools/synthetic_model.h"
 #include "window/pixel_layout.h"
 #include "window/win32/win32_form1.h"
+#include "window/window_description.h"
 
 namespace vendrake::window {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::AnyOf;
 using ::testing::Contains;
+using ::testing::Each;
 using ::testing::UnorderedElementsAreArray;
 using Operation = testing::HookedFileSystem::Operation;
 using testing::Eventually;
@@ -60,21 +67,78 @@ std::vector<std::u16string> Lines(std::u16string_view text) {
   return lines;
 }
 
+// Notes the calls that show progress on the taskbar button, as "state N"
+// (a TBPFLAG) and "value DONE of TOTAL"; answers every other call with S_OK.
+// Lives as long as the test, so it counts no references.
+class RecordingTaskbar : public ITaskbarList3 {
+ public:
+  std::vector<std::string> Calls() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return calls_;
+  }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE HrInit() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE AddTab(HWND) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE DeleteTab(HWND) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE ActivateTab(HWND) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE SetActiveAlt(HWND) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE MarkFullscreenWindow(HWND, BOOL) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE SetProgressValue(HWND, ULONGLONG done, ULONGLONG total) override {
+    Note("value " + std::to_string(done) + " of " + std::to_string(total));
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetProgressState(HWND, TBPFLAG state) override {
+    Note("state " + std::to_string(static_cast<int>(state)));
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE RegisterTab(HWND, HWND) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE UnregisterTab(HWND) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE SetTabOrder(HWND, HWND) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE SetTabActive(HWND, HWND, DWORD) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE ThumbBarAddButtons(HWND, UINT, LPTHUMBBUTTON) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE ThumbBarUpdateButtons(HWND, UINT, LPTHUMBBUTTON) override {
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE ThumbBarSetImageList(HWND, HIMAGELIST) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE SetOverlayIcon(HWND, HICON, LPCWSTR) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE SetThumbnailTooltip(HWND, LPCWSTR) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE SetThumbnailClip(HWND, RECT*) override { return S_OK; }
+
+ private:
+  void Note(std::string call) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    calls_.push_back(std::move(call));
+  }
+
+  mutable std::mutex mutex_;
+  std::vector<std::string> calls_;
+};
+
 // A Win32Form1 shown on a thread of its own, over the platform's file system
-// with hooks; closed, if still open, when the test ends.
+// with hooks, whose taskbar button a RecordingTaskbar stands for; closed, if
+// still open, when the test ends.
 class Form1OnItsThread {
  public:
   Form1OnItsThread() {
     auto hooked = std::make_unique<testing::HookedFileSystem>(*platform_);
     hooks_ = hooked.get();
     thread_ = std::thread([this, files = std::move(hooked)]() mutable {
-      Win32Form1 form(GetModuleHandleW(nullptr), std::move(files));
+      Win32Form1 form(GetModuleHandleW(nullptr), std::move(files),
+                      [this]() -> ITaskbarList3* { return &taskbar_; });
       form.Show(SW_SHOWNORMAL);
       thread_id_.store(GetCurrentThreadId());
       form_.store(form.Handle());
       form.RunMessageLoop();
     });
     EXPECT_TRUE(Eventually([this] { return form_.load() != nullptr; }));
+    // As the shell says once it has made the window's button.
+    PostMessageW(Form(), RegisterWindowMessageW(L"TaskbarButtonCreated"), 0, 0);
   }
   Form1OnItsThread(const Form1OnItsThread&) = delete;
   Form1OnItsThread& operator=(const Form1OnItsThread&) = delete;
@@ -84,6 +148,7 @@ class Form1OnItsThread {
   }
 
   testing::HookedFileSystem& Hooks() { return *hooks_; }
+  const RecordingTaskbar& Taskbar() const { return taskbar_; }
   HWND Form() const { return form_.load(); }
   HWND Control(const char* name) const { return GetDlgItem(Form(), ControlId(name)); }
 
@@ -127,6 +192,7 @@ class Form1OnItsThread {
   }
 
  private:
+  RecordingTaskbar taskbar_;
   std::unique_ptr<engine::FileSystem> platform_ = engine::MakePlatformFileSystem();
   testing::HookedFileSystem* hooks_ = nullptr;
   std::atomic<HWND> form_{nullptr};
@@ -195,7 +261,8 @@ class Win32Form1Worker : public ::testing::Test {
 };
 
 // While the worker is held up, the window answers at once, runs the resize
-// rule and keeps every input locked; the summary comes after.
+// rule, keeps every input locked and counts the files done on its credit
+// line; the summary comes after, and the credit line is itself again.
 TEST_F(Win32Form1Worker, WindowAnswersAndResizesWhileTheRunGoesOn) {
   WriteModels({"CliffNatural0_A1", "CliffNatural0_B2"});
   SlowDown("CliffNatural0_A1", std::chrono::milliseconds(1500));
@@ -224,12 +291,28 @@ TEST_F(Win32Form1Worker, WindowAnswersAndResizesWhileTheRunGoesOn) {
   GetWindowRect(window_.Control("Text2"), &box);
   EXPECT_EQ(box.right - box.left, FitToClientWidth(width).path_box_width);
   EXPECT_EQ(window_.SummaryBox(), nullptr) << "a message during the run";
+  std::u16string credit;
+  EXPECT_TRUE(Eventually([&] {
+    credit = TextOf(window_.Control("Label4"));
+    return credit == u"0 of 2 models" || credit == u"1 of 2 models";
+  })) << std::string(credit.begin(), credit.end());
 
   HWND summary = nullptr;
   ASSERT_TRUE(Eventually([&] { return (summary = window_.SummaryBox()) != nullptr; }));
   PostMessageW(summary, WM_COMMAND, IDOK, 0);
   EXPECT_TRUE(Eventually([&] { return IsWindowEnabled(window_.Control("Text2")) != FALSE; }));
   EXPECT_EQ(TextOf(window_.Control("Command1")), u"Scale");
+  EXPECT_EQ(TextOf(window_.Control("Label4")), DescriptionOf("Label4").text);
+  // Busy with no end in sight until the count of files listed comes, filled
+  // in step with the credit line, and plain again at the end.
+  const std::vector<std::string> calls = window_.Taskbar().Calls();
+  const auto busy = std::find(calls.begin(), calls.end(), "state 1");
+  ASSERT_NE(busy, calls.end()) << ::testing::PrintToString(calls);
+  EXPECT_THAT(std::vector<std::string>(calls.begin(), busy), Each(std::string("state 0")));
+  ASSERT_GE(calls.end() - busy, 3) << ::testing::PrintToString(calls);
+  EXPECT_THAT(std::vector<std::string>(busy + 1, calls.end() - 1),
+              Each(AnyOf("value 0 of 2", "value 1 of 2")));
+  EXPECT_EQ(calls.back(), "state 0");
 }
 
 // Closed while the first file is read: the window answers at once while the
