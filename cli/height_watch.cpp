@@ -101,6 +101,15 @@ class WatchedFolder : public engine::Folder {
                                            gathered_);
   }
   engine::FileIdentity Identity() override { return inner_->Identity(); }
+  // Passed through, so that a link at an output's name is looked at, not
+  // followed, and an empty destination is known for one.
+  engine::FileIdentity IdentityAt(std::u16string_view name) override {
+    return inner_->IdentityAt(name);
+  }
+  std::optional<engine::LinkTarget> FollowLink(std::u16string_view name) override {
+    return inner_->FollowLink(name);
+  }
+  bool IsEmpty() override { return inner_->IsEmpty(); }
   std::size_t RemoveAbandonedStaging() override { return inner_->RemoveAbandonedStaging(); }
   void FlushStaged() override { inner_->FlushStaged(); }
   std::size_t StagingCapacity() override { return inner_->StagingCapacity(); }

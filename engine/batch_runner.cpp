@@ -28,17 +28,22 @@ bool IsShortOfRoom(const std::exception_ptr& failure) {
 
 void BatchRunner::Convert(const std::u16string& entry) {
   ListedFile pending = StageOrFail(entry);
-  // The outputs in hand hold room on the disk and descriptors: once they
-  // have their names, a file that ran short gets a second chance alone,
+  // The outputs in hand, and those staged ahead for later files, hold room
+  // on the disk and descriptors: once the first have their names and the
+  // others are dropped, a file that ran short gets a second chance alone,
   // as it would have had in a group of one.
-  if (pending.failure && group_files_ > 0 && IsShortOfRoom(pending.failure)) {
-    CommitGroup();
-    pending = StageOrFail(entry);
+  if (pending.failure && IsShortOfRoom(pending.failure)) {
+    const bool held_ahead = drop_files_ahead_ && drop_files_ahead_();
+    if (group_files_ > 0 || held_ahead) {
+      CommitGroup();
+      pending = StageOrFail(entry);
+    }
   }
   Record(std::move(pending));
 }
 
 void BatchRunner::Record(ListedFile file) {
+  if (file.no_normal_file) return;
   if (file.passed_over == nullptr) ++tally_.attempted;
   if (observer_ != nullptr) observer_->FileTaken();
   const bool staged = file.output != nullptr;
@@ -115,11 +120,18 @@ std::unique_ptr<InputFile> BatchRunner::OpenSource(ListedFile& pending) {
         pending.passed_over = kPassedOverSetAside;
         return nullptr;
       }
-      if (error.Problem() != FileProblem::kLeadsNowhere) throw;
-    }
-    if (!again) {
-      pending.passed_over = kPassedOverLeadsNowhere;
-      return nullptr;
+      if (error.Problem() != FileProblem::kLeadsNowhere &&
+          error.Problem() != FileProblem::kLeadsToNoNormalFile) {
+        throw;
+      }
+      if (!again) {
+        if (error.Problem() == FileProblem::kLeadsNowhere) {
+          pending.passed_over = kPassedOverLeadsNowhere;
+        } else {
+          pending.no_normal_file = true;
+        }
+        return nullptr;
+      }
     }
     CommitGroup();
   }

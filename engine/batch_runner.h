@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -91,7 +92,8 @@ class BatchRunner {
   void ScaleAndStage(ListedFile& file, std::unique_ptr<InputFile> input, WindowState& state) const;
 
   // Opens the listed file; nullptr, with the reason it is passed over, for a
-  // link that leads to no file. Such a link may lead to an output in hand
+  // link that leads to no file, and marked as no normal file for one that
+  // leads to a folder or the like. Such a link may lead to an output in hand
   // once that takes its name: the outputs in hand take theirs first, and the
   // link is followed again.
   std::unique_ptr<InputFile> OpenSource(ListedFile& pending);
@@ -148,6 +150,11 @@ class BatchRunner {
 
   // Listed files whose fate the observer has not heard yet.
   ListingOrderQueue queue_;
+
+  // In a run with files staged ahead: drops the outputs they hold, once
+  // their threads are done with them, so that each is staged again in its
+  // turn; whether any held one.
+  std::function<bool()> drop_files_ahead_;
 
   std::size_t group_files_ = 0;  // outputs staged in the group in hand
   std::size_t group_capacity_ = 1;

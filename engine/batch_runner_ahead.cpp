@@ -26,6 +26,24 @@ void BatchRunner::ConvertOverlapped(FolderListing& listing, std::u16string entry
     outcome.interrupted = true;
     return;
   }
+  // Forgotten before the files ahead and the pool go, however this ends.
+  struct Forget {
+    std::function<bool()>& drop;
+    ~Forget() { drop = nullptr; }
+  } forget{drop_files_ahead_};
+  drop_files_ahead_ = [&] {
+    bool held = false;
+    // The first is the file in hand.
+    for (std::size_t k = 1; k < files_ahead.size(); ++k) {
+      FileAhead& file = *files_ahead[k];
+      pool.WaitFor(file);
+      if (file.file.output == nullptr) continue;
+      file.file.output.reset();
+      file.redo = true;
+      held = true;
+    }
+    return held;
+  };
   hand_in(std::move(entry));
   bool listed_all = false;
   for (bool first = true;; first = false) {

@@ -16,16 +16,19 @@ namespace vendrake::engine {
 // - CreateFolder succeeds where the folder does not exist but its parent
 //   does, and fails, as the real one would, where the folder exists or its
 //   parent cannot be opened; a folder so "created" opens as an empty one;
-// - an output is taken and discarded, and its Commit never fails. It stands
-//   for the file it would replace: its identity is that file's, if there is
-//   one, so that a later name leading to that file is passed over as an
-//   output of the run, as it would have been;
+// - an output is taken and discarded, and its Commit never fails. Its name
+//   is noted with an identity of its own, which no real file has: a name in
+//   that folder, or a link that leads there step by step (where the platform
+//   can follow links), then opens as that output, and the run passes it
+//   over as one of its own, as it would have. Any other name of the file the
+//   output would replace, a hard link say, is still that file;
 // - abandoned staging files are left where they are.
 // Whatever the real run would find only on writing (a full disk, a
-// read-only output) does not show.
+// read-only output) does not show, nor do names the outputs would add to a
+// listing of the source folder, when it is the destination.
 class DryRunFileSystem : public FileSystem {
  public:
-  explicit DryRunFileSystem(FileSystem& real) : real_(real) {}
+  explicit DryRunFileSystem(FileSystem& real);
 
   void CreateFolder(std::u16string_view folder) override;
   std::unique_ptr<Folder> OpenFolder(std::u16string_view folder) override;
@@ -36,6 +39,12 @@ class DryRunFileSystem : public FileSystem {
   FileSystem& real_;
   // The folders CreateFolder pretended to make, by NameKey.
   std::unordered_set<std::u16string> created_;
+
+ public:
+  class Written;
+
+ private:
+  std::shared_ptr<Written> written_;
 };
 
 }  // namespace vendrake::engine

@@ -59,6 +59,9 @@ enum class FileProblem {
   kShortOfRoom,
   // A link whose target does not exist (yet).
   kLeadsNowhere,
+  // A link that leads to something other than a normal file, such as a
+  // folder, or to itself: not a file to scale, as if it were not listed.
+  kLeadsToNoNormalFile,
   // A whole output that a stopped run left behind, set aside under a name of
   // its own for the user to look at: no model to scale.
   kSetAside,

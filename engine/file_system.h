@@ -5,6 +5,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -60,6 +61,9 @@ inline constexpr Permissions kDefaultPermissions = 0666;
 // The names of one folder's normal files: not folders, not hidden, not system
 // files, and not the staging files of output in progress. A link that leads
 // to no file is listed too, so that the run can say why it passed it over.
+// Where the platform can, every link is listed, whatever it leads to now: an
+// output the run names meanwhile may change that, and the run looks when it
+// opens the name.
 // Read one at a time in the platform's order, never collected.
 class FolderListing {
  public:
@@ -115,6 +119,15 @@ class OutputFile {
   virtual FileIdentity Commit() = 0;
 };
 
+class Folder;
+
+// Where a link leads: the folder that holds its target, opened, and the
+// target's name in it.
+struct LinkTarget {
+  std::unique_ptr<Folder> folder;
+  std::u16string name;
+};
+
 // A folder opened once by its path text. Every operation works in that very
 // folder for as long as the object lives, even if its path text comes to name
 // another folder (the folder is moved away, or replaced by a link to
@@ -127,7 +140,9 @@ class Folder {
   // Starts a listing of the folder's normal files.
   virtual std::unique_ptr<FolderListing> ListNormalFiles() = 0;
   // Opens the normal file `name` for reading; a link is followed. A link
-  // that leads to no file fails with FileProblem::kLeadsNowhere; a file that
+  // that leads to no file fails with FileProblem::kLeadsNowhere; one that
+  // leads to something other than a normal file, with
+  // FileProblem::kLeadsToNoNormalFile; a file that
   // the staging clean-up set aside for the user, with FileProblem::kSetAside;
   // running out of descriptors, with FileProblem::kShortOfRoom.
   virtual std::unique_ptr<InputFile> OpenForReading(std::u16string_view name) = 0;
@@ -141,6 +156,13 @@ class Folder {
     } catch (const std::exception&) {
       return {};
     }
+  }
+  // Where the name `name` leads, one step, when it is a link: what a run that
+  // wrote nothing needs to tell which names lead to the names its outputs
+  // would have taken. Nothing when it is no link, or where the platform cannot
+  // say. Throws nothing but std::bad_alloc.
+  virtual std::optional<LinkTarget> FollowLink(std::u16string_view /*name*/) {
+    return std::nullopt;
   }
   // Stages new contents for the file `name`, which need not exist yet. A new
   // output takes `source_permissions` (see OutputFile::Commit). Running short

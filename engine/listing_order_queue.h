@@ -22,6 +22,7 @@ struct ListedFile {
   BatchStep step = BatchStep::kWrite;  // where it failed, with `failure`
   std::exception_ptr failure;          // an Error or std::bad_alloc, when it failed already
   const char* passed_over = nullptr;   // why it was not tried, if it was not
+  bool no_normal_file = false;         // a link to no normal file: as if never listed
 };
 
 // The listed files whose fate the observer has yet to hear, in listing

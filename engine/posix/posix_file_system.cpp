@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -58,19 +60,16 @@ class Listing : public FolderListing {
   }
 
  private:
-  // Regular files, and links to them. The entry's type usually comes with
-  // it; links and file systems that do not report types need a stat, which
-  // follows the link. A link that leads to no file is listed too: its target
-  // may be an output this run is about to name, and otherwise the run says
-  // why it passes it over.
+  // Regular files, and every link: what a link leads to is told when the run
+  // opens it, as an output the run names meanwhile may replace what it leads
+  // to (a link to a folder, or nothing yet). The entry's type usually comes
+  // with it; file systems that do not report types need a stat.
   bool IsListed(const dirent& entry) const {
-    if (entry.d_type == DT_REG) return true;
-    if (entry.d_type != DT_LNK && entry.d_type != DT_UNKNOWN) return false;
+    if (entry.d_type == DT_REG || entry.d_type == DT_LNK) return true;
+    if (entry.d_type != DT_UNKNOWN) return false;
     struct stat status {};
-    if (::fstatat(::dirfd(dir_), entry.d_name, &status, 0) == 0) return S_ISREG(status.st_mode);
-    return errno == ENOENT &&
-           ::fstatat(::dirfd(dir_), entry.d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-           S_ISLNK(status.st_mode);
+    return ::fstatat(::dirfd(dir_), entry.d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+           (S_ISREG(status.st_mode) || S_ISLNK(status.st_mode));
   }
 
   DIR* dir_;
@@ -131,18 +130,25 @@ class PosixFolder : public Folder {
     // open then waits as long as the system gives a holder.
     if (!fd.IsOpen() && errno == EWOULDBLOCK) {
       fd = posix::OpenIfRegular(Fd(), native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-      if (!fd.IsOpen() && errno == EINVAL) throw FileError("not a normal file: " + path);
+      if (!fd.IsOpen() && errno == EINVAL) FailAsNoNormalFile(native, path);
     }
     if (!fd.IsOpen()) {
       const int error = errno;
-      if (error == ENOENT && IsLink(native)) {
-        throw FileError("the link leads to no file: " + path, FileProblem::kLeadsNowhere);
+      if (IsLink(native)) {
+        if (error == ENOENT) {
+          throw FileError("the link leads to no file: " + path, FileProblem::kLeadsNowhere);
+        }
+        // Where a link leads cannot be looked at, or is a link again without
+        // end: no normal file, as a listing that followed it would have said.
+        if (error == ELOOP || error == ENOTDIR || error == EACCES || error == ENAMETOOLONG) {
+          FailAsNoNormalFile(native, path);
+        }
       }
       FailWithErrno("cannot open", path, error);
     }
     struct stat status {};
     if (::fstat(fd.Get(), &status) != 0) FailWithErrno("cannot open", path);
-    if (!S_ISREG(status.st_mode)) throw FileError("not a normal file: " + path);
+    if (!S_ISREG(status.st_mode)) FailAsNoNormalFile(native, path);
     return std::make_unique<Input>(std::move(fd), std::move(path), status);
   }
 
@@ -168,6 +174,31 @@ class PosixFolder : public Folder {
     return posix::IdentityOf(status);
   }
 
+  std::optional<LinkTarget> FollowLink(std::u16string_view name) override {
+    std::string native;
+    try {
+      native = posix::NativeName(name);
+    } catch (const Error&) {
+      return std::nullopt;
+    }
+    std::string target(PATH_MAX, '\0');
+    const ssize_t length = ::readlinkat(Fd(), native.c_str(), target.data(), target.size());
+    if (length < 0 || static_cast<std::size_t>(length) >= target.size()) return std::nullopt;
+    target.resize(static_cast<std::size_t>(length));
+    const std::size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : target.substr(0, slash);
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    // A target that ends in "/", ".", or ".." names a folder.
+    if (base.empty() || base == "." || base == "..") return std::nullopt;
+    Descriptor fd(::openat(Fd(), folder.c_str(), kFolderHandleFlags));
+    if (!fd.IsOpen()) return std::nullopt;
+    std::string path = folder.front() == '/' ? folder : posix::PathFor(Path(), folder);
+    return LinkTarget{std::make_unique<PosixFolder>(std::move(fd), std::move(path), stage_unnamed_),
+                      Utf8ToUtf16(base)};
+  }
+
   bool IsEmpty() override { return posix::HoldsOnlyStaging(Fd()); }
 
   std::size_t RemoveAbandonedStaging() override {
@@ -180,6 +211,16 @@ class PosixFolder : public Folder {
  private:
   int Fd() const { return folder_->fd.Get(); }
   const std::string& Path() const { return folder_->path; }
+
+  // A name that is no normal file: a link to something else is passed over
+  // as if never listed; anything else put in a listed file's place fails.
+  [[noreturn]] void FailAsNoNormalFile(const std::string& native, const std::string& path) const {
+    if (IsLink(native)) {
+      throw FileError("the link leads to no normal file: " + path,
+                      FileProblem::kLeadsToNoNormalFile);
+    }
+    throw FileError("not a normal file: " + path);
+  }
 
   bool IsLink(const std::string& native) const {
     struct stat status {};

@@ -72,6 +72,9 @@ class HookedFileSystem::HookedFolder : public engine::Folder {
   engine::FileIdentity IdentityAt(std::u16string_view name) override {
     return inner_->IdentityAt(name);
   }
+  std::optional<engine::LinkTarget> FollowLink(std::u16string_view name) override {
+    return inner_->FollowLink(name);
+  }
   bool IsEmpty() override { return inner_->IsEmpty(); }
   std::size_t RemoveAbandonedStaging() override { return inner_->RemoveAbandonedStaging(); }
   void FlushStaged() override { inner_->FlushStaged(); }
