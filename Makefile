@@ -107,6 +107,17 @@ tsan: deps
 	cmake --build --preset tsan
 	ctest --preset tsan
 
+# The differential test at length: runs of random folders at 1, 2 and 8 jobs
+# and as dry runs, compared line by line, on SEEDS seeds (the tests run 300).
+SEEDS ?= 1000
+
+.PHONY: differential
+differential: deps
+	cmake --preset dev
+	cmake --build --preset dev --target vendrake_engine_tests
+	VENDRAKE_DIFFERENTIAL_SEEDS=$(SEEDS) build/dev/tests/vendrake_engine_tests \
+	  --gtest_filter='GroupSizeDifferential.*'
+
 format-check:
 	scripts/install-deps.sh check
 	git ls-files --cached --others --exclude-standard -- '*.h' '*.cpp' \

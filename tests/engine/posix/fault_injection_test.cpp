@@ -31,6 +31,7 @@
 #include "engine/batch_run.h"
 #include "engine/posix/posix_file_system.h"
 #include "tests/engine/posix/syscall_fault.h"
+#include "tests/engine/posix/unmount.h"
 #include "tests/support/batch_recorder.h"
 #include "tests/support/hooked_file_system.h"
 #include "tests/support/scaled_model.h"
@@ -227,17 +228,7 @@ INSTANTIATE_TEST_SUITE_P(FaultInjection, UnusableDestinationTest, ::testing::Boo
                            return test.param ? "IsARegularFile" : "ParentMissing";
                          });
 
-// Unmounts a test's file system before its folder is removed.
-class Unmount {
- public:
-  explicit Unmount(fs::path folder) : folder_(std::move(folder)) {}
-  Unmount(const Unmount&) = delete;
-  Unmount& operator=(const Unmount&) = delete;
-  ~Unmount() { ::umount2(folder_.c_str(), MNT_DETACH); }
-
- private:
-  fs::path folder_;
-};
+using testing::Unmount;
 
 class WriteFailureTest : public FaultInjection, public ::testing::WithParamInterface<bool> {
  protected:
