@@ -178,6 +178,31 @@ TEST_F(RunCliTest, JsonOfADryRunTellsEachFileAndTheSummaryAndMakesNothing) {
   EXPECT_EQ(err_.str(), "");
 }
 
+// Each folder's heights are its own, NaNs left out, whatever the jobs asked:
+// the heights are watched one file at a time.
+TEST_F(RunCliTest, ADryRunCountsEachFoldersOwnHeightsWithoutNaNsAtAnyJobs) {
+  std::uint32_t heights_in_a = 0;
+  for (std::uint32_t k = 0; k < 40; ++k) {
+    const tools::ModelShape shape{.vertex_count = 4 + k, .face_count = 6, .seed = k};
+    files_.AddFile(u"C:\\A\\m" + engine::Utf8ToUtf16(std::to_string(k)) + u"_A1",
+                   tools::MakeModel(shape));
+    heights_in_a += shape.vertex_count;
+  }
+  std::vector<std::uint8_t> with_nan = tools::MakeModel(kShape);
+  const std::uint32_t quiet_nan = 0x7FC00000;
+  std::memcpy(with_nan.data() + tools::LayoutOf(kShape).vertex_block + 8, &quiet_nan, 4);
+  files_.AddFile(u"C:\\B\\rock_A1", with_nan);
+
+  EXPECT_EQ(Run({"--dry-run", "--json", "--jobs", "8", "C:\\A", "C:\\B"}), kExitAllWritten);
+  std::istringstream lines(out_.str());
+  std::vector<std::uint32_t> counts;
+  for (std::string line; std::getline(lines, line);) {
+    const nlohmann::json object = nlohmann::json::parse(line);
+    if (object["type"] == "summary") counts.push_back(object["heights"]["count"]);
+  }
+  EXPECT_THAT(counts, ::testing::ElementsAre(heights_in_a, kShape.vertex_count - 1));
+}
+
 // A destination the real run could not make fails every file in a dry run
 // too, although the dry run makes nothing.
 TEST_F(RunCliTest, ADryRunFailsEveryFileWhereTheDestinationCannotBeMade) {

@@ -18,7 +18,7 @@ class HookedFileSystem::Input : public engine::InputFile {
     owner_.Fire(Operation::kRead, name_);
     inner_->Read(bytes);
   }
-  engine::FileIdentity Identity() override { return inner_->Identity(); }
+  engine::FileIdentity Identity() override { return owner_.Shown(inner_->Identity()); }
   engine::Permissions PermissionBits() override { return inner_->PermissionBits(); }
 
  private:
@@ -30,7 +30,15 @@ class HookedFileSystem::Input : public engine::InputFile {
 class HookedFileSystem::Output : public engine::OutputFile {
  public:
   Output(HookedFileSystem& owner, std::unique_ptr<engine::OutputFile> inner, std::u16string name)
-      : owner_(owner), inner_(std::move(inner)), name_(std::move(name)) {}
+      : owner_(owner), inner_(std::move(inner)), name_(std::move(name)) {
+    const std::size_t staged = ++owner_.outputs_staged_;
+    std::size_t most = owner_.most_outputs_staged_;
+    while (staged > most && !owner_.most_outputs_staged_.compare_exchange_weak(most, staged)) {
+    }
+  }
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+  ~Output() override { --owner_.outputs_staged_; }
 
   void Write(std::span<const std::uint8_t> bytes) override {
     if (const auto kept = owner_.TakeCut(name_)) {
@@ -42,7 +50,7 @@ class HookedFileSystem::Output : public engine::OutputFile {
   }
   engine::FileIdentity Commit() override {
     owner_.Fire(Operation::kCommit, name_);
-    return inner_->Commit();
+    return owner_.Shown(inner_->Commit());
   }
 
  private:
@@ -68,9 +76,9 @@ class HookedFileSystem::HookedFolder : public engine::Folder {
     return std::make_unique<Output>(owner_, inner_->OpenForReplacing(name, source_permissions),
                                     std::u16string(name));
   }
-  engine::FileIdentity Identity() override { return inner_->Identity(); }
+  engine::FileIdentity Identity() override { return owner_.Shown(inner_->Identity()); }
   engine::FileIdentity IdentityAt(std::u16string_view name) override {
-    return inner_->IdentityAt(name);
+    return owner_.Shown(inner_->IdentityAt(name));
   }
   std::optional<engine::LinkTarget> FollowLink(std::u16string_view name) override {
     return inner_->FollowLink(name);

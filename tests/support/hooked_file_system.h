@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -32,6 +33,11 @@ class HookedFileSystem : public engine::FileSystem {
   void FailWrite(std::u16string name, std::size_t kept);
   // Makes every folder say it may stage `capacity` outputs at once.
   void SetStagingCapacity(std::size_t capacity) { staging_capacity_ = capacity; }
+  // Makes every file and folder of unknown identity, as on a volume that
+  // gives no file IDs.
+  void HideIdentities() { hide_identities_ = true; }
+  // The most outputs that were staged at once so far.
+  std::size_t MostOutputsStaged() const { return most_outputs_staged_; }
 
   void CreateFolder(std::u16string_view folder) override;
   std::unique_ptr<engine::Folder> OpenFolder(std::u16string_view folder) override;
@@ -54,6 +60,9 @@ class HookedFileSystem : public engine::FileSystem {
     std::size_t kept;
   };
 
+  engine::FileIdentity Shown(const engine::FileIdentity& identity) const {
+    return hide_identities_ ? engine::FileIdentity{} : identity;
+  }
   // Runs and drops the first hook for `operation` on `name`.
   void Fire(Operation operation, std::u16string_view name);
   // Drops and returns the bytes to keep of the first cut for `name`, if any.
@@ -63,6 +72,9 @@ class HookedFileSystem : public engine::FileSystem {
   std::vector<Hook> hooks_;
   std::vector<Cut> cuts_;
   std::optional<std::size_t> staging_capacity_;
+  bool hide_identities_ = false;
+  std::atomic<std::size_t> outputs_staged_{0};
+  std::atomic<std::size_t> most_outputs_staged_{0};
   // Files are opened and written on several threads at once in a run with
   // several jobs.
   std::mutex mutex_;
