@@ -32,6 +32,16 @@ namespace {
 // never returns.
 constexpr std::chrono::milliseconds kSessionEndPatience{30'000};
 
+// A normalised folder text as its box shows it. The command writes "\\" as the
+// separator; this window runs where "/" is the separator and "\\" a character
+// a name may hold, so the box shows "/" and the user can copy the path into a
+// terminal. The run reads either separator, so what it does is unchanged.
+QString AsShownInBox(const std::u16string& text) {
+  QString shown = QString::fromStdU16String(text);
+  shown.replace(QLatin1Char('\\'), QLatin1Char('/'));
+  return shown;
+}
+
 // The project's icon at each size it is drawn in; the toolkit picks among them.
 QIcon ProjectIcon() {
   QIcon icon;
@@ -244,15 +254,11 @@ void Form1::OnRunEnded(const command::ScaleRun& run) {
 
 std::u16string Form1::SourceText() { return text2_->text().toStdU16String(); }
 
-void Form1::SetSourceText(const std::u16string& text) {
-  text2_->setText(QString::fromStdU16String(text));
-}
+void Form1::SetSourceText(const std::u16string& text) { text2_->setText(AsShownInBox(text)); }
 
 std::u16string Form1::DestinationText() { return text3_->text().toStdU16String(); }
 
-void Form1::SetDestinationText(const std::u16string& text) {
-  text3_->setText(QString::fromStdU16String(text));
-}
+void Form1::SetDestinationText(const std::u16string& text) { text3_->setText(AsShownInBox(text)); }
 
 std::u16string Form1::ScaleText() { return text1_->text().toStdU16String(); }
 
