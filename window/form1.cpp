@@ -19,6 +19,7 @@
 #include "command/run_progress.h"
 #include "engine/platform/platform_file_system.h"
 #include "window/caption_font.h"
+#include "window/folder_drop.h"
 #include "window/message_box.h"
 #include "window/pixel_layout.h"
 #include "window/window_description.h"
@@ -146,6 +147,10 @@ void Form1::CreateControls() {
   text1_ = findChild<QLineEdit*>(QStringLiteral("Text1"));
   text2_ = findChild<QLineEdit*>(QStringLiteral("Text2"));
   text3_ = findChild<QLineEdit*>(QStringLiteral("Text3"));
+  // A folder dragged from the file manager onto either path box fills it.
+  auto* folder_drop = new FolderDrop(this);
+  text2_->installEventFilter(folder_drop);
+  text3_->installEventFilter(folder_drop);
   label4_ = findChild<QLabel*>(QStringLiteral("Label4"));
   credit_ = label4_->text();
 }

@@ -4,15 +4,20 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QSize>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
@@ -291,6 +296,30 @@ TEST_F(Form1Run, ClickScalesTheFolderNormalisesTheBoxesInPlaceAndShowsTheSummary
   EXPECT_EQ(testing::ReadFile(destination_ / "CliffNatural0_2x_B2"),
             testing::ScaledModel(second, 2.0F));
   EXPECT_EQ(std::distance(fs::directory_iterator(destination_), fs::directory_iterator()), 2);
+}
+
+// A folder dropped from a file manager fills the box it lands on; a file
+// gives its folder. Nothing runs until the button is pressed.
+TEST_F(Form1Run, AFolderDroppedOnABoxPutsItsPathThere) {
+  testing::WriteFile(source_ / "CliffNatural0_A1", tools::MakeModel({}));
+  const auto drop = [](QLineEdit* box, const fs::path& item) {
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(item.string()))});
+    QDragEnterEvent enter(QPoint(2, 2), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(box, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent dropped(QPointF(2, 2), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(box, &dropped);
+    EXPECT_TRUE(dropped.isAccepted());
+  };
+
+  drop(TextBox(form_, "Text2"), source_);
+  drop(TextBox(form_, "Text3"), source_ / "CliffNatural0_A1");
+
+  EXPECT_EQ(form_.SourceText(), source_.u16string());
+  EXPECT_EQ(form_.DestinationText(), source_.u16string());
+  EXPECT_TRUE(shown_.empty());
+  EXPECT_EQ(testing::NamesIn(source_), (std::vector<std::string>{"CliffNatural0_A1"}));
 }
 
 TEST_F(Form1Run, WorkingIsPaintedAndTheButtonLockedUntilTheMessageIsRead) {
