@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <ostream>
 #include <sstream>
@@ -201,6 +202,28 @@ TEST_F(RunCliTest, ADryRunCountsEachFoldersOwnHeightsWithoutNaNsAtAnyJobs) {
     if (object["type"] == "summary") counts.push_back(object["heights"]["count"]);
   }
   EXPECT_THAT(counts, ::testing::ElementsAre(heights_in_a, kShape.vertex_count - 1));
+}
+
+// Each output's heights are paired with the model read just before it, so a
+// run that watches the heights reads one model at a time, on the thread that
+// runs the call, whatever number of jobs is asked for.
+TEST_F(RunCliTest, ADryRunReadsEveryModelOnTheCallingThreadAtAnyJobs) {
+  testing::HookedFileSystem hooked(files_);
+  std::mutex readers_mutex;
+  std::vector<std::thread::id> readers;
+  for (int k = 0; k < 40; ++k) {
+    const std::u16string name = u"m" + engine::Utf8ToUtf16(std::to_string(k)) + u"_A1";
+    files_.AddFile(u"C:\\A\\" + name, tools::MakeModel(kShape));
+    hooked.Before(testing::HookedFileSystem::Operation::kRead, name, [&] {
+      const std::lock_guard lock(readers_mutex);
+      readers.push_back(std::this_thread::get_id());
+    });
+  }
+  const std::vector<const char*> options = {"vendrake-cli", "--dry-run", "--jobs", "8", "C:\\A"};
+  EXPECT_EQ(RunCli(static_cast<int>(options.size()), options.data(), out_, err_, hooked, nullptr),
+            kExitAllWritten);
+  EXPECT_THAT(readers, ::testing::Each(std::this_thread::get_id()));
+  EXPECT_EQ(readers.size(), 40U);
 }
 
 // A destination the real run could not make fails every file in a dry run

@@ -328,6 +328,7 @@ TEST_F(GroupSizeDifferential, ANearlyFullDestinationFailsTheSameFilesAtAnyNumber
   for (int c = 0, cases = Cases(4, 10); c < cases; ++c) {
     ExpectAlike(CrowdedScenario(random), Root(), c,
                 {{.capacity = 1024, .jobs = 1},
+                 {.capacity = 17, .jobs = 2},
                  {.capacity = 1024, .jobs = 2},
                  {.capacity = 1024, .jobs = 8},
                  {.capacity = 1024, .jobs = 8}});
