@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <charconv>
 #include <string_view>
 
 #include "cli/line_escape.h"
@@ -44,6 +45,16 @@ std::vector<std::string> ReversedArguments(int argc, const char* const* argv) {
   return args;
 }
 
+// Accepts a count of jobs from 1 to 64 in decimal digits alone; CLI11 puts
+// the option's name before the message it gives otherwise.
+std::string JobsCountProblem(const std::string& text) {
+  std::size_t count = 0;
+  const char* const end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, count);
+  if (error == std::errc{} && stop == end && count >= 1 && count <= 64) return {};
+  return text + " is not a whole number from 1 to 64";
+}
+
 }  // namespace
 
 std::optional<CliOptions> ParseOptions(int argc, const char* const* argv, std::ostream& out,
@@ -72,7 +83,7 @@ std::optional<CliOptions> ParseOptions(int argc, const char* const* argv, std::o
                  "Files read, scaled and staged at once, on as many threads (default: 8, "
                  "whatever the processor count, as the work waits on the disk, not the "
                  "processor, as robocopy's /MT does; 1 for one file at a time)")
-      ->check(CLI::Range(std::size_t{1}, std::size_t{64}));
+      ->check(CLI::Validator(JobsCountProblem, "1 to 64"));
   bool progress = false;
   bool no_progress = false;
   CLI::Option* progress_flag = app.add_flag(

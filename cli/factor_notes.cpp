@@ -45,21 +45,25 @@ std::string Hint(const std::string& text) {
   return "give a number, such as 2, 0.5 or 1e2";
 }
 
+// The factor as typed, within quotes, with only what would break the line
+// or drive a terminal escaped.
+std::string Quoted(const std::string& scale) {
+  return "the factor \"" + EscapeControlsForLine(Trimmed(scale)) + "\"";
+}
+
 }  // namespace
 
 std::string RejectedFactorText(const std::string& scale) {
-  return "the factor \"" + EscapeBytesForLine(Trimmed(scale)) + "\" is not a number; " +
-         Hint(Trimmed(scale));
+  return Quoted(scale) + " is not a number; " + Hint(Trimmed(scale));
 }
 
 std::string OutOfRangeFactorText(const std::string& scale) {
-  return "the factor \"" + EscapeBytesForLine(Trimmed(scale)) +
-         "\" is out of range; a factor lies between -3.4e38 and 3.4e38";
+  return Quoted(scale) + " is out of range; a factor lies between -3.4e38 and 3.4e38";
 }
 
 std::optional<std::string> FactorWarning(const std::string& scale, float factor,
                                          const HeightRange& before) {
-  const std::string quoted = "the factor \"" + EscapeBytesForLine(Trimmed(scale)) + "\"";
+  const std::string quoted = Quoted(scale);
   if (factor == 0.0F) return quoted + " is 0: every height becomes 0, and the models flat";
   if (std::signbit(factor)) {
     return quoted + " is negative: every height changes sign, and the models turn upside down";

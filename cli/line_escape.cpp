@@ -20,9 +20,7 @@ void AppendEscaped(std::u16string& out, char16_t unit) {
   }
 }
 
-}  // namespace
-
-std::u16string EscapeForLine(std::u16string_view text) {
+std::u16string Escaped(std::u16string_view text, bool escape_percent) {
   std::u16string out;
   out.reserve(text.size());
   for (std::size_t at = 0; at < text.size(); ++at) {
@@ -32,7 +30,8 @@ std::u16string EscapeForLine(std::u16string_view text) {
     if (IsHighSurrogate(unit) && at + 1 < text.size() && IsLowSurrogate(text[at + 1])) {
       out.push_back(unit);
       out.push_back(text[++at]);
-    } else if (unit == u'%' || IsControl(unit) || IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
+    } else if ((escape_percent && unit == u'%') || IsControl(unit) || IsHighSurrogate(unit) ||
+               IsLowSurrogate(unit)) {
       AppendEscaped(out, unit);
     } else {
       out.push_back(unit);
@@ -41,8 +40,16 @@ std::u16string EscapeForLine(std::u16string_view text) {
   return out;
 }
 
+}  // namespace
+
+std::u16string EscapeForLine(std::u16string_view text) { return Escaped(text, true); }
+
 std::string EscapeBytesForLine(std::string_view bytes) {
   return engine::Utf16ToUtf8(EscapeForLine(engine::Utf8ToUtf16(bytes)));
+}
+
+std::string EscapeControlsForLine(std::string_view bytes) {
+  return engine::Utf16ToUtf8(Escaped(engine::Utf8ToUtf16(bytes), false));
 }
 
 }  // namespace vendrake::cli

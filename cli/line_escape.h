@@ -19,4 +19,8 @@ std::u16string EscapeForLine(std::u16string_view text);
 // native path or an engine::Error's detail, back in those bytes.
 std::string EscapeBytesForLine(std::string_view bytes);
 
+// EscapeBytesForLine with "%" kept as it is, for a short text the user typed
+// and reads back quoted ("150%"), where a "%" is far likelier than an escape.
+std::string EscapeControlsForLine(std::string_view bytes);
+
 }  // namespace vendrake::cli

@@ -19,6 +19,7 @@
 #include "cli/line_escape.h"
 #include "cli/progress_line.h"
 #include "cli/run_watch.h"
+#include "cli/source_check.h"
 #include "command/messages.h"
 #include "command/on_scale.h"
 #include "command/run_progress.h"
@@ -76,10 +77,6 @@ void PrintCause(std::ostream& err, const std::string& prefix, const command::Sca
     return;
   }
   if (outcome.kind != Kind::kFinished) return;
-  if (!outcome.destination_error.empty()) {
-    err << prefix << "no output can be written, the destination folder cannot be opened ("
-        << EscapeBytesForLine(outcome.destination_error) << ")\n";
-  }
   if (!outcome.flush_error.empty()) {
     err << prefix << "the disk did not confirm the names some outputs took, which count as failed ("
         << EscapeBytesForLine(outcome.flush_error) << ")\n";
@@ -232,7 +229,8 @@ class Call {
   FolderResult RunFolder(const FolderJob& job, bool several) {
     ConsoleSurface surface(job.source, job.destination, engine::Utf8ToUtf16(options_.scale));
     engine::WindowState state;
-    RunWatch watch(*files_, lines_.get());
+    const std::string prefix = ErrorPrefix(job, several);
+    RunWatch watch(*files_, lines_.get(), err_, prefix);
     if (heights_) heights_->Clear();
     std::optional<command::RunProgress> progress;
     engine::BatchObserver* observer = &watch;
@@ -241,8 +239,23 @@ class Call {
           &watch, [this](const command::ProgressCount& count) { progress_->Show(count); });
     }
     FolderResult result;
-    result.outcome = command::OnScale(surface, state, *files_, observer,
-                                      stop_ != nullptr ? &stop_->requested : nullptr, Jobs());
+    if (const auto folders = command::BeginScale(surface, state)) {
+      // Nothing is made, not even the destination, for a source that is
+      // no folder: a mistyped name leaves no trace.
+      if (const auto reason = WhyNoFolder(*files_, folders->source)) {
+        lines_->Summary({.folder = job.folder,
+                         .message = engine::Utf8ToUtf16(*reason),
+                         .dry_run = options_.dry_run},
+                        several);
+        err_ << kProgram << engine::Utf16ToUtf8(EscapeForLine(job.folder)) << ": " << *reason
+             << '\n';
+        result.exit_status = kExitSomeFailed;
+        return result;
+      }
+      result.outcome = command::FinishScale(
+          surface, command::RunScale(*folders, state, *files_, observer,
+                                     stop_ != nullptr ? &stop_->requested : nullptr, Jobs()));
+    }
     result.exit_status = ExitStatusFor(result.outcome, stop_);
     result.factor = state.ScaleFactor;
     const bool finished = result.outcome.kind == command::ScaleOutcome::Kind::kFinished;
@@ -267,7 +280,6 @@ class Call {
     }
     lines_->Summary(summary, several);
 
-    const std::string prefix = ErrorPrefix(job, several);
     if (!finished) {
       for (const std::u16string& message : surface.Messages()) {
         // The window's message would suggest a decimal separator whatever

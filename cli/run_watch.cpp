@@ -24,4 +24,9 @@ void RunWatch::FilePassedOver(std::u16string_view entry, std::string_view reason
   if (lines_ != nullptr) lines_->PassedOver(entry, reason);
 }
 
+void RunWatch::DestinationUnusable(std::string_view reason) {
+  err_ << error_prefix_ << "no output can be written, the destination folder cannot be opened ("
+       << EscapeBytesForLine(reason) << ")\n";
+}
+
 }  // namespace vendrake::cli

@@ -35,8 +35,7 @@ std::u16string Reason(BatchStep step, ErrorKind kind) {
       }
       break;
     case BatchStep::kNameOutput:
-      return u"no \"_\" in the name, and the output's name is made from what follows the first "
-             u"\"_\"";
+      return u"no \"_\" in the name, so it gives the output's name no suffix";
     case BatchStep::kWrite:
       return u"cannot write the output";
     case BatchStep::kConfirm:
@@ -61,6 +60,10 @@ std::u16string FailureText(std::u16string_view entry, engine::BatchStep step,
       return u"the name ends in a dot or a space, which Windows leaves out of paths: Explorer "
              u"could neither open nor delete the output";
     }
+  }
+  // The engine's detail on a missing "_" would only say it again.
+  if (step == BatchStep::kNameOutput && error.Kind() == ErrorKind::kInvalidArgument) {
+    return Reason(step, error.Kind());
   }
   return Reason(step, error.Kind()) + u" (" + engine::Utf8ToUtf16(error.what()) + u")";
 }

@@ -45,6 +45,10 @@ void RunDetails::FilePassedOver(std::u16string_view entry, std::string_view reas
   if (inner_ != nullptr) inner_->FilePassedOver(entry, reason);
 }
 
+void RunDetails::DestinationUnusable(std::string_view reason) {
+  if (inner_ != nullptr) inner_->DestinationUnusable(reason);
+}
+
 std::u16string RunDetails::Text(const engine::BatchOutcome& run) const {
   std::u16string text;
   const auto line = [&text](const std::u16string& one) { text += one + u"\n"; };

@@ -33,6 +33,7 @@ class RunDetails : public engine::BatchObserver {
   void FilesListed(std::int64_t listed) override {
     if (inner_ != nullptr) inner_->FilesListed(listed);
   }
+  void DestinationUnusable(std::string_view reason) override;
 
   // The details of the run that ended as `run`: the destination's reason
   // first, then the files' lines, then why the last names may not have

@@ -55,6 +55,9 @@ class RunProgress : public engine::BatchObserver {
   void FileTaken() override;
   bool WantsFilesListed() const override { return true; }
   void FilesListed(std::int64_t listed) override;
+  void DestinationUnusable(std::string_view reason) override {
+    if (inner_ != nullptr) inner_->DestinationUnusable(reason);
+  }
 
   // The count as it stands.
   ProgressCount Count() const;

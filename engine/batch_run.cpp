@@ -102,6 +102,7 @@ void BatchRunner::OpenDestination() {
     destination_ = files_.OpenFolder(destination_text_);
   } catch (const Error& error) {
     destination_error_ = creation_error.empty() ? error.what() : creation_error;
+    if (observer_ != nullptr) observer_->DestinationUnusable(destination_error_);
     return;
   }
   try {

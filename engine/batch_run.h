@@ -76,6 +76,9 @@ class BatchObserver {
   // the files the run will tell of, which a folder that changes during the
   // run makes wrong. Called once, before any file is told of.
   virtual void FilesListed(std::int64_t /*listed*/) {}
+  // The destination folder could not be opened, `reason` says why, so no
+  // file can be written. Heard once, before any file.
+  virtual void DestinationUnusable(std::string_view /*reason*/) {}
 };
 
 // Scales every normal file of the folder `source` into the folder

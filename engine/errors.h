@@ -65,6 +65,11 @@ enum class FileProblem {
   // A whole output that a stopped run left behind, set aside under a name of
   // its own for the user to look at: no model to scale.
   kSetAside,
+  // A folder to open does not exist, or a folder on the way to it does not.
+  kNoSuchFolder,
+  // A folder to open is a file (on POSIX systems, a file on the way to it
+  // too; Windows says of that that the path does not exist).
+  kNotAFolder,
 };
 
 // Any failure of a file or folder operation.

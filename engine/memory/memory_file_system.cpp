@@ -136,7 +136,16 @@ std::unique_ptr<Folder> MemoryFileSystem::OpenFolder(std::u16string_view folder)
   const std::lock_guard lock(mutex_);
   Enter(Operation::kOpenFolder, folder);
   std::u16string key = Key(folder);
-  if (!FolderExists(key)) Fail("no such folder", folder);
+  if (!FolderExists(key)) {
+    // As a system says of it: a file at the name or on the way to it.
+    for (std::u16string on_way = key; !on_way.empty(); on_way = ParentKey(on_way)) {
+      const Node* node = Find(on_way);
+      if (node != nullptr && !node->is_folder) {
+        throw FileError("not a folder: " + Utf16ToUtf8(folder), FileProblem::kNotAFolder);
+      }
+    }
+    throw FileError("no such folder: " + Utf16ToUtf8(folder), FileProblem::kNoSuchFolder);
+  }
   return NewFolder(std::move(key));
 }
 

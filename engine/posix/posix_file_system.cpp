@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
@@ -253,7 +254,15 @@ void PosixFileSystem::CreateFolder(std::u16string_view folder) {
 std::unique_ptr<Folder> PosixFileSystem::OpenFolder(std::u16string_view folder) {
   std::string path = NativeFolderPath(folder);
   Descriptor fd(::open(path.c_str(), kFolderHandleFlags));
-  if (!fd.IsOpen()) FailWithErrno("cannot open folder", path);
+  if (!fd.IsOpen()) {
+    const int error = errno;
+    // O_DIRECTORY fails with ENOTDIR on a file, as a file on the way does.
+    if (error == ENOENT || error == ENOTDIR) {
+      throw FileError("cannot open folder " + path + ": " + std::strerror(error),
+                      error == ENOENT ? FileProblem::kNoSuchFolder : FileProblem::kNotAFolder);
+    }
+    FailWithErrno("cannot open folder", path, error);
+  }
   return std::make_unique<PosixFolder>(std::move(fd), std::move(path), stage_unnamed_);
 }
 

@@ -283,6 +283,19 @@ std::u16string ToWin32Path(std::u16string_view path) {
   return u"\\\\?\\" + full;
 }
 
+namespace {
+
+// Whether `win32_path`, its final separators aside, names a file: CreateFileW
+// turns such a name down for its final "\" as a bad name (ERROR_INVALID_NAME),
+// which says nothing of what is there.
+bool NamesAFile(std::u16string win32_path) {
+  while (win32_path.size() > 1 && win32_path.back() == u'\\') win32_path.pop_back();
+  const DWORD attributes = GetFileAttributesW(Wide(win32_path));
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+}  // namespace
+
 void Win32FileSystem::CreateFolder(std::u16string_view folder) {
   if (!CreateDirectoryW(Wide(ToWin32Path(folder)), nullptr)) {
     FailWithError("cannot create folder", ToWindowsPath(folder));
@@ -303,10 +316,21 @@ std::unique_ptr<Folder> Win32FileSystem::OpenFolder(std::u16string_view folder) 
     handle = Handle(CreateFileW(Wide(win32_path), kHold, kShare, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   }
-  if (!handle.IsOpen()) FailWithError("cannot open folder", path);
+  if (!handle.IsOpen()) {
+    const DWORD error = GetLastError();
+    // A file on the way gives ERROR_PATH_NOT_FOUND too, and so reads as
+    // missing, as Windows' own commands say of it.
+    FileProblem problem = FileProblem::kOther;
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+      problem = FileProblem::kNoSuchFolder;
+    } else if (NamesAFile(win32_path)) {
+      problem = FileProblem::kNotAFolder;
+    }
+    FailWithError("cannot open folder", path, error, problem);
+  }
   const DWORD attributes = win32::InformationOf(handle.Get(), path).dwFileAttributes;
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    throw FileError("not a folder: " + Utf16ToUtf8(path));
+    throw FileError("not a folder: " + Utf16ToUtf8(path), FileProblem::kNotAFolder);
   }
   auto held = std::make_shared<win32::HeldFolder>(std::move(handle), path);
   return std::make_unique<Win32Folder>(std::move(held), std::move(path));

@@ -62,13 +62,14 @@ std::string ReasonFor(DWORD error) {
 
 }  // namespace
 
-void FailWithError(std::string_view what, std::u16string_view path, DWORD error) {
+void FailWithError(std::string_view what, std::u16string_view path, DWORD error,
+                   FileProblem problem) {
   // ERROR_DISK_QUOTA_EXCEEDED, which mingw-w64's headers lack.
   constexpr DWORD kDiskQuotaExceeded = 1295;
   const bool short_of_room = error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ||
                              error == kDiskQuotaExceeded || error == ERROR_TOO_MANY_OPEN_FILES;
   throw FileError(std::string(what) + " " + Utf16ToUtf8(path) + ": " + ReasonFor(error),
-                  short_of_room ? FileProblem::kShortOfRoom : FileProblem::kOther);
+                  short_of_room ? FileProblem::kShortOfRoom : problem);
 }
 
 void FailWithStatus(std::string_view what, std::u16string_view path, NTSTATUS status) {

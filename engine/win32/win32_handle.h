@@ -12,6 +12,7 @@
 #include <string_view>
 #include <utility>
 
+#include "engine/errors.h"
 #include "engine/file_system.h"
 
 namespace vendrake::engine::win32 {
@@ -89,8 +90,10 @@ struct HeldFolder {
   std::atomic<bool> takes_posix_rename{true};
 };
 
-// Throws FileError: "<what> <path>: <the system's reason for `error`>".
-[[noreturn]] void FailWithError(std::string_view what, std::u16string_view path, DWORD error);
+// Throws FileError: "<what> <path>: <the system's reason for `error`>", of
+// the problem `problem` unless `error` says the disk or the handles ran out.
+[[noreturn]] void FailWithError(std::string_view what, std::u16string_view path, DWORD error,
+                                FileProblem problem = FileProblem::kOther);
 [[noreturn]] inline void FailWithError(std::string_view what, std::u16string_view path) {
   FailWithError(what, path, GetLastError());
 }

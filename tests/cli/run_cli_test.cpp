@@ -7,10 +7,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <bit>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -43,6 +46,18 @@ float HeightOfFirstVertex(const std::vector<std::uint8_t>& bytes) {
   std::memcpy(&bits, bytes.data() + tools::LayoutOf(kShape).vertex_block + 8, 4);
   static_assert(std::endian::native == std::endian::little);
   return std::bit_cast<float>(bits);
+}
+
+// A model whose every height is 0: nothing a factor could flatten.
+std::vector<std::uint8_t> FlatModel() {
+  std::vector<std::uint8_t> bytes = tools::MakeModel(kShape);
+  const tools::ModelLayout layout = tools::LayoutOf(kShape);
+  const std::size_t record_bytes = layout.vertex_block_length / kShape.vertex_count;
+  for (std::size_t record = layout.vertex_block;
+       record < layout.vertex_block + layout.vertex_block_length; record += record_bytes) {
+    std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(record + 8), 4, std::uint8_t{0});
+  }
+  return bytes;
 }
 
 // Paths in the platform's own form.
@@ -111,51 +126,52 @@ TEST_F(RunCliTest, AFailedFileGivesStatusOneWithTheSummaryAndTheFirstReason) {
   EXPECT_EQ(Run({"--source", "C:\\In", "--dest", "C:\\Out"}), kExitSomeFailed);
   EXPECT_EQ(out_.str(), "Attempted model scales: 3. Success count: 1.\n");
   EXPECT_EQ(err_.str(),
-            "vendrake-cli: 2 failed, the first is readme: no \"_\" in the name, and the output's "
-            "name is made from what follows the first \"_\" (the output suffix starts at the "
-            "first \"_\", and readme has none); --report lists every file\n");
+            "vendrake-cli: 2 failed, the first is readme: no \"_\" in the name, so it gives the "
+            "output's name no suffix; --report lists every file\n");
 }
 
 // Each folder goes beside itself, in the order given, with a summary line
-// that names it; the total follows and the status is the worst. B, too short
-// a text for the window's check, is the same folder as .\B.
+// that names it; the total follows and the status is the worst. Bb, too
+// short a text for the window's check, is the same folder as .\Bb.
 TEST_F(RunCliTest, SeveralFoldersGoEachBesideItselfInTheOrderGiven) {
-  files_.AddFile(u".\\B\\rock_B1", tools::MakeModel(kShape));
-  files_.AddFile(u".\\B\\readme", tools::MakeModel(kShape));
+  files_.AddFile(u".\\Bb\\rock_B1", tools::MakeModel(kShape));
+  files_.AddFile(u".\\Bb\\readme", tools::MakeModel(kShape));
   files_.AddFile(u"C:\\A\\rock_A1", tools::MakeModel(kShape));
   files_.AddFolder(u"C:\\Empty");
 
-  EXPECT_EQ(Run({"-x", "0.5", "B", "C:\\Empty", "C:/A/"}), kExitSomeFailed);
+  EXPECT_EQ(Run({"-x", "0.5", "Bb", "C:\\Empty", "C:/A/"}), kExitSomeFailed);
   EXPECT_EQ(out_.str(),
-            "B: Attempted model scales: 2. Success count: 1.\n"
+            "Bb: Attempted model scales: 2. Success count: 1.\n"
             "C:/A/: Attempted model scales: 1. Success count: 1.\n"
             "Total of 3 folders: Attempted model scales: 3. Success count: 2.\n");
-  EXPECT_EQ(err_.str(), std::string("vendrake-cli: B: 1 failed, the first is readme: no \"_\" in "
-                                    "the name, and the output's name is made from what follows "
-                                    "the first \"_\" (the output suffix starts at the first "
-                                    "\"_\", and "
-                                    "readme has none); --report lists every file\n"
+  EXPECT_EQ(err_.str(), std::string("vendrake-cli: Bb: 1 failed, the first is readme: no \"_\" in "
+                                    "the name, so it gives the output's name no suffix; "
+                                    "--report lists every file\n"
                                     "vendrake-cli: C:\\Empty: The source path does not exist.\n"
                                     "vendrake-cli: C:\\Empty: ") +
                             kEmptyAsPrinted +
                             " holds no normal file (folders and hidden files are not scaled)\n");
-  EXPECT_TRUE(files_.FileBytes(u"B_0.5x\\B_0.5x_B1").has_value());
+  EXPECT_TRUE(files_.FileBytes(u"Bb_0.5x\\Bb_0.5x_B1").has_value());
   EXPECT_TRUE(files_.FileBytes(u"C:\\A_0.5x\\A_0.5x_A1").has_value());
 }
 
 // The JSON Lines of a dry run tell what --report tells, and nothing is made.
+// tree_A1's output has the name rock_A1's has; C:\Empty gives no counts.
 TEST_F(RunCliTest, JsonOfADryRunTellsEachFileAndTheSummaryAndMakesNothing) {
   files_.AddFile(u"C:\\In\\rock_A1", tools::MakeModel(kShape));
   files_.AddFile(u"C:\\In\\short_A2", {1, 2, 3});
+  files_.AddFile(u"C:\\In\\tree_A1", tools::MakeModel(kShape));
+  files_.AddFolder(u"C:\\Empty");
   const std::vector<std::u16string> before = files_.FilePaths();
 
-  EXPECT_EQ(Run({"--dry-run", "--json", "--suffix", "_big", "C:\\In"}), kExitSomeFailed);
+  EXPECT_EQ(Run({"--dry-run", "--json", "--suffix", "_big", "C:\\In", "C:\\Empty"}),
+            kExitSomeFailed);
   EXPECT_EQ(files_.FilePaths(), before);
   EXPECT_FALSE(files_.FolderExists(u"C:\\In_big"));
   std::istringstream lines(out_.str());
   std::vector<nlohmann::json> objects;
   for (std::string line; std::getline(lines, line);) objects.push_back(nlohmann::json::parse(line));
-  ASSERT_EQ(objects.size(), 3U);
+  ASSERT_EQ(objects.size(), 6U);
   EXPECT_EQ(objects[0], (nlohmann::json{{"type", "file"},
                                         {"name", "rock_A1"},
                                         {"status", "written"},
@@ -168,15 +184,34 @@ TEST_F(RunCliTest, JsonOfADryRunTellsEachFileAndTheSummaryAndMakesNothing) {
                       {"reason",
                        "shorter than 4 bytes, too short to be a model (the file holds 3 bytes, "
                        "no whole word)"}}));
-  EXPECT_EQ(objects[2]["type"], "summary");
-  EXPECT_EQ(objects[2]["attempted"], 2);
-  EXPECT_EQ(objects[2]["succeeded"], 1);
-  EXPECT_EQ(objects[2]["dry_run"], true);
-  EXPECT_EQ(objects[2]["message"], "Attempted model scales: 2. Success count: 1.");
-  EXPECT_EQ(objects[2]["heights"]["count"], kShape.vertex_count);
-  EXPECT_EQ(objects[2]["heights"]["after"]["most"].get<float>(),
-            2.0F * objects[2]["heights"]["before"]["most"].get<float>());
-  EXPECT_EQ(err_.str(), "");
+  EXPECT_EQ(objects[2], (nlohmann::json{{"type", "file"},
+                                        {"name", "tree_A1"},
+                                        {"status", "written"},
+                                        {"output", kBigOutputAsPrinted},
+                                        {"replaces", "rock_A1"}}));
+  EXPECT_EQ(objects[3]["type"], "summary");
+  EXPECT_EQ(objects[3]["attempted"], 3);
+  EXPECT_EQ(objects[3]["succeeded"], 2);
+  EXPECT_EQ(objects[3]["replaced"], 1);
+  EXPECT_EQ(objects[3]["dry_run"], true);
+  EXPECT_EQ(objects[3]["message"], "Attempted model scales: 3. Success count: 2.");
+  EXPECT_EQ(objects[3]["heights"]["count"], 2 * kShape.vertex_count);
+  EXPECT_EQ(objects[3]["heights"]["after"]["most"].get<float>(),
+            2.0F * objects[3]["heights"]["before"]["most"].get<float>());
+  EXPECT_EQ(objects[4]["type"], "summary");
+  EXPECT_EQ(objects[4]["finished"], false);
+  EXPECT_FALSE(objects[4].contains("attempted"));
+  EXPECT_EQ(objects[5], (nlohmann::json{{"type", "total"},
+                                        {"folders", 2},
+                                        {"attempted", 3},
+                                        {"succeeded", 2},
+                                        {"dry_run", true}}));
+  EXPECT_EQ(err_.str(), std::string("vendrake-cli: C:\\In: 1 output was replaced by a later file's "
+                                    "output of the same name; --report names them\n"
+                                    "vendrake-cli: C:\\Empty: The source path does not exist.\n"
+                                    "vendrake-cli: C:\\Empty: ") +
+                            kEmptyAsPrinted +
+                            " holds no normal file (folders and hidden files are not scaled)\n");
 }
 
 // Each folder's heights are its own, NaNs left out, whatever the jobs asked:
@@ -226,23 +261,24 @@ TEST_F(RunCliTest, ADryRunReadsEveryModelOnTheCallingThreadAtAnyJobs) {
   EXPECT_EQ(readers.size(), 40U);
 }
 
-// A destination the real run could not make fails every file in a dry run
-// too, although the dry run makes nothing.
+// The reason no output can be written comes once, before any file's line.
 TEST_F(RunCliTest, ADryRunFailsEveryFileWhereTheDestinationCannotBeMade) {
   files_.AddFile(u"C:\\In\\rock_A1", tools::MakeModel(kShape));
+  const char* const argv[] = {"vendrake-cli", "-n", "-r", "-s", "C:\\In", "-d", "C:\\No\\Out"};
+  std::ostringstream both;
 
-  EXPECT_EQ(Run({"-n", "-s", "C:\\In", "-d", "C:\\No\\Out"}), kExitSomeFailed);
-  EXPECT_EQ(out_.str(),
+  EXPECT_EQ(RunCli(7, argv, both, both, files_), kExitSomeFailed);
+  EXPECT_EQ(both.str(),
+            "vendrake-cli: no output can be written, the destination folder cannot be opened (no "
+            "such folder: C:\\No\\)\n"
+            "rock_A1: failed: cannot write the output (no such folder: C:\\No\\)\n"
             "Attempted model scales: 1. Success count: 0. Dry run: nothing was written.\n");
-  EXPECT_THAT(err_.str(),
-              HasSubstr("vendrake-cli: no output can be written, the destination folder cannot be "
-                        "opened (no such folder"));
   EXPECT_FALSE(files_.FolderExists(u"C:\\No"));
 }
 
-// A source folder that yields no file, whose listing breaks off, or that
-// holds a file that fails; a destination that cannot be made, or whose last
-// names cannot be flushed.
+// A source folder that is not there, yields no file, whose listing breaks
+// off, or that holds a file that fails; a destination that cannot be made, or
+// whose last names cannot be flushed.
 struct ListingCase {
   const char* name;
   bool folder;                                         // whether the source folder exists
@@ -265,6 +301,9 @@ TEST_P(RunCliListing, GivesStatusOneAndSaysWhy) {
   if (GetParam().folder) {
     // A hidden file is no model to scale.
     files_.AddFile(source + u".x_A1", tools::MakeModel(kShape), {.hidden = true});
+  } else {
+    // A file, which a source may name by mistake.
+    files_.AddFile(u"C:\\Elsewhere\\rock_A1", tools::MakeModel(kShape));
   }
   for (int k = 0; k < GetParam().files; ++k) {
     files_.AddFile(source + u"rock_" + std::u16string(1, static_cast<char16_t>(u'0' + k)),
@@ -277,6 +316,10 @@ TEST_P(RunCliListing, GivesStatusOneAndSaysWhy) {
   EXPECT_EQ(Run({"--source", source_option.c_str(), "--dest", "C:\\Out"}), kExitSomeFailed);
   EXPECT_EQ(out_.str(), GetParam().out);
   EXPECT_EQ(err_.str(), GetParam().err);
+  // Nothing is made for a source that is no folder.
+  if (!GetParam().folder) {
+    EXPECT_FALSE(files_.FolderExists(u"C:\\Out"));
+  }
 }
 
 constexpr char kSourceMissing[] = "vendrake-cli: The source path does not exist.\n";
@@ -289,8 +332,10 @@ INSTANTIATE_TEST_SUITE_P(
                     kSourceMissing + std::string("vendrake-cli: ") + kSourceAsPrinted +
                         " holds no normal file (folders and hidden files are not scaled)\n"},
         ListingCase{"missing", false, 0, std::nullopt, 0, "",
-                    kSourceMissing + std::string("vendrake-cli: the source folder cannot be read "
-                                                 "(no such folder: C:\\In\\)\n")},
+                    "vendrake-cli: C:\\In: No such file or directory\n"},
+        ListingCase{"a file", false, 0, std::nullopt, 0, "",
+                    "vendrake-cli: C:\\Elsewhere\\rock_A1: Not a directory\n",
+                    MemoryFileSystem::Failure::kFileError, u"C:\\Elsewhere\\rock_A1"},
         ListingCase{"unlistable", true, 1, Op::kList, 1, "",
                     kSourceMissing + std::string("vendrake-cli: the source folder cannot be read "
                                                  "(injected failure: C:\\In)\n")},
@@ -322,6 +367,12 @@ INSTANTIATE_TEST_SUITE_P(
                     "space, which Windows leaves out of paths: Explorer could neither open nor "
                     "delete the output; --report lists every file\n",
                     MemoryFileSystem::Failure::kFileError, u"C:\\In", u"rock_A1."},
+        ListingCase{"out of memory in a file", true, 1, Op::kRead, 1,
+                    "Attempted model scales: 1. Success count: 0.\n",
+                    "vendrake-cli: 1 failed, the first is rock_0: out of memory while converting "
+                    "it (" +
+                        std::string(std::strerror(ENOMEM)) + "); --report lists every file\n",
+                    MemoryFileSystem::Failure::kOutOfMemory},
         ListingCase{"out of memory between files", true, 3, Op::kListNext, 3,
                     "Attempted model scales: 2. Success count: 2.\n",
                     "vendrake-cli: out of memory, later files were not tried\n",
@@ -339,11 +390,13 @@ INSTANTIATE_TEST_SUITE_P(
                     MemoryFileSystem::Failure::kFileError, u"C:\\In",
                     u"evil\x1B[2J\nAttempted model scales: 9. Success count: 9"}));
 
+// The stop is for the whole call: the later folders are not begun.
 TEST(RunCliStop, FinishesTheFileInHandPrintsTheSummarySoFarAndExitsWithTheSignal) {
   StopRequest stop;
   MemoryFileSystem memory;
   memory.AddFile(u"C:\\In\\rock_A1", tools::MakeModel(kShape));
   memory.AddFile(u"C:\\In\\rock_A2", tools::MakeModel(kShape));
+  memory.AddFile(u"C:\\Later\\rock_A1", tools::MakeModel(kShape));
   // Asks the run to stop, as SIGTERM would, while the first file is being read.
   testing::HookedFileSystem files(memory);
   files.Before(testing::HookedFileSystem::Operation::kOpenForReading, u"rock_A1", [&] {
@@ -352,14 +405,18 @@ TEST(RunCliStop, FinishesTheFileInHandPrintsTheSummarySoFarAndExitsWithTheSignal
   });
   std::ostringstream out;
   std::ostringstream err;
-  const char* const argv[] = {"vendrake-cli", "--source", "C:\\In", "--dest", "C:\\Out"};
+  const char* const argv[] = {"vendrake-cli", "C:\\In", "C:\\Later"};
 
-  EXPECT_EQ(RunCli(5, argv, out, err, files, &stop), 128 + SIGTERM);
-  EXPECT_EQ(out.str(), "Attempted model scales: 1. Success count: 1.\n");
+  EXPECT_EQ(RunCli(3, argv, out, err, files, &stop), 128 + SIGTERM);
+  EXPECT_EQ(out.str(),
+            "C:\\In: Attempted model scales: 1. Success count: 1.\n"
+            "Total of 1 folders: Attempted model scales: 1. Success count: 1.\n");
   EXPECT_EQ(err.str(),
-            "vendrake-cli: interrupted by SIGTERM before the end of the source folder\n");
-  EXPECT_EQ(memory.FilePaths(), (std::vector<std::u16string>{u"C:\\In\\rock_A1", u"C:\\In\\rock_A2",
-                                                             u"C:\\Out\\Out_A1"}));
+            "vendrake-cli: C:\\In: interrupted by SIGTERM before the end of the source folder\n");
+  EXPECT_EQ(memory.FilePaths(),
+            (std::vector<std::u16string>{u"C:\\In\\rock_A1", u"C:\\In\\rock_A2",
+                                         u"C:\\In_2x\\In_2x_A1", u"C:\\Later\\rock_A1"}));
+  EXPECT_FALSE(memory.FolderExists(u"C:\\Later_2x"));
 }
 
 #ifdef _WIN32
@@ -469,8 +526,12 @@ INSTANTIATE_TEST_SUITE_P(
                     "vendrake-cli: the factor \"2,5\" is not a number; use \".\" as the decimal "
                     "separator: 2.5"},
         OptionsCase{{"-s", "C:\\In", "-x", "150%"},
-                    "vendrake-cli: the factor \"150%25\" is not a number; give a factor, not a "
+                    "vendrake-cli: the factor \"150%\" is not a number; give a factor, not a "
                     "percentage: 1.5"},
+        // Quoted as typed, but for what would break the line or drive a terminal.
+        OptionsCase{{"-s", "C:\\In", "-x", "2\x1B[2J%0A"},
+                    "vendrake-cli: the factor \"2%1B[2J%0A\" is not a number; give a number, "
+                    "such as 2, 0.5 or 1e2"},
         OptionsCase{{"--source", "C:\\In", "--scale", "1e39"},
                     "vendrake-cli: the factor \"1e39\" is out of range; a factor lies between "
                     "-3.4e38 and 3.4e38"},
@@ -497,6 +558,10 @@ INSTANTIATE_TEST_SUITE_P(
         OptionsCase{{"--bogus"}, "--bogus"}, OptionsCase{{"--scale"}, "--scale"},
         OptionsCase{{"--bo\ngus\x1B"}, "--bo%0Agus%1B\n"},
         OptionsCase{{"--dest", "a", "--dest", "b"}, "--dest"},
+        OptionsCase{{"-j", "abc"},
+                    "vendrake-cli: --jobs: abc is not a whole number from 1 to 64\n"},
+        OptionsCase{{"--jobs", "0"},
+                    "vendrake-cli: --jobs: 0 is not a whole number from 1 to 64\n"},
         OptionsCase{{"--source", "C:\\In", "extra"},
                     "give the folders either as arguments or with --source, not both"},
         OptionsCase{{"-d", "C:\\Out", "C:\\A", "C:\\B"},
@@ -507,14 +572,16 @@ INSTANTIATE_TEST_SUITE_P(
                     "no destination can be named after \"C:\\In\\..\\\"; give it with --dest"}));
 
 // A factor that runs but leaves the models flat or upside down is warned of,
-// after the summary; one that leaves them as they should be is not.
+// after the summary; one that leaves them as they should be is not, nor is
+// one that finds them flat already.
 class RunCliFactor : public RunCliTest, public ::testing::WithParamInterface<OptionsCase> {};
 
 TEST_P(RunCliFactor, WarnsOfAFactorThatFlattensOrTurnsTheModels) {
   files_.AddFile(u"C:\\In\\rock_A1", tools::MakeModel(kShape));
+  files_.AddFile(u"C:\\Flat\\rock_A1", FlatModel());
 
   EXPECT_EQ(Run(GetParam().options), kExitAllWritten);
-  EXPECT_EQ(out_.str(), "Attempted model scales: 1. Success count: 1.\n");
+  EXPECT_THAT(out_.str(), HasSubstr("Attempted model scales: 1. Success count: 1.\n"));
   EXPECT_EQ(err_.str(), GetParam().message);
 }
 
@@ -529,6 +596,11 @@ INSTANTIATE_TEST_SUITE_P(
                     "vendrake-cli: warning: the factor \"1e-50\" is 0: every height becomes 0, and "
                     "the models flat\n"},
         OptionsCase{{"C:\\In", "-x", "1e-40"},
+                    "vendrake-cli: warning: the factor \"1e-40\" is so small that every height "
+                    "became 0 or too small to hold exactly\n"},
+        OptionsCase{{"C:\\Flat", "-x", "1e-40"}, ""},
+        // The heights of every folder count, not only the last one's.
+        OptionsCase{{"C:\\In", "C:\\Flat", "-x", "1e-40"},
                     "vendrake-cli: warning: the factor \"1e-40\" is so small that every height "
                     "became 0 or too small to hold exactly\n"},
         OptionsCase{{"C:\\In", "-x", "-0.5"},

@@ -113,6 +113,26 @@ TEST_F(VendrakeCli, RejectedScaleGivesStatusTwoAndWritesNothing) {
   EXPECT_FALSE(fs::exists(dest_));
 }
 
+// A folder named by mistake, missing or a file, is named back and nothing is
+// made for it; the other folders go on. After "--", a text that looks like an
+// option is a folder.
+TEST_F(VendrakeCli, ASourceThatIsNoFolderIsNamedAndNothingIsMadeForIt) {
+  WriteFile(source_ / "CliffNatural0_A1", tools::MakeModel({}));
+  const std::string file = Utf8Text(source_ / "CliffNatural0_A1");
+
+  const ProcessResult run = RunProgram({"-x", "2", "--", "--dest=", file, Utf8Text(source_)});
+
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "vendrake-cli: --dest=: No such file or directory\nvendrake-cli: " + file +
+                         ": Not a directory\n");
+  EXPECT_EQ(run.out, Utf8Text(source_) +
+                         ": Attempted model scales: 1. Success count: 1.\n"
+                         "Total of 3 folders: Attempted model scales: 1. Success count: 1.\n");
+  EXPECT_EQ(NamesIn(source_), (std::vector<std::string>{"CliffNatural0_A1"}));
+  EXPECT_EQ(NamesIn(dest_), (std::vector<std::string>{"CliffNatural0_2x_A1"}));
+  EXPECT_FALSE(fs::exists("--dest=_2x"));
+}
+
 TEST_F(VendrakeCli, UnknownOptionGivesStatusTwoAndWritesNothing) {
   WriteFile(source_ / "CliffNatural0_A1", tools::MakeModel({}));
 

@@ -164,7 +164,8 @@ TEST_F(OnScaleTest, DefaultsScaleTheCliffFolderAndRestoreTheButtonBeforeTheSumma
   const auto model = tools::MakeModel({.vertex_count = 40, .face_count = 60});
   files_.AddFile(source + u"\\CliffNatural0_A1", model);
   files_.AddFile(source + u"\\CliffNatural0_B2", model);
-  files_.AddFile(source + u"\\readme", model);
+  // DEL and U+0085, a C1 control, would break or hide the details' line.
+  files_.AddFile(source + u"\\read\x7Fme\u0085", model);
   RecordingSurface surface(source, destination, kDefaultScaleText);
 
   const ScaleOutcome outcome = Press(surface);
@@ -175,15 +176,16 @@ TEST_F(OnScaleTest, DefaultsScaleTheCliffFolderAndRestoreTheButtonBeforeTheSumma
             (Events{kStart1, kStart2, u"source <- " + source, u"source <- " + source + u"\\",
                     u"destination <- " + destination, u"destination <- " + destination + u"\\",
                     kEnd1, kEnd2, u"message: Attempted model scales: 3. Success count: 2.",
-                    u"details: readme: failed: no \"_\" in the name, and the output's name is "
-                    u"made from what follows the first \"_\" (the output suffix starts at the "
-                    u"first \"_\", and readme has none)"}));
+                    u"details: read\uFFFDme\uFFFD: failed: no \"_\" in the name, so it gives the "
+                    u"output's name "
+                    u"no suffix"}));
   EXPECT_EQ(state_.ScaleFactor, 2.0F);
   EXPECT_EQ(state_.DestBaseName, u"\\CliffNatural0_2x");
-  EXPECT_EQ(files_.FilePaths(), (std::vector<std::u16string>{
-                                    source + u"\\CliffNatural0_A1", source + u"\\CliffNatural0_B2",
-                                    source + u"\\readme", destination + u"\\CliffNatural0_2x_A1",
-                                    destination + u"\\CliffNatural0_2x_B2"}));
+  EXPECT_EQ(files_.FilePaths(),
+            (std::vector<std::u16string>{
+                source + u"\\CliffNatural0_A1", source + u"\\CliffNatural0_B2",
+                source + u"\\read\x7Fme\u0085", destination + u"\\CliffNatural0_2x_A1",
+                destination + u"\\CliffNatural0_2x_B2"}));
 }
 
 // A destination that is a file fails every file, and a long run of failures
@@ -221,6 +223,20 @@ TEST_F(OnScaleTest, DetailsPutTheDestinationFirstAndCapTheFiles) {
   EXPECT_EQ(lines[1], u"a_0000" + kShort);
   EXPECT_EQ(lines[kMostDetailLines], u"a_0999" + kShort);
   EXPECT_EQ(lines.back(), u"and 2 more, not listed");
+}
+
+// Names the disk did not confirm count as failed, and the details end with why.
+TEST_F(OnScaleTest, DetailsSayWhyTheLastNamesMayNotSurviveACrash) {
+  files_.AddFile(u"C:\\In\\rock_A1", tools::MakeModel({}));
+  files_.FailOn(MemoryFileSystem::Operation::kFlushStaged, 2);
+  RecordingSurface surface(u"C:\\In", u"C:\\Out", u"2.0");
+
+  EXPECT_EQ(Press(surface).kind, ScaleOutcome::Kind::kFinished);
+  ASSERT_FALSE(surface.Events().empty());
+  EXPECT_EQ(surface.Events().back(),
+            u"details: rock_A1: failed: the disk did not confirm the output's name, which may not "
+            u"survive a crash (injected failure: C:\\Out)\n"
+            u"The last outputs' names may not survive a crash (injected failure: C:\\Out)");
 }
 
 }  // namespace

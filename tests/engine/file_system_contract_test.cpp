@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@ namespace {
 
 using engine::FileError;
 using engine::FileIdentity;
+using engine::FileProblem;
 using engine::kDefaultPermissions;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -45,6 +47,23 @@ TEST_P(FileSystemContract, CreatesOneFolderLevelOnly) {
   EXPECT_THROW(Files().CreateFolder(Text(u"absent\\child\\")), FileError);
   EXPECT_THAT(harness_->AllNames(u""), ElementsAre(u"new"));
   EXPECT_THROW(Open(u"absent\\"), FileError);
+}
+
+// A caller can tell a folder that is not there from a file where a folder
+// was meant.
+TEST_P(FileSystemContract, OpeningAMissingFolderOrAFileSaysWhich) {
+  harness_->PutFile(u"plain_A1", {1});
+  const auto problem_opening = [&](std::u16string_view path) -> std::optional<FileProblem> {
+    try {
+      Open(path);
+    } catch (const FileError& error) {
+      return error.Problem();
+    }
+    return std::nullopt;
+  };
+  EXPECT_EQ(problem_opening(u"absent\\"), FileProblem::kNoSuchFolder);
+  EXPECT_EQ(problem_opening(u"absent\\child\\"), FileProblem::kNoSuchFolder);
+  EXPECT_EQ(problem_opening(u"plain_A1\\"), FileProblem::kNotAFolder);
 }
 
 TEST_P(FileSystemContract, ReadsOnlyPlainNamesOfTheFolderItself) {

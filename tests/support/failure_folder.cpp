@@ -37,8 +37,7 @@ std::vector<std::u16string> DetailsOfEachFailureKind() {
       u"image of 8 words)",
       u"f_nan: failed: a height cannot be scaled: it is not a number, or the scaled height is "
       u"too large for the format (signalling NaN in a height product)",
-      u"readme: failed: no \"_\" in the name, and the output's name is made from what follows "
-      u"the first \"_\" (the output suffix starts at the first \"_\", and readme has none)"};
+      u"readme: failed: no \"_\" in the name, so it gives the output's name no suffix"};
 }
 
 }  // namespace vendrake::testing
