@@ -61,10 +61,14 @@ void ListingOrderQueue::Settle(const std::exception_ptr& names_error, RunTally& 
   // Each is told once, even when telling one runs out of memory and the rest
   // are told later.
   while (told_ < group_begin_) Tell(files_[told_++]);
-  if (AllTold()) {
-    files_.clear();
-    told_ = group_begin_ = named_upto_ = visited_upto_ = 0;
-  }
+  // The files told are dropped. A group's names wait for the next group's
+  // flush, so the queue is seldom all told at this point; without this it
+  // would keep every file of a long run.
+  files_.erase(files_.begin(), files_.begin() + static_cast<std::ptrdiff_t>(told_));
+  group_begin_ -= told_;
+  named_upto_ -= told_;
+  visited_upto_ -= told_;
+  told_ = 0;
 }
 
 }  // namespace vendrake::engine
