@@ -3,7 +3,6 @@
 // gives among EIO, ENOSPC, EDQUOT, EMFILE, EINTR and EACCES, in runs of one
 // job and of four, and checks after each run what must hold however it ended.
 #include <sys/syscall.h>
-#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +19,7 @@
 
 #include "engine/platform/platform_file_system.h"
 #include "tests/cli/call_sweep.h"
+#include "tests/engine/posix/child_report.h"
 #include "tests/engine/posix/syscall_fault.h"
 #include "tests/support/temporary_folder.h"
 
@@ -40,63 +40,28 @@ void PrintTo(const CallKind& kind, std::ostream* out) { *out << kind.name; }
 // Empty when the child could not install them.
 std::optional<SweepRun> RunInChild(SyscallFaults& faults,
                                    const std::vector<std::string>& arguments) {
-  constexpr int kCannotInstall = 77;
-  int ends[2];
-  if (::pipe(ends) != 0) return std::nullopt;
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::close(ends[0]);
-    if (!faults.Install()) ::_exit(kCannotInstall);
-    const auto files = engine::MakePlatformFileSystem();
-    const SweepRun run = CallSweep::RunHere(arguments, *files);
-    const std::string head = std::to_string(run.status) + " " + std::to_string(run.out.size()) +
-                             " " + std::to_string(run.err.size()) + "\n";
-    // writev, so that a sweep of write() does not reach the report.
-    iovec parts[3] = {{const_cast<char*>(head.data()), head.size()},
-                      {const_cast<char*>(run.out.data()), run.out.size()},
-                      {const_cast<char*>(run.err.data()), run.err.size()}};
-    std::size_t left = head.size() + run.out.size() + run.err.size();
-    int first = 0;
-    while (left > 0) {
-      const ssize_t put = ::writev(ends[1], parts + first, 3 - first);
-      if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) ::_exit(1);
-      left -= static_cast<std::size_t>(put);
-      for (auto done = static_cast<std::size_t>(put); done > 0 && first < 3;) {
-        const std::size_t part = std::min(done, parts[first].iov_len);
-        parts[first].iov_base = static_cast<char*>(parts[first].iov_base) + part;
-        parts[first].iov_len -= part;
-        done -= part;
-        if (parts[first].iov_len == 0) ++first;
-      }
-    }
-    ::_exit(0);
-  }
-  ::close(ends[1]);
-  if (child > 0) faults.Supervise();
-  std::string report;
-  char buffer[8192];
-  for (ssize_t got; (got = ::read(ends[0], buffer, sizeof buffer)) > 0;) {
-    report.append(buffer, static_cast<std::size_t>(got));
-  }
-  ::close(ends[0]);
-  int status = 0;
-  if (child < 0 || ::waitpid(child, &status, 0) != child) return std::nullopt;
-  if (WIFEXITED(status) && WEXITSTATUS(status) == kCannotInstall) return std::nullopt;
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-      << "the run did not end normally: wait status " << status;
+  const auto report =
+      ReportOfChild([&] { return faults.Install(); },
+                    [&] {
+                      const auto files = engine::MakePlatformFileSystem();
+                      const SweepRun run = CallSweep::RunHere(arguments, *files);
+                      return std::to_string(run.status) + " " + std::to_string(run.out.size()) +
+                             " " + std::to_string(run.err.size()) + "\n" + run.out + run.err;
+                    },
+                    [&] { faults.Supervise(); });
+  if (!report) return std::nullopt;
   SweepRun run;
-  const std::size_t line_end = report.find('\n');
+  const std::size_t line_end = report->find('\n');
   std::size_t out_size = 0;
   std::size_t err_size = 0;
   if (line_end == std::string::npos ||
-      std::sscanf(report.c_str(), "%d %zu %zu", &run.status, &out_size, &err_size) != 3 ||
-      report.size() != line_end + 1 + out_size + err_size) {
+      std::sscanf(report->c_str(), "%d %zu %zu", &run.status, &out_size, &err_size) != 3 ||
+      report->size() != line_end + 1 + out_size + err_size) {
     ADD_FAILURE() << "the child's report is cut short";
     return run;
   }
-  run.out = report.substr(line_end + 1, out_size);
-  run.err = report.substr(line_end + 1 + out_size);
+  run.out = report->substr(line_end + 1, out_size);
+  run.err = report->substr(line_end + 1 + out_size);
   return run;
 }
 

@@ -1,9 +1,13 @@
 #include "tests/support/scaled_model.h"
 
+#include <gtest/gtest.h>
+
 #include <bit>
 #include <cstring>
+#include <string>
 
 #include "tests/support/model_bytes.h"
+#include "tests/support/temporary_folder.h"
 
 namespace vendrake::testing {
 
@@ -21,6 +25,16 @@ std::vector<std::uint8_t> ScaledModel(const tools::ModelShape& shape, float fact
     std::memcpy(&bytes[at], &scaled, 4);
   }
   return bytes;
+}
+
+void ExpectOnlyTheFileInHandWritten(const std::filesystem::path& destination,
+                                    const tools::ModelShape& shape) {
+  const std::vector<std::string> names = NamesIn(destination);
+  EXPECT_EQ(names.size(), 1U) << "the run went past the file in hand, or left it unnamed";
+  for (const std::string& name : names) {
+    EXPECT_TRUE(name.starts_with("CliffNatural0_2x_")) << name << " left behind";
+    EXPECT_EQ(ReadFile(destination / name), ScaledModel(shape, 2.0F)) << name;
+  }
 }
 
 }  // namespace vendrake::testing

@@ -88,17 +88,6 @@ class Form1Worker : public ::testing::Test {
     for (const char* name : names) testing::WriteFile(source_ / name, tools::MakeModel(kShape));
   }
 
-  // The run stopped after the file in hand, as after SIGINT: its output, and
-  // only that, is there whole under its name, and nothing is left staged.
-  void ExpectOnlyTheFileInHandWritten() const {
-    const std::vector<std::string> names = testing::NamesIn(destination_);
-    EXPECT_EQ(names.size(), 1U) << "the run went past the file in hand, or left it unnamed";
-    for (const std::string& name : names) {
-      EXPECT_TRUE(name.starts_with("CliffNatural0_2x_")) << name << " left behind";
-      EXPECT_EQ(testing::ReadFile(destination_ / name), testing::ScaledModel(kShape, 2.0F)) << name;
-    }
-  }
-
   // Four models, each held up as it is read; listing order is the file
   // system's, so whichever comes first holds the run up.
   void WriteFourSlowModels() {
@@ -176,7 +165,7 @@ TEST_F(Form1Worker, ClosingDuringARunStopsItWholeAndTheWindowAnswersMeanwhile) {
   EXPECT_FALSE(form_->Running()) << "the window closed with the run still going";
   QTest::qWait(100);
   EXPECT_TRUE(shown_.empty());
-  ExpectOnlyTheFileInHandWritten();
+  testing::ExpectOnlyTheFileInHandWritten(destination_, kShape);
 }
 
 // The desktop session ends while the first file is read: by the time the
@@ -193,7 +182,7 @@ TEST_F(Form1Worker, SessionEndDuringARunEndsItWholeBeforeTheApplicationQuits) {
       QMetaObject::invokeMethod(QCoreApplication::instance(), "aboutToQuit", Qt::DirectConnection));
 
   EXPECT_FALSE(form_->Running()) << "the application goes on to quit with the run still going";
-  ExpectOnlyTheFileInHandWritten();
+  testing::ExpectOnlyTheFileInHandWritten(destination_, kShape);
   QTest::qWait(100);
   EXPECT_TRUE(shown_.empty());
 }

@@ -30,6 +30,7 @@
 
 #include "engine/batch_run.h"
 #include "engine/posix/posix_file_system.h"
+#include "tests/engine/posix/child_report.h"
 #include "tests/engine/posix/syscall_fault.h"
 #include "tests/engine/posix/unmount.h"
 #include "tests/support/batch_recorder.h"
@@ -95,38 +96,19 @@ class FaultInjection : public ::testing::Test {
   // `started` runs here once the child does. Empty when `prepare` failed.
   std::optional<ChildRun> RunInChild(FileSystem& files, const std::function<bool()>& prepare,
                                      const std::function<void()>& started = {}) {
-    constexpr int kCannotPrepare = 77;
-    int ends[2];
-    if (::pipe(ends) != 0) return std::nullopt;
-    const pid_t child = ::fork();
-    if (child == 0) {
-      ::close(ends[0]);
-      if (!prepare()) ::_exit(kCannotPrepare);
-      const BatchOutcome outcome = Run(files, dest_);
-      std::string report = std::to_string(outcome.tally.attempted) + " " +
-                           std::to_string(outcome.tally.succeeded) + "\n";
-      for (const auto& event : recorder_.events) report += event + "\n";
-      for (std::size_t done = 0; done < report.size();) {
-        const ssize_t put = ::write(ends[1], report.data() + done, report.size() - done);
-        if (put <= 0) ::_exit(1);
-        done += static_cast<std::size_t>(put);
-      }
-      ::_exit(0);
-    }
-    ::close(ends[1]);
-    if (child > 0 && started) started();
-    std::string report;
-    char buffer[4096];
-    for (ssize_t got; (got = ::read(ends[0], buffer, sizeof buffer)) > 0;) {
-      report.append(buffer, static_cast<std::size_t>(got));
-    }
-    ::close(ends[0]);
-    int status = 0;
-    if (child < 0 || ::waitpid(child, &status, 0) != child) return std::nullopt;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == kCannotPrepare) return std::nullopt;
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
+    const auto report = testing::ReportOfChild(
+        prepare,
+        [&] {
+          const BatchOutcome outcome = Run(files, dest_);
+          std::string text = std::to_string(outcome.tally.attempted) + " " +
+                             std::to_string(outcome.tally.succeeded) + "\n";
+          for (const auto& event : recorder_.events) text += event + "\n";
+          return text;
+        },
+        started);
+    if (!report) return std::nullopt;
     ChildRun run;
-    std::istringstream lines(report);
+    std::istringstream lines(*report);
     lines >> run.tally.attempted >> run.tally.succeeded;
     lines.ignore();
     for (std::string line; std::getline(lines, line);) run.events.push_back(line);
