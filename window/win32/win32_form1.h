@@ -67,6 +67,12 @@ class Win32Form1 : public command::ControlSurface {
   void ShowMessageWithDetails(const std::u16string& text, const std::u16string& details) override;
 
  private:
+  // Posted by the worker thread once its run has ended.
+  static constexpr UINT kRunEndedMessage = WM_APP + 1;
+  // Posted by the worker thread, at most ten times a second, with the files
+  // done so far as WPARAM and the files listed as LPARAM.
+  static constexpr UINT kRunProgressMessage = WM_APP + 2;
+
   static LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
   LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
 
@@ -76,6 +82,8 @@ class Win32Form1 : public command::ControlSurface {
   void SetIcons(HICON icon_big, HICON icon_small);
   void FitToWidth(int client_width);
   void OnCommand(int id, int notification);
+
+  // The run and how it ends (win32_form1_run.cpp).
   void OnCommand1Click();
   // Back on the window's thread once the worker's run has ended.
   void OnRunEnded();

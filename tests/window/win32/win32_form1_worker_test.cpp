@@ -2,7 +2,9 @@
 // message loop, so that a test can hold the run up through the file system
 // and meanwhile ask the window to answer, as the system itself would.
 #include <windows.h>
-// After windows.h, which it needs.
+// After windows.h, which they need.
+#include <shellapi.h>
+#include <shlobj.h>
 #include <shobjidl.h>
 
 #include <gmock/gmock.h>
@@ -236,17 +238,6 @@ class Win32Form1Worker : public ::testing::Test {
     }
   }
 
-  // The run stopped after the file in hand, as after SIGINT: its output, and
-  // only that, is there whole under its name, and nothing is left staged.
-  void ExpectOnlyTheFileInHandWritten() const {
-    const std::vector<std::string> names = testing::NamesIn(destination_);
-    EXPECT_EQ(names.size(), 1U) << "the run went past the file in hand, or left it unnamed";
-    for (const std::string& name : names) {
-      EXPECT_TRUE(name.starts_with("CliffNatural0_2x_")) << name << " left behind";
-      EXPECT_EQ(testing::ReadFile(destination_ / name), testing::ScaledModel(kShape, 2.0F)) << name;
-    }
-  }
-
   // Listing order is the file system's, so whichever comes first holds the
   // run up.
   static constexpr const char* kFourModels[] = {"CliffNatural0_A1", "CliffNatural0_B2",
@@ -332,7 +323,7 @@ TEST_F(Win32Form1Worker, ClosingDuringARunStopsItWholeAndTheWindowAnswersMeanwhi
       << "the window does not answer while the closed run ends";
   window_.Close();
 
-  ExpectOnlyTheFileInHandWritten();
+  testing::ExpectOnlyTheFileInHandWritten(destination_, kShape);
 }
 
 // Log-off, shutdown or restart while the first file is read: the query is
@@ -354,8 +345,38 @@ TEST_F(Win32Form1Worker, SessionEndDuringARunEndsItWholeBeforeTheSessionGoes) {
                                 &answer),
             0);
 
-  ExpectOnlyTheFileInHandWritten();
+  testing::ExpectOnlyTheFileInHandWritten(destination_, kShape);
   EXPECT_TRUE(Eventually([form] { return IsWindow(form) == FALSE; })) << "the window stays";
+}
+
+// A drop of `item` as Explorer hands it to a window: a DROPFILES header, then
+// the item's path ending in two nulls. The window frees it.
+HDROP DropOf(const fs::path& item) {
+  const std::wstring path = item.wstring();
+  const HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + (path.size() + 2) * sizeof(wchar_t));
+  auto* header = static_cast<DROPFILES*>(GlobalLock(memory));
+  header->pFiles = sizeof(DROPFILES);
+  header->fWide = TRUE;
+  std::memcpy(header + 1, path.c_str(), path.size() * sizeof(wchar_t));
+  GlobalUnlock(memory);
+  return static_cast<HDROP>(memory);
+}
+
+// A folder dropped from Explorer fills the box it lands on; a file gives its
+// folder. Nothing runs until the button is pressed.
+TEST_F(Win32Form1Worker, AFolderDroppedOnABoxPutsItsPathThere) {
+  WriteModels({"CliffNatural0_A1"});
+  const auto drop = [this](const char* box, const fs::path& item) {
+    SendMessageW(window_.Control(box), WM_DROPFILES, reinterpret_cast<WPARAM>(DropOf(item)), 0);
+  };
+
+  drop("Text2", folder_.Path());
+  drop("Text3", source_ / "CliffNatural0_A1");
+
+  EXPECT_EQ(TextOf(window_.Control("Text2")), folder_.Path().u16string());
+  EXPECT_EQ(TextOf(window_.Control("Text3")), source_.u16string());
+  EXPECT_EQ(window_.SummaryBox(), nullptr);
+  EXPECT_FALSE(fs::exists(destination_));
 }
 
 // One file for each way a file can fail; the box itself is read back.
