@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <csignal>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,6 +17,7 @@
 #include "cli/json_report.h"
 #include "cli/line_escape.h"
 #include "cli/progress_line.h"
+#include "cli/run_ending.h"
 #include "cli/run_watch.h"
 #include "cli/source_check.h"
 #include "command/messages.h"
@@ -25,8 +25,6 @@
 #include "command/run_progress.h"
 #include "command/scale_text.h"
 #include "engine/dry_run_file_system.h"
-#include "engine/native_path.h"
-#include "engine/output_naming.h"
 #include "engine/text_encoding.h"
 #include "engine/window_state.h"
 
@@ -35,106 +33,10 @@ namespace {
 
 constexpr char kProgram[] = "vendrake-cli: ";
 
-std::string SignalName(int signal) {
-  switch (signal) {
-    case SIGINT:
-      return "SIGINT";
-    case SIGTERM:
-      return "SIGTERM";
-#ifdef SIGHUP
-    case SIGHUP:
-      return "SIGHUP";
-#endif
-#ifdef SIGBREAK
-    case SIGBREAK:  // Ctrl+Break, on Windows
-      return "SIGBREAK";
-#endif
-    default:
-      return "signal " + std::to_string(signal);
-  }
-}
-
 // Everything one folder's lines on standard error start with: the
 // program's name, and the folder's when the call names several.
 std::string ErrorPrefix(const FolderJob& job, bool several) {
   return several ? kProgram + engine::Utf16ToUtf8(EscapeForLine(job.folder)) + ": " : kProgram;
-}
-
-// The lines on `err` beside the command's message that say why the run ended
-// as it did, where the message alone does not.
-void PrintCause(std::ostream& err, const std::string& prefix, const command::ScaleOutcome& outcome,
-                const std::u16string& source, const RunWatch& watch, bool report,
-                const StopRequest* stop) {
-  using Kind = command::ScaleOutcome::Kind;
-  if (outcome.kind == Kind::kSourceEmpty) {
-    if (outcome.listing_error.empty()) {
-      err << prefix << engine::Utf16ToUtf8(EscapeForLine(engine::DisplayPath(source)))
-          << " holds no normal file (folders and hidden files are not scaled)\n";
-    } else {
-      err << prefix << "the source folder cannot be read ("
-          << EscapeBytesForLine(outcome.listing_error) << ")\n";
-    }
-    return;
-  }
-  if (outcome.kind != Kind::kFinished) return;
-  if (!outcome.flush_error.empty()) {
-    err << prefix << "the disk did not confirm the names some outputs took, which count as failed ("
-        << EscapeBytesForLine(outcome.flush_error) << ")\n";
-  }
-  if (!outcome.listing_error.empty()) {
-    err << prefix << "the listing of the source folder broke off, later files were not tried ("
-        << EscapeBytesForLine(outcome.listing_error) << ")\n";
-  }
-  if (outcome.out_of_memory) {
-    err << prefix << "out of memory, later files were not tried\n";
-  }
-  if (outcome.interrupted) {
-    err << prefix << "interrupted by " << SignalName(stop->signal.load())
-        << " before the end of the source folder\n";
-  }
-  const std::int64_t failed = outcome.tally.attempted - outcome.tally.succeeded;
-  if (failed > 0 && !report) {
-    err << prefix << failed << " failed";
-    // Empty when memory ran out as the failure was noted.
-    if (!watch.FirstFailure().empty()) {
-      err << ", the first is " << engine::Utf16ToUtf8(watch.FirstFailure());
-    }
-    err << "; --report lists every file\n";
-  }
-  if (watch.Replaced() > 0) {
-    err << prefix << watch.Replaced() << (watch.Replaced() == 1 ? " output was" : " outputs were")
-        << " replaced by a later file's output of the same name; --report names them\n";
-  }
-}
-
-// Outputs named after a destination whose own name starts with "." (".\"
-// itself, or a hidden folder) are hidden files where a leading "." hides.
-void PrintIfOutputsAreHidden(std::ostream& err, const std::string& prefix,
-                             const command::ScaleOutcome& outcome, const engine::WindowState& state,
-                             const engine::FileSystem& files) {
-  if (outcome.kind != command::ScaleOutcome::Kind::kFinished || outcome.tally.succeeded == 0) {
-    return;
-  }
-  const std::u16string base = engine::OutputName(state.DestBaseName, u"");
-  if (!files.HidesByName(base)) return;
-  err << prefix << "the outputs are hidden files: their names start with \""
-      << engine::Utf16ToUtf8(EscapeForLine(base)) << "\", the destination folder's own name\n";
-}
-
-int ExitStatusFor(const command::ScaleOutcome& outcome, const StopRequest* stop) {
-  switch (outcome.kind) {
-    case command::ScaleOutcome::Kind::kRejected:
-      return kExitRejected;
-    case command::ScaleOutcome::Kind::kSourceEmpty:
-      return kExitSomeFailed;
-    case command::ScaleOutcome::Kind::kFinished:
-      break;
-  }
-  if (outcome.interrupted) return kExitSignalBase + stop->signal.load();
-  if (!outcome.listing_error.empty() || !outcome.flush_error.empty() || outcome.out_of_memory) {
-    return kExitSomeFailed;
-  }
-  return outcome.tally.succeeded == outcome.tally.attempted ? kExitAllWritten : kExitSomeFailed;
 }
 
 // `exit_status`, or 1 in place of 0 when what went to `out` did not all
@@ -243,10 +145,11 @@ class Call {
       // Nothing is made, not even the destination, for a source that is
       // no folder: a mistyped name leaves no trace.
       if (const auto reason = WhyNoFolder(*files_, folders->source)) {
-        lines_->Summary({.folder = job.folder,
-                         .message = engine::Utf8ToUtf16(*reason),
-                         .dry_run = options_.dry_run},
-                        several);
+        FolderSummary no_folder;
+        no_folder.folder = job.folder;
+        no_folder.message = engine::Utf8ToUtf16(*reason);
+        no_folder.dry_run = options_.dry_run;
+        lines_->Summary(no_folder, several);
         err_ << kProgram << engine::Utf16ToUtf8(EscapeForLine(job.folder)) << ": " << *reason
              << '\n';
         result.exit_status = kExitSomeFailed;
