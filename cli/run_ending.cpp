@@ -73,7 +73,9 @@ void PrintCause(std::ostream& err, const std::string& prefix, const command::Sca
   }
   if (watch.Replaced() > 0) {
     err << prefix << watch.Replaced() << (watch.Replaced() == 1 ? " output was" : " outputs were")
-        << " replaced by a later file's output of the same name; --report names them\n";
+        << " replaced by a later file's output of the same name"
+        // The report, in lines or JSON, names them already.
+        << (report ? "\n" : "; --report names them\n");
   }
 }
 

@@ -207,7 +207,7 @@ TEST_F(RunCliTest, JsonOfADryRunTellsEachFileAndTheSummaryAndMakesNothing) {
                                         {"succeeded", 2},
                                         {"dry_run", true}}));
   EXPECT_EQ(err_.str(), std::string("vendrake-cli: C:\\In: 1 output was replaced by a later file's "
-                                    "output of the same name; --report names them\n"
+                                    "output of the same name\n"
                                     "vendrake-cli: C:\\Empty: The source path does not exist.\n"
                                     "vendrake-cli: C:\\Empty: ") +
                             kEmptyAsPrinted +
