@@ -132,7 +132,7 @@ class Call {
     ConsoleSurface surface(job.source, job.destination, engine::Utf8ToUtf16(options_.scale));
     engine::WindowState state;
     const std::string prefix = ErrorPrefix(job, several);
-    RunWatch watch(*files_, lines_.get(), err_, prefix);
+    RunWatch watch(*files_, lines_.get(), err_, prefix, progress_.get());
     if (heights_) heights_->Clear();
     std::optional<command::RunProgress> progress;
     engine::BatchObserver* observer = &watch;

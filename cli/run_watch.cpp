@@ -25,6 +25,7 @@ void RunWatch::FilePassedOver(std::u16string_view entry, std::string_view reason
 }
 
 void RunWatch::DestinationUnusable(std::string_view reason) {
+  if (progress_ != nullptr) progress_->Clear();
   err_ << error_prefix_ << "no output can be written, the destination folder cannot be opened ("
        << EscapeBytesForLine(reason) << ")\n";
 }
