@@ -188,10 +188,13 @@ class PipedProgram {
     return WaitFor([&] { return (CaughtSignals() & (1ULL << (signal - 1))) == 0; });
   }
 
-  // Sends `signal` and holds the program where it has taken it but not yet
-  // run its handler, as a busy machine may leave it for a while: at the
-  // handler's first instruction, under this process's trace. False if the
-  // program cannot be traced or does not get there.
+  // Takes the program under this process's trace; false where the system
+  // lets no process trace another (Yama's ptrace_scope, a container without
+  // CAP_SYS_PTRACE).
+  bool Trace() const { return ptrace(PTRACE_SEIZE, pid_, nullptr, nullptr) == 0; }
+  // Sends `signal` to the traced program and holds it where it has taken it
+  // but not yet run its handler, as a busy machine may leave it for a while:
+  // at the handler's first instruction. False if it does not get there.
   bool SendAndHoldAtItsHandler(int signal) const {
     int wait_status = 0;
     const auto stopped_by = [&](int stop) {
@@ -200,8 +203,7 @@ class PipedProgram {
     };
     // Traced, the program stops as the signal comes, and stepping on with
     // the signal enters its handler and stops there.
-    return ptrace(PTRACE_SEIZE, pid_, nullptr, nullptr) == 0 && kill(pid_, signal) == 0 &&
-           stopped_by(signal) &&
+    return kill(pid_, signal) == 0 && stopped_by(signal) &&
            ptrace(PTRACE_SINGLESTEP, pid_, nullptr, reinterpret_cast<void*>(signal)) == 0 &&
            stopped_by(SIGTRAP);
   }
@@ -525,6 +527,7 @@ TEST_P(VendrakeCliSignal, StopsBetweenFilesWithTheSummarySoFar) {
   if (signals.size() == 1) {
     ASSERT_EQ(kill(program.Pid(), signals.front()), 0);
   } else {
+    if (!program.Trace()) GTEST_SKIP() << "no tracing here: " << std::strerror(errno);
     ASSERT_TRUE(program.SendAndHoldAtItsHandler(signals.front())) << std::strerror(errno);
     for (std::size_t k = 1; k < signals.size(); ++k) ASSERT_EQ(kill(program.Pid(), signals[k]), 0);
     ASSERT_TRUE(program.Release()) << std::strerror(errno);
