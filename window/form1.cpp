@@ -2,7 +2,6 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -102,13 +101,8 @@ Form1::Form1(QWidget* parent, std::unique_ptr<engine::FileSystem> files)
   command1_->installEventFilter(this);
   connect(command1_, &QPushButton::clicked, this, &Form1::OnCommand1Click);
   if (QCoreApplication::instance() != nullptr) {
-    // Asked to save at the session's end, the window stops the run early;
-    // should the session then go on, the stopped run shows its summary.
-#if QT_CONFIG(sessionmanager)
-    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr) {
-      connect(qGuiApp, &QGuiApplication::commitDataRequest, this, [this] { run_.RequestStop(); });
-    }
-#endif
+    // Not at commitDataRequest, which a session that is then called off also
+    // sends: the run stops once the application is about to quit.
     connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this,
             &Form1::OnAboutToQuit);
   }

@@ -88,9 +88,9 @@ bool Win32Form1::MayCloseNow() {
 
 void Win32Form1::OnQueryEndSession() {
   if (!run_.Running()) return;
-  // Asked first, so that the run stops as early as it can; the waiting is for
-  // WM_ENDSESSION, as Windows wants this answer at once.
-  run_.RequestStop();
+  // Only the reason is set here: another program may still call the end of
+  // the session off, and the run should then go on. Stopping and waiting are
+  // for WM_ENDSESSION, as Windows wants this answer at once.
   blocking_shutdown_ = ShutdownBlockReasonCreate(hwnd_, kShutdownBlockReason) != FALSE;
 }
 
@@ -102,8 +102,7 @@ void Win32Form1::OnEndSession(bool ending) {
     run_.RequestStop();
     run_.WaitFor(kSessionEndPatience);
   }
-  // When the end of the session was called off, a run stopped for it shows
-  // its summary as any stopped run does.
+  // When the end of the session was called off, the run goes on.
   if (blocking_shutdown_) ShutdownBlockReasonDestroy(hwnd_);
   blocking_shutdown_ = false;
 }

@@ -22,6 +22,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "engine/platform/platform_file_system.h"
@@ -349,6 +350,41 @@ TEST_F(Win32Form1Worker, SessionEndDuringARunEndsItWholeBeforeTheSessionGoes) {
   EXPECT_TRUE(Eventually([form] { return IsWindow(form) == FALSE; })) << "the window stays";
 }
 
+// The texts of the controls in `box`, a message box or task dialog.
+std::vector<std::u16string> TextsIn(HWND box) {
+  std::vector<std::u16string> texts;
+  EnumChildWindows(
+      box,
+      [](HWND child, LPARAM context) -> BOOL {
+        reinterpret_cast<std::vector<std::u16string>*>(context)->push_back(TextOf(child));
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&texts));
+  return texts;
+}
+
+// A log-off that another program calls off, during a run: the run goes on to
+// its end and shows its summary.
+TEST_F(Win32Form1Worker, ASessionEndCalledOffLeavesTheRunGoing) {
+  WriteFourSlowModels(std::chrono::milliseconds(0));
+
+  window_.Click();
+  ASSERT_TRUE(Eventually([this] { return reading_.load(); }));
+  DWORD_PTR answer = 0;
+  for (const auto& [message, wparam] :
+       {std::pair{WM_QUERYENDSESSION, WPARAM{0}}, std::pair{WM_ENDSESSION, WPARAM{FALSE}}}) {
+    ASSERT_NE(SendMessageTimeoutW(window_.Form(), message, wparam, ENDSESSION_LOGOFF, SMTO_NORMAL,
+                                  kAnswerMilliseconds, &answer),
+              0);
+  }
+
+  HWND summary = nullptr;
+  ASSERT_TRUE(Eventually([&] { return (summary = window_.SummaryBox()) != nullptr; }));
+  const std::vector<std::u16string> texts = TextsIn(summary);
+  PostMessageW(summary, WM_COMMAND, IDOK, 0);
+  EXPECT_THAT(texts, Contains(u"Attempted model scales: 4. Success count: 4."));
+}
+
 // A drop of `item` as Explorer hands it to a window: a DROPFILES header, then
 // the item's path ending in two nulls. The window frees it.
 HDROP DropOf(const fs::path& item) {
@@ -387,14 +423,7 @@ TEST_F(Win32Form1Worker, SummaryBoxListsEachFailedFileWithItsReason) {
 
   HWND box = nullptr;
   ASSERT_TRUE(Eventually([&] { return (box = window_.SummaryBox()) != nullptr; }));
-  std::vector<std::u16string> texts;
-  EnumChildWindows(
-      box,
-      [](HWND child, LPARAM context) -> BOOL {
-        reinterpret_cast<std::vector<std::u16string>*>(context)->push_back(TextOf(child));
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&texts));
+  const std::vector<std::u16string> texts = TextsIn(box);
   PostMessageW(box, WM_COMMAND, IDOK, 0);
   EXPECT_THAT(texts, Contains(u"Attempted model scales: 6. Success count: 1."));
   bool found = false;
