@@ -151,7 +151,12 @@ BatchOutcome RunBatch(WindowState& state, FileSystem& files, std::u16string_view
                       std::u16string_view destination, BatchObserver* observer,
                       const std::atomic<bool>* stop, std::size_t jobs) {
   if (observer != nullptr && observer->WantsFilesListed()) {
-    observer->FilesListed(CountListedFiles(files, source));
+    const std::int64_t listed = CountListedFiles(files, source);
+    try {
+      observer->FilesListed(listed);
+    } catch (const std::bad_alloc&) {
+      // Showing the count is no part of the run.
+    }
   }
   return BatchRunner(state, files, source, destination, observer, stop, jobs == 0 ? 1 : jobs)
       .Execute();

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 
 #include "engine/errors.h"
 #include "engine/scale_heights.h"
@@ -52,6 +53,8 @@ std::int64_t CountListedFiles(FileSystem& files, std::u16string_view source) {
     }
   } catch (const Error&) {
     // The run's own listing meets the failure too, and says what it is.
+  } catch (const std::bad_alloc&) {
+    // As does memory running out, should it still be short then.
   }
   return listed;
 }

@@ -21,8 +21,8 @@ void LoadImage(InputFile& input, WordImage& image);
 
 // How many names the listing of the folder `source` yields, up to its end or
 // to a "." or ".." entry, as a run takes them; the names only, no file is
-// opened. A folder that cannot be listed counts what was listed before the
-// failure. Throws nothing of its own.
+// opened. A folder that cannot be listed, or memory running out, counts what
+// was listed before the failure. Throws nothing.
 std::int64_t CountListedFiles(FileSystem& files, std::u16string_view source);
 
 }  // namespace vendrake::engine
