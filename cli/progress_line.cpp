@@ -8,6 +8,8 @@
 #include <string>
 #include <utility>
 
+#include "engine/text_encoding.h"
+
 namespace vendrake::cli {
 namespace {
 
@@ -24,9 +26,8 @@ std::string Clock(double seconds) {
 std::string LineText(const command::ProgressCount& count) {
   const std::int64_t percent =
       count.listed > 0 ? std::min<std::int64_t>(100, count.done * 100 / count.listed) : 100;
-  return command::GroupedDigits(count.done) + " of " + command::GroupedDigits(count.listed) +
-         " models  " + std::to_string(percent) + "%  " +
-         command::GroupedDigits(std::llround(count.Rate())) + " models/s  " +
+  return engine::Utf16ToUtf8(command::ProgressCaption(count)) + "  " + std::to_string(percent) +
+         "%  " + command::GroupedDigits(std::llround(count.Rate())) + " models/s  " +
          Clock(count.SecondsLeft()) + " left";
 }
 

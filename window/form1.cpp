@@ -26,12 +26,6 @@
 namespace vendrake::window {
 namespace {
 
-// How long the end of the desktop session waits for the run in hand: the
-// session manager (Windows, or an X session's) gives a few seconds and may
-// then end the program, or let the user do so; the bound is for a call that
-// never returns.
-constexpr std::chrono::milliseconds kSessionEndPatience{30'000};
-
 // A normalised folder text as its box shows it. The command writes "\\" as the
 // separator; this window runs where "/" is the separator and "\\" a character
 // a name may hold, so the box shows "/" and the user can copy the path into a

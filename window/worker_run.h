@@ -9,6 +9,13 @@
 
 namespace vendrake::window {
 
+// How long the end of the desktop session waits for the run in hand. The
+// session manager (Windows, or an X session's) gives a few seconds and may
+// then end the program, or let the user do so; the group in hand on a slow
+// share can take longer, and while the user reads why the window waits it
+// may still take its names. The bound is for a call that never returns.
+inline constexpr std::chrono::milliseconds kSessionEndPatience{30'000};
+
 // A window's batch run on a worker thread of its own. The window's thread
 // starts it, may ask it to stop (it ends after the file in hand, once the
 // group in hand has taken its names), and joins it once it has said it is

@@ -6,13 +6,12 @@
 #include <string>
 
 #include "command/messages.h"
+#include "window/win32/wide_text.h"
 
 namespace vendrake::window {
 namespace {
 
 using TaskDialogIndirectFunction = HRESULT(WINAPI*)(const TASKDIALOGCONFIG*, int*, int*, BOOL*);
-
-std::wstring Wide(std::u16string_view text) { return {text.begin(), text.end()}; }
 
 // Common controls 6, which the manifest asks for, has task dialogs; an older
 // comctl32 does not. Looked up rather than imported, so that the program

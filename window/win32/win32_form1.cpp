@@ -12,6 +12,7 @@
 #include "window/win32/control_look.h"
 #include "window/win32/folder_drop.h"
 #include "window/win32/resource_ids.h"
+#include "window/win32/wide_text.h"
 #include "window/window_description.h"
 
 namespace vendrake::window {
@@ -28,8 +29,6 @@ constexpr const ControlDescription& kCommand1 = DescriptionOf("Command1");
 constexpr const ControlDescription& kText2 = DescriptionOf("Text2");
 constexpr const ControlDescription& kText3 = DescriptionOf("Text3");
 constexpr const ControlDescription& kLabel4 = DescriptionOf("Label4");
-
-std::wstring Wide(std::u16string_view text) { return {text.begin(), text.end()}; }
 
 [[noreturn]] void ThrowLastError(const char* what) {
   throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), what);

@@ -2,7 +2,6 @@
 // its progress on the credit line and the taskbar button, and how the run
 // ends, by itself, by the window's closing or by the session's end.
 
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -10,6 +9,7 @@
 #include <utility>
 
 #include "command/run_progress.h"
+#include "window/win32/wide_text.h"
 #include "window/win32/win32_form1.h"
 #include "window/window_description.h"
 
@@ -19,16 +19,7 @@ namespace {
 // What the window tells the user when the session's end waits for it.
 constexpr wchar_t kShutdownBlockReason[] = L"Vendrake is finishing the files in hand";
 
-// How long the end of the session waits for the run in hand. Windows waits 5 s
-// for the window's answer and then shows the reason above, where the user may
-// end the program; the group in hand on a slow share can take longer, and
-// while the user reads the reason it may still take its names. The bound is
-// for a call that never returns.
-constexpr std::chrono::milliseconds kSessionEndPatience{30'000};
-
 constexpr const ControlDescription& kLabel4 = DescriptionOf("Label4");
-
-std::wstring Wide(std::u16string_view text) { return {text.begin(), text.end()}; }
 
 }  // namespace
 
