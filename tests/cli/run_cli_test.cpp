@@ -30,6 +30,7 @@
 #include "cli/console_process.h"
 #include "engine/memory/memory_file_system.h"
 #include "engine/text_encoding.h"
+#include "tests/support/eventually.h"
 #include "tests/support/hooked_file_system.h"
 #include "tools/synthetic_model.h"
 
@@ -488,8 +489,12 @@ TEST_P(ConsoleControl, StopsTheRunAsItsSignalAndHoldsTheProcessUntilTheRunIsOver
   const char* const argv[] = {"vendrake-cli", "--source", "C:\\In", "--dest", "C:\\Out"};
 
   EXPECT_EQ(RunCli(5, argv, out, err, files, &stop), 128 + c.signal);
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_EQ(answered.load(), !c.ends_the_process) << "answered before the run was over";
+  if (c.ends_the_process) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(answered.load()) << "answered before the run was over";
+  } else {
+    EXPECT_TRUE(testing::Eventually([&] { return answered.load(); }));
+  }
   stop.over.store(true);
   handler.join();
   EXPECT_EQ(AnswerConsoleControl(c.event, stop, std::chrono::milliseconds(0)), c.ends_the_process);
