@@ -26,6 +26,17 @@ std::wstring FirstDroppedItem(HDROP drop) {
   return item;
 }
 
+// The folder `item` stands for as a drop: the item itself when it is a folder
+// (or cannot be looked at), else the folder holding it.
+std::wstring DroppedFolder(const std::wstring& item) {
+  const DWORD attributes = GetFileAttributesW(item.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return item;
+  }
+  // "C:\\model" gives "C:\\", not the drive-relative "C:".
+  return std::filesystem::path(item).parent_path().wstring();
+}
+
 LRESULT CALLBACK DropTakingBoxProcedure(HWND box, UINT message, WPARAM wparam, LPARAM lparam) {
   const auto edit_procedure = reinterpret_cast<WNDPROC>(GetPropW(box, kEditProcedureProperty));
   if (message == WM_DROPFILES) {
@@ -44,15 +55,6 @@ LRESULT CALLBACK DropTakingBoxProcedure(HWND box, UINT message, WPARAM wparam, L
 }
 
 }  // namespace
-
-std::wstring DroppedFolder(const std::wstring& item) {
-  const DWORD attributes = GetFileAttributesW(item.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return item;
-  }
-  // "C:\\model" gives "C:\\", not the drive-relative "C:".
-  return std::filesystem::path(item).parent_path().wstring();
-}
 
 void AcceptFolderDrops(HWND box) {
   const LONG_PTR edit_procedure = GetWindowLongPtrW(box, GWLP_WNDPROC);

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <string>
-
 namespace vendrake::window {
 
 // Lets a folder dragged from Explorer fill the edit box `box` it is dropped
@@ -13,9 +11,5 @@ namespace vendrake::window {
 // nothing. Drops from Explorer reach the box even when the program runs
 // elevated. Called once, after the box is made.
 void AcceptFolderDrops(HWND box);
-
-// The folder `item` stands for as a drop: the item itself when it is a folder
-// (or cannot be looked at), else the folder holding it.
-std::wstring DroppedFolder(const std::wstring& item);
 
 }  // namespace vendrake::window
